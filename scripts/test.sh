@@ -1,0 +1,22 @@
+#!/usr/bin/env bash
+# The whole test suite, on a fresh Debian 12 machine: installs what it needs,
+# builds with AddressSanitizer and UndefinedBehaviorSanitizer and runs every
+# test, then builds the threaded download code with ThreadSanitizer and runs
+# its tests again.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+
+./scripts/install-deps.sh
+
+jobs=$(nproc)
+
+cmake -S . -B build/asan -G Ninja -DCMAKE_BUILD_TYPE=Debug \
+  -DGLIMMERHOLD_SANITIZE=address,undefined -DGLIMMERHOLD_BENCHMARKS=OFF >/dev/null
+cmake --build build/asan -j "$jobs"
+ASAN_OPTIONS=detect_leaks=1 UBSAN_OPTIONS=print_stacktrace=1 \
+  ctest --test-dir build/asan --output-on-failure -j "$jobs"
+
+cmake -S . -B build/tsan -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo \
+  -DGLIMMERHOLD_SANITIZE=thread -DGLIMMERHOLD_BENCHMARKS=OFF >/dev/null
+cmake --build build/tsan -j "$jobs" --target net_tests
+TSAN_OPTIONS=halt_on_error=1 ctest --test-dir build/tsan --output-on-failure -R '^net_tests$'

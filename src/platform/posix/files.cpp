@@ -1,0 +1,159 @@
+// Files and folders on POSIX. Every path is taken as Windows would take it:
+// "\" separates folders like "/".
+#include "platform/files.h"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <time.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+#include <string>
+
+namespace platform {
+
+namespace {
+
+std::string nativePath(const char* path) {
+  std::string native = path != nullptr ? path : "";
+  for (char& c : native) {
+    if (c == '\\') c = '/';
+  }
+  return native;
+}
+
+}  // namespace
+
+File::~File() { close(); }
+
+File::File(File&& other) noexcept : handle_(other.handle_) { other.handle_ = -1; }
+
+File& File::operator=(File&& other) noexcept {
+  if (this != &other) {
+    close();
+    handle_ = other.handle_;
+    other.handle_ = -1;
+  }
+  return *this;
+}
+
+File File::open(const char* path, Access access) {
+  File file;
+  std::string native = nativePath(path);
+  int flags = access == Access::ReadExisting ? O_RDONLY : (O_WRONLY | O_CREAT | O_TRUNC);
+  int fd;
+  do {
+    fd = ::open(native.c_str(), flags | O_CLOEXEC, 0644);
+  } while (fd < 0 && errno == EINTR);
+  if (fd >= 0) {
+    struct stat info {};
+    // CreateFileA opens files only; a folder is not a file to read or write.
+    if (::fstat(fd, &info) != 0 || S_ISDIR(info.st_mode)) {
+      ::close(fd);
+      return file;
+    }
+    file.handle_ = fd;
+  }
+  return file;
+}
+
+bool File::isOpen() const { return handle_ >= 0; }
+
+bool File::read(void* buffer, std::uint32_t size, std::uint32_t* got) {
+  *got = 0;
+  if (handle_ < 0) return false;
+  ssize_t n;
+  do {
+    n = ::read(static_cast<int>(handle_), buffer, size);
+  } while (n < 0 && errno == EINTR);
+  if (n < 0) return false;
+  *got = static_cast<std::uint32_t>(n);
+  return true;
+}
+
+bool File::write(const void* buffer, std::uint32_t size) {
+  if (handle_ < 0) return false;
+  const char* bytes = static_cast<const char*>(buffer);
+  std::uint32_t left = size;
+  while (left > 0) {
+    ssize_t n = ::write(static_cast<int>(handle_), bytes, left);
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) return false;
+    bytes += n;
+    left -= static_cast<std::uint32_t>(n);
+  }
+  return true;
+}
+
+bool File::flush() { return handle_ >= 0 && ::fsync(static_cast<int>(handle_)) == 0; }
+
+bool File::close() {
+  if (handle_ < 0) return true;
+  int fd = static_cast<int>(handle_);
+  handle_ = -1;
+  return ::close(fd) == 0;
+}
+
+bool deleteFile(const char* path) {
+  std::string native = nativePath(path);
+  struct stat info {};
+  if (::lstat(native.c_str(), &info) == 0 && S_ISDIR(info.st_mode)) return false;
+  return ::unlink(native.c_str()) == 0;
+}
+
+bool replaceFile(const char* from, const char* to) {
+  std::string source = nativePath(from);
+  std::string target = nativePath(to);
+  if (::rename(source.c_str(), target.c_str()) != 0) return false;
+  // MOVEFILE_WRITE_THROUGH: the rename itself is on disk before we go on.
+  std::string folder = target.substr(0, target.find_last_of('/') == std::string::npos ? 0 : target.find_last_of('/'));
+  int fd = ::open(folder.empty() ? "." : folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  if (fd >= 0) {
+    ::fsync(fd);
+    ::close(fd);
+  }
+  return true;
+}
+
+int accessCheck(const char* path) {
+  std::string native = nativePath(path);
+  return ::access(native.c_str(), F_OK) == 0 ? 0 : errno;
+}
+
+bool createDirectory(const char* path) {
+  std::string native = nativePath(path);
+  return ::mkdir(native.c_str(), 0755) == 0;
+}
+
+bool setCurrentDirectory(const char* path) {
+  std::string native = nativePath(path);
+  return ::chdir(native.c_str()) == 0;
+}
+
+std::uint32_t moduleFileName(char* buffer, std::uint32_t size) {
+  if (buffer == nullptr || size == 0) return 0;
+  char path[4096];
+  ssize_t n = ::readlink("/proc/self/exe", path, sizeof path);
+  if (n <= 0 || static_cast<std::size_t>(n) >= sizeof path) return 0;
+  std::uint32_t length = static_cast<std::uint32_t>(n);
+  if (length >= size) {
+    // As GetModuleFileNameA: the text is cut to fit with its terminator and
+    // the buffer's size is reported.
+    std::memcpy(buffer, path, size - 1);
+    buffer[size - 1] = '\0';
+    return size;
+  }
+  std::memcpy(buffer, path, length);
+  buffer[length] = '\0';
+  return length;
+}
+
+void sleepMilliseconds(std::uint32_t milliseconds) {
+  timespec remaining{static_cast<time_t>(milliseconds / 1000), static_cast<long>(milliseconds % 1000) * 1000000L};
+  while (::nanosleep(&remaining, &remaining) != 0 && errno == EINTR) {
+  }
+}
+
+}  // namespace platform

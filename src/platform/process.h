@@ -1,0 +1,21 @@
+// Processes, shaped after CreateProcessA and the C runtime's exit.
+#pragma once
+
+#include <cstdint>
+
+namespace platform {
+
+using ProcessHandle = std::intptr_t;
+
+// CreateProcessA(nullptr, commandLine, ..., workingFolder, &startupInfo, ...)
+// with a zeroed STARTUPINFOA, no handle inheritance and creation flags 0.
+// The program is the first blank-separated token of the command line, looked
+// for as Windows does: the launcher's own folder, the current folder, then
+// PATH (a name with an extension, ".tmp" included, is used unchanged). Returns
+// the process handle, or 0 when no process was created. Never waits.
+ProcessHandle createProcess(const char* commandLine, const char* workingFolder);
+
+// The C runtime's normal exit: ends the process with the code.
+[[noreturn]] void exitProcess(int code);
+
+}  // namespace platform

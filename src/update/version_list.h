@@ -1,0 +1,71 @@
+// Version lists: the server's "version_list.txt" and the local one in the
+// installation folder share one format, a line per file:
+//   name version size
+// where the name is the file's path below the installation folder with "/"
+// between folders and a few characters escaped (see decodeEntryName).
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <string_view>
+#include <unordered_map>
+#include <vector>
+
+constexpr std::size_t kMaxEntryName = 255;
+constexpr std::size_t kMaxEntryVersion = 32;
+constexpr const char* kVersionListName = "version_list.txt";
+
+struct VersionEntry {
+  std::string name;     // escaped, as the server's list spells it
+  std::string version;  // opaque token, compared for equality only
+  std::uint32_t size = 0;
+};
+
+// A version list in file order. Names need not be unique: find() gives the
+// first entry of a name, through an index rather than a scan.
+class VersionList {
+ public:
+  using const_iterator = std::vector<VersionEntry>::const_iterator;
+
+  void append(VersionEntry entry);
+  void clear();
+  VersionEntry* find(std::string_view name);
+  const VersionEntry* find(std::string_view name) const;
+
+  std::size_t size() const { return entries_.size(); }
+  bool empty() const { return entries_.empty(); }
+  const VersionEntry& operator[](std::size_t i) const { return entries_[i]; }
+  const_iterator begin() const { return entries_.begin(); }
+  const_iterator end() const { return entries_.end(); }
+
+ private:
+  struct Hash {
+    using is_transparent = void;
+    std::size_t operator()(std::string_view text) const { return std::hash<std::string_view>{}(text); }
+  };
+  std::vector<VersionEntry> entries_;
+  std::unordered_map<std::string, std::size_t, Hash, std::equal_to<>> firstByName_;
+};
+
+// Appends one entry per well-formed line of [begin, end) to `list`. Never
+// reads outside the range.
+void parseVersionList(const char* begin, const char* end, VersionList& list);
+
+// Reads the installation folder, makes it the current folder and loads its
+// "version_list.txt" into `list` (empty when there is none).
+void loadLocalList(std::string& installPath, VersionList& list);
+
+// Rewrites the named list file from `list`, atomically: a crash leaves either
+// the old file or the new one, never a truncated one.
+bool saveLocalList(const char* fileName, const VersionList& list);
+
+// The first entry named `name`, byte for byte, or null.
+VersionEntry* findLocalEntry(VersionList& list, std::string_view name);
+
+// The local file name of an entry name: "%20", "%21", "%f1", "%e1", "%e9",
+// "%ed", "%f3" and "%fa" become the one byte they stand for.
+std::string decodeEntryName(std::string_view name);
+
+// True when a decoded name stays inside the installation folder: not empty,
+// not absolute, no drive letter, no ".." component.
+bool isInstallRelativeName(std::string_view decodedName);
