@@ -1,0 +1,47 @@
+#include "shell/updater.h"
+
+#include "update/program_start.h"
+
+Updater* activeUpdater = nullptr;
+
+Updater::Updater() = default;
+
+Updater::~Updater() {
+  // Nothing may reach a destroyed dialog through the process-wide pointer.
+  if (activeUpdater == this) activeUpdater = nullptr;
+}
+
+bool pageReady() { return activeUpdater != nullptr && !activeUpdater->pageLoading; }
+
+std::intptr_t Updater::processMessage(platform::DialogMessage message, std::uintptr_t) {
+  switch (message) {
+    case platform::DialogMessage::InitDialog: return onInitDialog();
+    case platform::DialogMessage::Close: return onClose();
+    case platform::DialogMessage::Destroy: return onDestroy();
+    // Every timer message is a page tick, whatever its id.
+    case platform::DialogMessage::Timer: return onTimer();
+  }
+  return 0;
+}
+
+std::intptr_t Updater::onClose() {
+  endDialog(kDialogEndValue);
+  return 0;
+}
+
+std::intptr_t Updater::onDestroy() {
+  platform::killTimer(window(), PageTimer);
+  return 0;
+}
+
+void playGame(VARIANT*, void*) {
+  if (activeUpdater == nullptr) return;
+  activeUpdater->endDialog(kDialogEndValue);
+  // The launcher's current folder is the installation folder, which the
+  // game inherits.
+  runProgram("Glimmerhold.exe", nullptr);
+}
+
+void closeLauncher(VARIANT*, void*) {
+  if (activeUpdater != nullptr) activeUpdater->endDialog(kDialogEndValue);
+}

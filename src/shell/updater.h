@@ -1,0 +1,80 @@
+// The launcher's one window: a borderless modal dialog whose face is the
+// launcher page. It owns the update run and the browser, drives both from its
+// one timer, and carries the page calls and element bindings.
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "platform/automation.h"
+#include "platform/browser.h"
+#include "platform/window.h"
+#include "update/update_run.h"
+#include "web/element_events.h"
+
+// The dialog's only timer.
+constexpr std::uintptr_t PageTimer = 100;
+constexpr unsigned kPageTimerPeriod = 250;
+
+// The value every way of ending the dialog ends it with.
+constexpr std::intptr_t kDialogEndValue = 2;
+
+class Updater : public platform::DialogImpl {
+ public:
+  Updater();
+  ~Updater() override;
+
+  std::intptr_t processMessage(platform::DialogMessage message, std::uintptr_t argument) override;
+
+  // Page hosting: creates the browser and starts the page; then, tick by
+  // tick, waits for the page, accepts it and drives the update run.
+  std::intptr_t onInitDialog();
+  std::intptr_t onTimer();
+  std::intptr_t onClose();
+  std::intptr_t onDestroy();
+
+  // Page calls. Callers make them only while the page is ready. The two text
+  // calls take over the text and free it before they return.
+  void setVariableText(BSTR text);
+  void setButtonText(BSTR text);
+  void setProgressBar(std::int32_t value);
+  void disablePlayButton(bool disabled);
+  std::u16string localization(std::int32_t id);
+
+  // Element bindings, made once the page is ready.
+  void bindElementMouseDown(std::u16string_view id, ElementCallback callback);
+  void bindExternalLinks();
+
+  UpdateRun updateRun;
+  std::shared_ptr<platform::HtmlDocument2> document;
+  std::shared_ptr<platform::HtmlDocument3> document3;
+  std::unique_ptr<platform::WebBrowser2> browser;
+  bool pageLoading = false;
+  bool halted = false;
+  platform::ComPtr<IDispatch> script;
+  platform::WindowHandle hostWindow = nullptr;
+
+ private:
+  void runPageReadySteps();
+  // Calls one page function with one argument; the argument is cleared.
+  // For "localization" the text of the result lands in *text.
+  void callPage(const char16_t* function, VARIANT& argument, std::optional<std::u16string>* text);
+
+  // The link elements whose handlers carry them as user data: kept for as
+  // long as the page lives.
+  std::vector<std::shared_ptr<platform::HtmlElement>> linkElements_;
+};
+
+// The running dialog; null before it initialises and after it is destroyed.
+extern Updater* activeUpdater;
+
+// True while the running dialog's page has been accepted.
+bool pageReady();
+
+// Element callbacks for Play and Close.
+void playGame(VARIANT* result, void* userData);
+void closeLauncher(VARIANT* result, void* userData);

@@ -1,0 +1,182 @@
+// The update run's steps. Each tick does one thing: look at the list job,
+// start a file, report a file's progress, record a finished file, or finish.
+#include "update/update_run.h"
+
+#include <algorithm>
+
+#include "net/streaming_file.h"
+#include "platform/message_box.h"
+#include "platform/process.h"
+#include "shell/updater.h"
+#include "update/download_plan.h"
+#include "update/program_start.h"
+#include "web/message_catalogue.h"
+#include "web/page_bridge.h"
+
+namespace {
+
+std::u16string widen(std::string_view bytes) {
+  std::u16string text;
+  text.reserve(bytes.size());
+  for (char c : bytes) text += static_cast<char16_t>(static_cast<unsigned char>(c));
+  return text;
+}
+
+std::int32_t messageForStatus(std::int32_t status) {
+  switch (status) {
+    case SocketFailed: return kMsgInvalidSocket;
+    case HostNotFound: return kMsgServerUnavailable;
+    case ConnectFailed: return kMsgConnectionError;
+    case BadResponse: return kMsgInvalidResponse;
+    default: return kMsgDownloadErrorCode;
+  }
+}
+
+}  // namespace
+
+std::string updateBase() {
+  std::u16string base = messageText(kMsgUpdateBase);
+  std::string narrow;
+  narrow.reserve(base.size());
+  for (char16_t c : base) narrow += static_cast<char>(c & 0xFF);
+  return narrow;
+}
+
+std::u16string downloadErrorText(std::int32_t status) {
+  const std::int32_t id = messageForStatus(status);
+  const std::u16string format = messageText(id);
+  // Only message 15 is given a value; page text is never a format beyond it.
+  bool valueLeft = id == kMsgDownloadErrorCode;
+  std::u16string text;
+  for (std::size_t i = 0; i < format.size() && text.size() < kErrorTextUnits - 1; ++i) {
+    if (format[i] == u'%' && i + 1 < format.size()) {
+      char16_t directive = format[i + 1];
+      if (directive == u'%') {
+        text += u'%';
+        ++i;
+        continue;
+      }
+      if (valueLeft && (directive == u'i' || directive == u'd')) {
+        text += widen(std::to_string(status));
+        valueLeft = false;
+        ++i;
+        continue;
+      }
+    }
+    text += format[i];
+  }
+  if (text.size() > kErrorTextUnits - 1) text.resize(kErrorTextUnits - 1);
+  return text;
+}
+
+std::uint16_t progressPercent(std::uint32_t doneKiB, std::uint32_t receivedBytes, std::uint32_t totalKiB) {
+  if (totalKiB == 0) return 0;
+  std::uint64_t fetchedKiB = std::uint64_t{doneKiB} + receivedBytes / 1024;
+  return static_cast<std::uint16_t>(fetchedKiB * 100 / totalKiB);
+}
+
+UpdateRun::~UpdateRun() {
+  if (job != nullptr && (job->done.load() || job->status.load() != 0)) delete job;
+}
+
+void UpdateRun::loadLocalList() { ::loadLocalList(installPath, localList); }
+
+void UpdateRun::planDownloads() { ::planDownloads(remoteList, localList, downloadList, totalKiB); }
+
+void UpdateRun::startListFetch() { job = new cStreamingFile(updateBase() + kVersionListName, ""); }
+
+void UpdateRun::tick() {
+  if (job != nullptr && job->status.load() != 0) {
+    failIfJobFailed();
+    return;
+  }
+  switch (state) {
+    case FetchingList: finishListFetch(); break;
+    case Planned:
+      current = 0;
+      state = Downloading;
+      break;
+    case Downloading:
+      if (job == nullptr) {
+        startCurrentFile();
+      } else {
+        pollCurrentFile();
+      }
+      break;
+    case Finishing: finish(); break;
+    default: break;
+  }
+}
+
+void UpdateRun::failIfJobFailed() {
+  const std::int32_t status = job->status.load();
+  std::u16string text = downloadErrorText(status);
+  // Ticks keep coming while the box is open; they must find nothing to do.
+  // The failed job is left to the process's end.
+  job = nullptr;
+  state = Failed;
+  platform::messageBox(nullptr, text, u"Error", platform::kMbIconInformation);
+  platform::exitProcess(0);
+}
+
+void UpdateRun::finishListFetch() {
+  if (job == nullptr || !job->isComplete()) return;
+  const char* body = job->bufferStart;
+  if (body != nullptr) parseVersionList(body, body + job->expectedLength.load(), remoteList);
+  delete job;
+  job = nullptr;
+  planDownloads();
+  // Judged by the files, not by their sizes: a plan of small files (all
+  // under 1 KiB, a total of 0 KiB) still has work to do.
+  state = downloadList.empty() ? Finishing : Planned;
+}
+
+void UpdateRun::startCurrentFile() {
+  const VersionEntry& entry = downloadList[current];
+  std::string localName = decodeEntryName(entry.name);
+  showStatusText(messageText(kMsgDownloading) + widen(localName));
+  if (entry.name == kLauncherEntryName) localName += ".tmp";
+  job = new cStreamingFile(updateBase() + entry.name, localName);
+}
+
+void UpdateRun::pollCurrentFile() {
+  showProgress(progressPercent(doneKiB, job->received.load(), totalKiB));
+  if (!job->isComplete()) return;
+
+  const VersionEntry& entry = downloadList[current];
+  const std::uint32_t fetched = static_cast<std::uint32_t>(job->expectedLength.load());
+  doneKiB += fetched / 1024;
+
+  // Recorded at once, so an interrupted run loses at most the file in flight.
+  const bool isLauncher = entry.name == kLauncherEntryName;
+  VersionList beforeLauncher;
+  if (isLauncher) beforeLauncher = localList;
+  if (VersionEntry* local = findLocalEntry(localList, entry.name)) {
+    local->version = entry.version;
+    local->size = fetched;
+  } else {
+    localList.append({entry.name, entry.version, fetched});
+  }
+  saveLocalList(kVersionListName, localList);
+  delete job;
+  job = nullptr;
+
+  if (isLauncher) {
+    if (runProgram("Launcher.exe.tmp /pause", nullptr) != 0) platform::exitProcess(0);
+    // The new launcher did not start, so the installed one is still the old
+    // one: the list must not claim otherwise, or no later run fetches it.
+    localList = std::move(beforeLauncher);
+    saveLocalList(kVersionListName, localList);
+  }
+
+  if (++current >= downloadList.size()) state = Finishing;
+}
+
+void UpdateRun::finish() {
+  if (pageReady()) {
+    activeUpdater->setProgressBar(100);
+    activeUpdater->disablePlayButton(false);
+  }
+  showStatusText(messageText(kMsgEnd));
+  state = Finished;
+}

@@ -1,0 +1,75 @@
+// The update run: brings the installation up to date with the update server,
+// one step per timer tick, one file at a time, recording every finished file
+// in the local version list at once.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "update/version_list.h"
+
+class cStreamingFile;
+
+enum UpdateState : std::int32_t {
+  FetchingList = 0,
+  Planned = 1,
+  Downloading = 2,
+  Finishing = 5,
+  Finished = 10,
+  Failed = 100,
+};
+
+// The longest text a download-error box shows.
+constexpr std::size_t kErrorTextUnits = 128;
+
+class UpdateRun {
+ public:
+  UpdateRun() = default;
+  // A job whose worker has ended is deleted; one still in flight is
+  // abandoned, not waited for: its worker ends with the process.
+  ~UpdateRun();
+  UpdateRun(const UpdateRun&) = delete;
+  UpdateRun& operator=(const UpdateRun&) = delete;
+
+  // Reads the installation folder, makes it current and loads its list.
+  void loadLocalList();
+  // Starts fetching the server's version list into memory.
+  void startListFetch();
+  // One step of the run; called on every timer tick once the page's document
+  // is known.
+  void tick();
+  // Fills downloadList and totalKiB from the two lists.
+  void planDownloads();
+
+  std::string installPath;
+  UpdateState state = FetchingList;
+  std::uint32_t totalKiB = 0;
+  std::uint32_t doneKiB = 0;
+  cStreamingFile* job = nullptr;
+  VersionList remoteList;
+  VersionList localList;
+  std::vector<VersionEntry> downloadList;
+  std::size_t current = 0;
+
+ private:
+  void failIfJobFailed();
+  void finishListFetch();
+  void startCurrentFile();
+  void pollCurrentFile();
+  void finish();
+};
+
+// The update base (message 0), narrowed to bytes.
+std::string updateBase();
+
+// The download-error text for a failed job's status: the catalogue's message
+// for it, with "%i" or "%d" in message 15 standing for the status and "%%"
+// for "%", every other "%" shown as written, cut to 127 characters.
+std::u16string downloadErrorText(std::int32_t status);
+
+// The overall percentage for the progress bar, computed wide enough that no
+// installation size makes it wrap; 0 when nothing of measurable size is
+// planned.
+std::uint16_t progressPercent(std::uint32_t doneKiB, std::uint32_t receivedBytes, std::uint32_t totalKiB);

@@ -1,0 +1,103 @@
+#include "web/element_events.h"
+
+#include <memory>
+
+#include "platform/browser.h"
+#include "platform/shell_execute.h"
+#include "shell/updater.h"
+
+CDOMEventHandler::CDOMEventHandler(ElementCallback callbackToRun, void* data)
+    : callback(callbackToRun), userData(data) {}
+
+HRESULT CDOMEventHandler::QueryInterface(REFIID riid, void** object) {
+  if (object == nullptr) return E_POINTER;
+  *object = nullptr;
+  if (IsEqualGUID(riid, IID_IUnknown) || IsEqualGUID(riid, IID_IDispatch)) {
+    *object = static_cast<IDispatch*>(this);
+    AddRef();
+    return S_OK;
+  }
+  return E_NOINTERFACE;
+}
+
+ULONG CDOMEventHandler::AddRef() { return static_cast<ULONG>(++refCount); }
+
+ULONG CDOMEventHandler::Release() {
+  LONG count = --refCount;
+  if (count != 0) return static_cast<ULONG>(count);
+  delete this;
+  return 0;
+}
+
+HRESULT CDOMEventHandler::GetTypeInfoCount(UINT*) { return E_NOTIMPL; }
+
+HRESULT CDOMEventHandler::GetTypeInfo(UINT, LCID, ITypeInfo**) { return E_NOTIMPL; }
+
+HRESULT CDOMEventHandler::GetIDsOfNames(REFIID, LPOLESTR*, UINT, LCID, DISPID*) { return S_OK; }
+
+HRESULT CDOMEventHandler::Invoke(DISPID member, REFIID, LCID, WORD, DISPPARAMS*, VARIANT* result,
+                                 EXCEPINFO*, UINT*) {
+  // Member 0 is the default member: what the browser calls for an event.
+  if (member == 0 && callback != nullptr) callback(result, userData);
+  return S_OK;
+}
+
+namespace {
+
+// Hands a new handler to the element, which takes the first reference.
+void attachHandler(platform::HtmlElement& element, ElementCallback callback, void* userData) {
+  VARIANT handler;
+  VariantInit(&handler);
+  handler.vt = VT_DISPATCH;
+  handler.pdispVal = new CDOMEventHandler(callback, userData);
+  handler.pdispVal->AddRef();
+  element.putOnMouseDown(handler);
+  VariantClear(&handler);
+}
+
+// The element's "xhref" attribute, when it has one.
+std::optional<std::u16string> externalAddress(platform::HtmlElement& element) {
+  VARIANT value;
+  VariantInit(&value);
+  std::optional<std::u16string> address;
+  if (SUCCEEDED(element.getAttribute(u"xhref", &value)) && value.vt == VT_BSTR) {
+    address = platform::bstrText(value.bstrVal);
+  }
+  VariantClear(&value);
+  return address;
+}
+
+}  // namespace
+
+void Updater::bindElementMouseDown(std::u16string_view id, ElementCallback callback) {
+  if (!document3) return;
+  std::shared_ptr<platform::HtmlElement> element;
+  if (FAILED(document3->elementById(id, &element)) || !element) return;
+  attachHandler(*element, callback, this);
+}
+
+void Updater::bindExternalLinks() {
+  if (!document3) return;
+  std::shared_ptr<platform::HtmlElementCollection> links;
+  if (FAILED(document3->elementsByTagName(u"a", &links)) || !links) return;
+  long count = 0;
+  if (FAILED(links->length(&count))) return;
+  for (long i = 0; i < count; ++i) {
+    VARIANT index;
+    VariantInit(&index);
+    index.vt = VT_INT;
+    index.intVal = static_cast<int>(i);
+    std::shared_ptr<platform::HtmlElement> element;
+    if (FAILED(links->item(index, index, &element)) || !element) continue;
+    if (!externalAddress(*element)) continue;
+    attachHandler(*element, openExternalLink, element.get());
+    linkElements_.push_back(std::move(element));
+  }
+}
+
+void openExternalLink(VARIANT*, void* userData) {
+  auto* element = static_cast<platform::HtmlElement*>(userData);
+  if (element == nullptr) return;
+  // Read again: the page may have changed the address since binding.
+  if (std::optional<std::u16string> address = externalAddress(*element)) platform::shellOpen(*address);
+}

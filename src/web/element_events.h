@@ -1,0 +1,37 @@
+// Mouse-down handlers that page elements hold: a small automation object the
+// browser calls when a mouse button goes down over the element.
+#pragma once
+
+#include <atomic>
+
+#include "platform/automation.h"
+
+// What a handler runs: the browser's result argument (may be null) and the
+// user data the handler was made with.
+using ElementCallback = void (*)(VARIANT* result, void* userData);
+
+// Implements IDispatch and nothing else. Made on the heap with no reference;
+// the element it is handed to takes the first one and owns it, and the last
+// Release deletes it.
+class CDOMEventHandler : public IDispatch {
+ public:
+  CDOMEventHandler(ElementCallback callback, void* userData);
+  virtual ~CDOMEventHandler() = default;
+
+  HRESULT QueryInterface(REFIID riid, void** object) override;
+  ULONG AddRef() override;
+  ULONG Release() override;
+  HRESULT GetTypeInfoCount(UINT* count) override;
+  HRESULT GetTypeInfo(UINT index, LCID locale, ITypeInfo** info) override;
+  HRESULT GetIDsOfNames(REFIID riid, LPOLESTR* names, UINT count, LCID locale, DISPID* ids) override;
+  HRESULT Invoke(DISPID member, REFIID riid, LCID locale, WORD flags, DISPPARAMS* params,
+                 VARIANT* result, EXCEPINFO* exception, UINT* argError) override;
+
+  ElementCallback callback;
+  std::atomic<LONG> refCount{0};
+  void* userData;
+};
+
+// Opens a link element's "xhref" address with the desktop, outside the
+// launcher. The user data is the element (a platform::HtmlElement).
+void openExternalLink(VARIANT* result, void* userData);

@@ -1,0 +1,16 @@
+// The launcher page's address and the body's size attributes.
+#pragma once
+
+#include <optional>
+#include <string>
+#include <string_view>
+
+// "http://" + page host + "/instalador.php?lang=" + the first two letters of
+// the language, lower-cased.
+std::u16string pageAddress(std::string_view language);
+
+// The page's stated client size: the attribute's number (C "wcstol" rules,
+// 0 without digits), or the fallback when the attribute is absent. Values
+// outside 0..kMaxPageDimension are held to that range.
+constexpr long kMaxPageDimension = 8192;
+long pageDimension(const std::optional<std::u16string>& attribute, long fallback);

@@ -1,0 +1,254 @@
+// The dialog's life with the launcher page, against a scripted page: the
+// address, the wait for the document, the handshake, the first texts, and
+// the gate that keeps page calls away until the page is accepted.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+
+#include "settings/installation_settings.h"
+#include "shell/updater.h"
+#include "support/fake_ui.h"
+#include "support/launcher_fixture.h"
+#include "web/message_catalogue.h"
+#include "web/page_bridge.h"
+#include "web/page_host.h"
+
+namespace {
+
+using testsupport::fakePage;
+using testsupport::fakeWindow;
+using testsupport::PageValue;
+
+TEST(PageAddressTest, TakesTheFirstTwoLettersOfTheLanguageLowerCased) {
+  EXPECT_EQ(pageAddress("en-US"), u"http://127.0.0.1/instalador.php?lang=en");
+  EXPECT_EQ(pageAddress("ES-es"), u"http://127.0.0.1/instalador.php?lang=es");
+  EXPECT_EQ(pageAddress("f"), u"http://127.0.0.1/instalador.php?lang=f");
+  EXPECT_EQ(pageAddress(""), u"http://127.0.0.1/instalador.php?lang=");
+}
+
+TEST(PageDimensionTest, ReadsLikeTheCLibraryAndStaysWithinAScreen) {
+  EXPECT_EQ(pageDimension(std::nullopt, 755), 755);
+  EXPECT_EQ(pageDimension(u"800", 755), 800);
+  EXPECT_EQ(pageDimension(u"  640px", 755), 640);
+  EXPECT_EQ(pageDimension(u"+12", 755), 12);
+  EXPECT_EQ(pageDimension(u"wide", 755), 0);
+  EXPECT_EQ(pageDimension(u"", 755), 0);
+  EXPECT_EQ(pageDimension(u"-300", 755), 0);
+  EXPECT_EQ(pageDimension(u"99999999999999999999999", 755), kMaxPageDimension);
+}
+
+TEST(MessageCatalogueTest, EnglishDefaultsBeforeAnyPage) {
+  ASSERT_EQ(activeUpdater, nullptr);
+  EXPECT_EQ(messageText(10), u"Glimmerhold Updater");
+  EXPECT_EQ(messageText(5), u"");
+  EXPECT_EQ(messageText(26), u"");
+  EXPECT_EQ(messageText(0), u"");
+  EXPECT_EQ(messageText(16), u"Invalid  Socket.");
+  EXPECT_EQ(messageText(25), u"Downloading ");
+  EXPECT_NE(messageText(13).find(u"don\u2019t"), std::u16string::npos);
+}
+
+class PageTest : public testsupport::LauncherTest {
+ protected:
+  void SetUp() override {
+    LauncherTest::SetUp();
+    registerInstallation(install().string(), std::string("es-ES"));
+    loadLanguage();
+    // An update base that fails at once and quietly: the run's list job
+    // cannot resolve it, and these tests never tick past the handshake.
+    fakePage().defineLauncherFunctions({{0, u""}, {22, u"Empezando..."}, {24, u"Jugar"}});
+    fakePage().readyStates = {u"loading", u"interactive", u"Complete", u"complete"};
+    fakePage().elements = {{u"", u"body", {}, {}, 0}, {u"boton-jugar", u"div", {}, {}, 0},
+                           {u"boton-cerrar", u"div", {}, {}, 0}};
+  }
+
+  void TearDown() override {
+    EXPECT_TRUE(testsupport::settleJob(updater.updateRun));
+    LauncherTest::TearDown();
+  }
+
+  std::vector<std::string> eventsAfter(std::size_t from) const {
+    const auto& events = fakeWindow().events;
+    return {events.begin() + static_cast<long>(std::min(from, events.size())), events.end()};
+  }
+
+  void setBody(std::map<std::u16string, std::u16string> attributes) {
+    fakePage().elements[0].attributes = std::move(attributes);
+  }
+
+  Updater updater;
+};
+
+TEST_F(PageTest, InitialisationNavigatesToTheLanguagesPageAndStartsTheTimer) {
+  updater.doModal(nullptr, 0);  // InitDialog, then the window system closes it
+  EXPECT_EQ(activeUpdater, &updater);
+  ASSERT_EQ(fakePage().navigations.size(), 1u);
+  EXPECT_EQ(fakePage().navigations[0], u"http://127.0.0.1/instalador.php?lang=es");
+  auto& events = fakeWindow().events;
+  std::vector<std::string> expected = {"center:dialog", "show:dialog:Minimized", "host:0,0,755,681",
+                                       "timer:100:250", "end:2", "killtimer:100", "destroyed"};
+  EXPECT_EQ(events, expected);
+  EXPECT_EQ(std::filesystem::current_path(), std::filesystem::canonical(install()))
+      << "the installation folder becomes the current folder";
+}
+
+TEST_F(PageTest, WaitsForTheDocumentThenForAnExactlyCompletePage) {
+  fakePage().documentFailures = 2;
+  updater.onInitDialog();
+  std::size_t mark = fakeWindow().events.size();
+
+  updater.onTimer();
+  updater.onTimer();
+  EXPECT_FALSE(updater.document);
+  updater.onTimer();  // the document arrives; the run is not ticked yet
+  EXPECT_TRUE(updater.document);
+  EXPECT_EQ(fakePage().readyStateReads, 0u);
+  EXPECT_EQ(eventsAfter(mark), (std::vector<std::string>{"show:dialog:Hide", "show:dialog:Hide", "show:dialog:Hide"}));
+
+  updater.onTimer();  // loading
+  updater.onTimer();  // interactive
+  updater.onTimer();  // "Complete" is not "complete"
+  EXPECT_TRUE(updater.pageLoading);
+  EXPECT_TRUE(fakePage().calls.empty()) << "no page function is called before the page is accepted";
+  EXPECT_EQ(updater.updateRun.job, nullptr);
+
+  updater.onTimer();
+  EXPECT_FALSE(updater.pageLoading);
+  EXPECT_NE(updater.updateRun.job, nullptr) << "the list fetch starts at acceptance";
+}
+
+TEST_F(PageTest, AcceptancePushesThePagesOwnTextsSizesAndShowsTheWindow) {
+  fakePage().readyStates = {u"complete"};
+  setBody({{u"xwidth", u"800"}, {u"xheight", u"600"}});
+  updater.onInitDialog();
+  updater.onTimer();
+  std::size_t mark = fakeWindow().events.size();
+  updater.onTimer();
+
+  std::vector<std::u16string> order;
+  for (const auto& call : fakePage().calls) order.push_back(call.function);
+  // localization answers the update base (0) first, then the texts.
+  std::vector<std::u16string> expected = {u"localization",   u"setProgressBar", u"localization",
+                                          u"setVariableText", u"localization",   u"setButtonText",
+                                          u"disablePlayButton"};
+  EXPECT_EQ(order, expected);
+  EXPECT_EQ(fakePage().argumentsOf(u"setVariableText"), (std::vector<PageValue>{std::u16string(u"Empezando...")}));
+  EXPECT_EQ(fakePage().argumentsOf(u"setButtonText"), (std::vector<PageValue>{std::u16string(u"Jugar")}));
+  EXPECT_EQ(fakePage().argumentsOf(u"setProgressBar"), (std::vector<PageValue>{std::int32_t{0}}));
+  EXPECT_EQ(fakePage().argumentsOf(u"disablePlayButton"), (std::vector<PageValue>{true}));
+  EXPECT_EQ(eventsAfter(mark), (std::vector<std::string>{"resize:dialog:800x600", "resize:host:1600x1200",
+                                                         "show:dialog:Normal"}));
+  EXPECT_EQ(fakePage().element(u"boton-jugar")->handlersSet, 1);
+  EXPECT_EQ(fakePage().element(u"boton-cerrar")->handlersSet, 1);
+
+  // The handshake runs once, even if the page reports loading again.
+  ASSERT_TRUE(testsupport::settleJob(updater.updateRun));
+  fakePage().readyStates = {u"loading", u"complete"};
+  fakePage().readyStateReads = 0;
+  std::size_t calls = fakePage().calls.size();
+  updater.onTimer();
+  updater.onTimer();
+  EXPECT_EQ(fakePage().element(u"boton-jugar")->handlersSet, 1);
+  EXPECT_EQ(std::count_if(fakePage().calls.begin() + static_cast<long>(calls), fakePage().calls.end(),
+                          [](const auto& call) { return call.function == u"setButtonText"; }),
+            0);
+}
+
+TEST_F(PageTest, APageWithoutABodyGetsTheTemplateSize) {
+  fakePage().readyStates = {u"complete"};
+  fakePage().hasBody = false;
+  updater.onInitDialog();
+  updater.onTimer();
+  updater.onTimer();
+  const auto& events = fakeWindow().events;
+  EXPECT_NE(std::find(events.begin(), events.end(), "resize:dialog:755x681"), events.end());
+  EXPECT_NE(std::find(events.begin(), events.end(), "resize:host:1510x1362"), events.end());
+}
+
+TEST_F(PageTest, AbsurdSizesAreHeldToAScreen) {
+  fakePage().readyStates = {u"complete"};
+  setBody({{u"xwidth", u"4294967296000"}, {u"xheight", u"-5"}});
+  updater.onInitDialog();
+  updater.onTimer();
+  updater.onTimer();
+  const auto& events = fakeWindow().events;
+  EXPECT_NE(std::find(events.begin(), events.end(), "resize:dialog:8192x0"), events.end());
+  EXPECT_NE(std::find(events.begin(), events.end(), "resize:host:16384x0"), events.end());
+}
+
+TEST_F(PageTest, GuardedCallsWaitForThePageAndTextsComeFromItOnceReady) {
+  fakePage().readyStates = {u"complete"};
+  updater.onInitDialog();
+  showStatusText(u"too early");
+  showProgress(5);
+  showPlayButtonText(u"too early");
+  EXPECT_TRUE(fakePage().calls.empty());
+  EXPECT_EQ(messageText(22), u"Starting...");
+
+  updater.onTimer();
+  updater.onTimer();
+  fakePage().calls.clear();
+  showProgress(65535);
+  updater.setProgressBar(70000);
+  showPlayButtonText(std::nullopt);
+  EXPECT_EQ(fakePage().argumentsOf(u"setProgressBar"),
+            (std::vector<PageValue>{std::int32_t{65535}, std::int32_t{70000}}));
+  EXPECT_EQ(fakePage().argumentsOf(u"setButtonText"), (std::vector<PageValue>{std::u16string()}));
+  EXPECT_EQ(messageText(22), u"Empezando...");
+  EXPECT_EQ(messageText(77), u"?77");
+
+  // A page may answer a text with the empty text: it stands.
+  fakePage().defineLauncherFunctions({{22, u""}});
+  EXPECT_EQ(messageText(22), u"");
+
+  // A page that answers with something other than a text, or has no
+  // localization at all, or no script object, has not answered.
+  fakePage().functions[u"localization"] = [](const PageValue&) { return PageValue{std::int32_t{42}}; };
+  EXPECT_EQ(messageText(22), u"<unknow>");
+  fakePage().functions[u"localization"] = [](const PageValue&) { return PageValue{}; };
+  EXPECT_EQ(messageText(22), u"<unknow>");
+  fakePage().functions.erase(u"localization");
+  EXPECT_EQ(messageText(22), u"<unknow>");
+  fakePage().scriptAvailable = false;
+  EXPECT_EQ(messageText(10), u"<unknow>");
+  showStatusText(u"nowhere to go");
+  EXPECT_TRUE(fakePage().argumentsOf(u"setVariableText").empty() ||
+              fakePage().argumentsOf(u"setVariableText").back() != PageValue{std::u16string(u"nowhere to go")});
+}
+
+TEST_F(PageTest, APageWithoutSetVariableTextIsRejectedInEnglish) {
+  fakePage().readyStates = {u"complete"};
+  fakePage().functions.erase(u"setVariableText");
+  EXPECT_EXIT(
+      {
+        updater.onInitDialog();
+        updater.onTimer();
+        updater.onTimer();
+        // Only reached if the process did not end.
+        std::abort();
+      },
+      ::testing::ExitedWithCode(0), "");
+}
+
+TEST_F(PageTest, TheRejectionBoxIsEnglishOwnedByTheDialogAndHaltsTheTicks) {
+  fakePage().readyStates = {u"complete"};
+  fakePage().functions.erase(u"setVariableText");
+  // Observe the box from inside the child before it exits.
+  EXPECT_EXIT(
+      {
+        std::atexit([] {
+          const auto& boxes = testsupport::shownBoxes();
+          bool ok = boxes.size() == 1 && boxes[0].text == u"Invalid response from the server." &&
+                    boxes[0].caption == u"Glimmerhold Updater" && boxes[0].type == 0 &&
+                    boxes[0].owner == fakeWindow().dialog && activeUpdater != nullptr && activeUpdater->halted;
+          std::fputs(ok ? "box as expected\n" : "unexpected box\n", stderr);
+        });
+        updater.onInitDialog();
+        updater.onTimer();
+        updater.onTimer();
+        std::abort();
+      },
+      ::testing::ExitedWithCode(0), "box as expected");
+}
+
+}  // namespace
