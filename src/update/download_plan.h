@@ -11,7 +11,13 @@
 constexpr const char* kLauncherEntryName = "Launcher.exe";
 
 // Fills `downloadList` (copies of the server's entries to fetch, in fetch
-// order) and `totalKiB` (the sum of their sizes / 1024) from the two lists.
+// order: "Launcher.exe" first, then the rest in list order) and `totalKiB`
+// (the sum of their sizes / 1024, held at its maximum rather than wrapped)
+// from the two lists; both are reset first. An entry is up to date, and not
+// fetched, when the first local entry of its name has the same version and
+// its file exists. The folders of every entry considered are made. Entries
+// whose decoded name would leave the installation folder (see
+// isInstallRelativeName) are skipped: no fetch, no size, no folder.
 void planDownloads(const VersionList& remoteList, const VersionList& localList,
                    std::vector<VersionEntry>& downloadList, std::uint32_t& totalKiB);
 

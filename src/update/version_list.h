@@ -14,6 +14,9 @@
 constexpr std::size_t kMaxEntryName = 255;
 constexpr std::size_t kMaxEntryVersion = 32;
 constexpr const char* kVersionListName = "version_list.txt";
+// saveLocalList writes the new list beside the old one under the list's name
+// plus this suffix ("version_list.txt.tmp"), then renames it over the list.
+constexpr const char* kVersionListSideSuffix = ".tmp";
 
 struct VersionEntry {
   std::string name;     // escaped, as the server's list spells it
@@ -29,6 +32,8 @@ class VersionList {
 
   void append(VersionEntry entry);
   void clear();
+  // The entry may be changed through the result, but not its name: the index
+  // is keyed by it.
   VersionEntry* find(std::string_view name);
   const VersionEntry* find(std::string_view name) const;
 
@@ -48,16 +53,30 @@ class VersionList {
 };
 
 // Appends one entry per well-formed line of [begin, end) to `list`. Never
-// reads outside the range.
+// reads outside the range. A line is "name version size", fields separated by
+// blanks or tabs, ended by "\n" or "\r\n" (the last one may lack it); the
+// size may carry a "k" that means nothing. A line yields no entry when it
+// lacks a field, holds a name over 255 bytes or a version over 32, holds a
+// NUL byte, or its size is not a number that fits 32 bits ("-N" for N up to
+// 2^31 reads as 2^32 - N, which is how sizes of 2 GiB and more are written).
 void parseVersionList(const char* begin, const char* end, VersionList& list);
+
+// Appends the entries of the named list file to `list`. False, with nothing
+// appended, when the file cannot be opened or read to its end.
+bool readVersionListFile(const char* fileName, VersionList& list);
 
 // Reads the installation folder, makes it the current folder and loads its
 // "version_list.txt" into `list` (empty when there is none).
 void loadLocalList(std::string& installPath, VersionList& list);
 
 // Rewrites the named list file from `list`, atomically: a crash leaves either
-// the old file or the new one, never a truncated one.
+// the old file or the new one, never a truncated one. Each entry is written as
+// "%s %s %d\n" would write it. False, with the old file left as it was and no
+// side file left behind, when the new one cannot be written in full.
 bool saveLocalList(const char* fileName, const VersionList& list);
+
+// The side file saveLocalList writes before renaming it over `fileName`.
+std::string versionListSideName(const char* fileName);
 
 // The first entry named `name`, byte for byte, or null.
 VersionEntry* findLocalEntry(VersionList& list, std::string_view name);
@@ -67,5 +86,7 @@ VersionEntry* findLocalEntry(VersionList& list, std::string_view name);
 std::string decodeEntryName(std::string_view name);
 
 // True when a decoded name stays inside the installation folder: not empty,
-// not absolute, no drive letter, no ".." component.
+// not absolute, no drive letter (no colon at all), no NUL byte, and no ".."
+// component between "/" or "\" separators (nor one of only dots and blanks,
+// which Windows may read as "..").
 bool isInstallRelativeName(std::string_view decodedName);

@@ -1,0 +1,77 @@
+#include "update/download_plan.h"
+
+#include <cerrno>
+#include <limits>
+#include <string_view>
+#include <unordered_set>
+
+#include "platform/files.h"
+
+namespace {
+
+struct PlanState {
+  const VersionList& localList;
+  std::vector<VersionEntry>& downloadList;
+  std::uint32_t& totalKiB;
+  // Folder paths (up to their last "/") already prepared by this plan: a
+  // list of many files in few folders asks the disk about each folder once.
+  std::unordered_set<std::string> preparedFolders;
+};
+
+void addKiB(std::uint32_t& total, std::uint32_t size) {
+  // Only a progress figure, but a wrapped one would run backwards.
+  std::uint32_t kib = size / 1024;
+  total = kib > std::numeric_limits<std::uint32_t>::max() - total ? std::numeric_limits<std::uint32_t>::max()
+                                                                 : total + kib;
+}
+
+void considerEntry(PlanState& plan, const VersionEntry& remote) {
+  const std::string fileName = decodeEntryName(remote.name);
+  // A name from the server that would land outside the installation folder
+  // is neither fetched nor given folders.
+  if (!isInstallRelativeName(fileName)) return;
+
+  // Folders are prepared for every entry, fetched or not, so that the
+  // installation's tree is whole even where the files are up to date.
+  std::size_t lastSlash = fileName.rfind('/');
+  if (lastSlash != std::string::npos) {
+    std::string folder = fileName.substr(0, lastSlash + 1);
+    if (plan.preparedFolders.insert(folder).second) makeDirectories(folder);
+  }
+
+  const VersionEntry* local = plan.localList.find(remote.name);
+  // A file that exists but cannot be reached for another reason counts as
+  // present: only "no such file" makes it missing.
+  bool upToDate = local != nullptr && local->version == remote.version &&
+                  platform::accessCheck(fileName.c_str()) != ENOENT;
+  if (upToDate) return;
+
+  plan.downloadList.push_back(remote);
+  addKiB(plan.totalKiB, remote.size);
+}
+
+}  // namespace
+
+void planDownloads(const VersionList& remoteList, const VersionList& localList,
+                   std::vector<VersionEntry>& downloadList, std::uint32_t& totalKiB) {
+  downloadList.clear();
+  totalKiB = 0;
+  PlanState plan{localList, downloadList, totalKiB, {}};
+  // The launcher goes first: when it is replaced, the new one finishes the
+  // update, so nothing else should be fetched before it.
+  const std::string_view launcher = kLauncherEntryName;
+  for (const VersionEntry& remote : remoteList) {
+    if (remote.name == launcher) considerEntry(plan, remote);
+  }
+  for (const VersionEntry& remote : remoteList) {
+    if (remote.name != launcher) considerEntry(plan, remote);
+  }
+}
+
+bool makeDirectories(const std::string& path) {
+  for (std::size_t slash = path.find('/'); slash != std::string::npos; slash = path.find('/', slash + 1)) {
+    const std::string prefix = path.substr(0, slash);
+    if (platform::accessCheck(prefix.c_str()) != 0 && !platform::createDirectory(prefix.c_str())) return false;
+  }
+  return true;
+}

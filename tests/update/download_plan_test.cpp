@@ -1,0 +1,206 @@
+#include "update/download_plan.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <filesystem>
+#include <string>
+#include <vector>
+
+#include "support/temp_dir.h"
+
+namespace {
+
+namespace fs = std::filesystem;
+using testsupport::CurrentDirGuard;
+using testsupport::TempDir;
+using testsupport::writeFile;
+
+VersionList makeList(std::initializer_list<VersionEntry> entries) {
+  VersionList list;
+  for (const VersionEntry& entry : entries) list.append(entry);
+  return list;
+}
+
+std::vector<std::string> names(const std::vector<VersionEntry>& entries) {
+  std::vector<std::string> result;
+  for (const VersionEntry& entry : entries) result.push_back(entry.name);
+  return result;
+}
+
+// Every path below `root`, relative to it, for checking that nothing else
+// was made anywhere in the tree.
+std::vector<std::string> treeBelow(const fs::path& root) {
+  std::vector<std::string> paths;
+  for (const auto& item : fs::recursive_directory_iterator(root)) {
+    paths.push_back(fs::relative(item.path(), root).generic_string());
+  }
+  std::sort(paths.begin(), paths.end());
+  return paths;
+}
+
+// The plan works relative to the current folder, the installation folder.
+class DownloadPlan : public ::testing::Test {
+ protected:
+  TempDir dir;
+  CurrentDirGuard guard;
+  std::vector<VersionEntry> downloadList;
+  std::uint32_t totalKiB = 12345;
+
+  void SetUp() override { fs::current_path(dir.path()); }
+  void plan(const VersionList& remote, const VersionList& local) {
+    planDownloads(remote, local, downloadList, totalKiB);
+  }
+};
+
+TEST_F(DownloadPlan, LauncherFirstDuplicatesTwiceAndKiBRoundedDown) {
+  VersionList remote = makeList({{"a.pak", "1", 1023},
+                                 {"Launcher.exe", "2", 5000},
+                                 {"b.pak", "1", 2048},
+                                 {"launcher.exe", "1", 1024},
+                                 {"a.pak", "1", 3000},
+                                 {"Launcher.exe.tmp", "1", 0}});
+  plan(remote, VersionList{});
+  EXPECT_EQ(names(downloadList),
+            (std::vector<std::string>{"Launcher.exe", "a.pak", "b.pak", "launcher.exe", "a.pak", "Launcher.exe.tmp"}));
+  // 1023/1024 + 5000/1024 + 2048/1024 + 1024/1024 + 3000/1024 = 0 + 4 + 2 + 1 + 2.
+  EXPECT_EQ(totalKiB, 9u);
+  // The copies keep the server's version and size.
+  EXPECT_EQ(downloadList[0].version, "2");
+  EXPECT_EQ(downloadList[0].size, 5000u);
+}
+
+TEST_F(DownloadPlan, UpToDateOnlyWithEntrySameVersionAndFile) {
+  for (const char* file : {"same.pak", "newer.pak", "older.pak", "unlisted.pak", "dup.pak"}) writeFile(dir / file, "x");
+  VersionList local = makeList({{"same.pak", "v2", 10},
+                                {"deleted.pak", "v2", 10},
+                                {"newer.pak", "v1", 10},
+                                {"older.pak", "v3", 10},
+                                {"prefix.pak", "v2", 10},
+                                {"dup.pak", "v1", 10},
+                                {"dup.pak", "v2", 10}});
+  VersionList remote = makeList({{"same.pak", "v2", 1024},
+                                 {"deleted.pak", "v2", 2048},
+                                 {"newer.pak", "v2", 1024},
+                                 {"older.pak", "v2", 1024},
+                                 {"unlisted.pak", "v2", 1024},
+                                 {"prefix.pak", "v2x", 1024},
+                                 // Only the first local entry of a name counts.
+                                 {"dup.pak", "v2", 4096}});
+  plan(remote, local);
+  EXPECT_EQ(names(downloadList), (std::vector<std::string>{"deleted.pak", "newer.pak", "older.pak", "unlisted.pak",
+                                                           "prefix.pak", "dup.pak"}));
+  EXPECT_EQ(totalKiB, 2u + 1 + 1 + 1 + 1 + 4);
+
+  // Once the first local entry agrees, the file is up to date.
+  plan(makeList({{"dup.pak", "v1", 4096}}), local);
+  EXPECT_TRUE(downloadList.empty());
+  EXPECT_EQ(totalKiB, 0u);
+}
+
+TEST_F(DownloadPlan, EscapedNamesTestTheDecodedFile) {
+  writeFile(dir / "my maps" / "espa\xf1" "a.pak", "x");
+  VersionList local = makeList({{"my%20maps/espa%f1a.pak", "1", 0}, {"my%20maps/other.pak", "1", 0}});
+  // The local entry is looked up by the escaped name; the file by the decoded one.
+  plan(makeList({{"my%20maps/espa%f1a.pak", "1", 0}, {"my%20maps/other.pak", "1", 0}}), local);
+  EXPECT_EQ(names(downloadList), (std::vector<std::string>{"my%20maps/other.pak"}));
+}
+
+TEST_F(DownloadPlan, FoldersMadeForEveryEntryConsidered) {
+  writeFile(dir / "b.pak", "x");
+  VersionList local = makeList({{"b.pak", "1", 0}, {"x/y/z/c.pak", "1", 0}});
+  VersionList remote = makeList({{"data/maps/a.pak", "1", 0},
+                                 {"b.pak", "1", 0},
+                                 {"x/y/z/c.pak", "2", 0},
+                                 {"data/maps/d.pak", "1", 0},
+                                 {"data/e%20f/g.pak", "1", 0}});
+  plan(remote, local);
+  EXPECT_EQ(treeBelow(dir.path()), (std::vector<std::string>{"b.pak", "data", "data/e f", "data/maps", "x", "x/y",
+                                                             "x/y/z"}));
+  EXPECT_EQ(names(downloadList), (std::vector<std::string>{"data/maps/a.pak", "x/y/z/c.pak", "data/maps/d.pak",
+                                                           "data/e%20f/g.pak"}));
+}
+
+TEST_F(DownloadPlan, FolderThatCannotBeMadeStillPlansTheFile) {
+  writeFile(dir / "blocker", "a file where a folder should be");
+  VersionList remote = makeList({{"blocker/x.pak", "1", 2048}, {"ok/y.pak", "1", 0}});
+  plan(remote, VersionList{});
+  EXPECT_EQ(names(downloadList), (std::vector<std::string>{"blocker/x.pak", "ok/y.pak"}));
+  EXPECT_EQ(totalKiB, 2u);
+  EXPECT_TRUE(fs::is_regular_file(dir / "blocker"));
+  EXPECT_TRUE(fs::is_directory(dir / "ok"));
+
+  // A file that exists but cannot be reached for another reason than "no
+  // such file" counts as present.
+  VersionList local = makeList({{"blocker/x.pak", "1", 0}});
+  plan(makeList({{"blocker/x.pak", "1", 0}}), local);
+  EXPECT_TRUE(downloadList.empty());
+}
+
+TEST_F(DownloadPlan, EmptyPlanResetsResults) {
+  downloadList.push_back({"stale", "1", 1});
+  plan(VersionList{}, makeList({{"a", "1", 1}}));
+  EXPECT_TRUE(downloadList.empty());
+  EXPECT_EQ(totalKiB, 0u);
+  EXPECT_TRUE(treeBelow(dir.path()).empty());
+}
+
+TEST_F(DownloadPlan, TotalHeldAtMaximum) {
+  VersionList remote;
+  for (int i = 0; i < 1100; ++i) remote.append({"f" + std::to_string(i), "1", 4294967295u});
+  plan(remote, VersionList{});
+  EXPECT_EQ(downloadList.size(), 1100u);
+  EXPECT_EQ(totalKiB, 4294967295u);
+}
+
+TEST(DownloadPlanSafety, UnsafeNamesNeitherFetchedNorGivenFolders) {
+  // The installation sits two levels down, so that a name climbing out of it
+  // would have somewhere to land inside the scratch tree.
+  TempDir dir;
+  CurrentDirGuard guard;
+  fs::path install = dir.path() / "outer" / "install";
+  fs::create_directories(install);
+  fs::current_path(install);
+
+  VersionList remote = makeList({{"../escape/a.pak", "1", 1024},
+                                 {"..\\escape/b.pak", "1", 1024},
+                                 {"sub/../../escape/c.pak", "1", 1024},
+                                 {"sub\\..\\..\\escape/d.pak", "1", 1024},
+                                 {"sub/%2e%2e/ok.pak", "1", 1024},
+                                 {"/tmp/abs/e.pak", "1", 1024},
+                                 {"\\abs/f.pak", "1", 1024},
+                                 {"C:/abs/g.pak", "1", 1024},
+                                 {"c:rel/h.pak", "1", 1024},
+                                 {"../Launcher.exe", "1", 1024},
+                                 {"sub/..", "1", 1024},
+                                 {"sub/.. /x/i.pak", "1", 1024},
+                                 {"", "1", 1024},
+                                 {"safe/j.pak", "1", 2048}});
+  std::vector<VersionEntry> downloadList;
+  std::uint32_t totalKiB = 0;
+  planDownloads(remote, VersionList{}, downloadList, totalKiB);
+
+  // "%2e" is no escape of ours, so that name is a plain folder named so.
+  EXPECT_EQ(names(downloadList), (std::vector<std::string>{"sub/%2e%2e/ok.pak", "safe/j.pak"}));
+  EXPECT_EQ(totalKiB, 3u);
+  EXPECT_EQ(treeBelow(dir.path()), (std::vector<std::string>{"outer", "outer/install", "outer/install/safe",
+                                                             "outer/install/sub", "outer/install/sub/%2e%2e"}));
+  EXPECT_FALSE(fs::exists("/tmp/abs"));
+}
+
+TEST(MakeDirectories, MakesEachMissingFolderAndStopsAtFailure) {
+  TempDir dir;
+  CurrentDirGuard guard;
+  fs::current_path(dir.path());
+
+  EXPECT_TRUE(makeDirectories("a/b/c/"));
+  EXPECT_TRUE(makeDirectories("a/b/c/"));
+  EXPECT_TRUE(makeDirectories("a/d/"));
+  EXPECT_TRUE(makeDirectories("no-slash"));
+
+  writeFile(dir / "e" / "file", "x");
+  EXPECT_FALSE(makeDirectories("e/file/g/h/"));
+  EXPECT_EQ(treeBelow(dir.path()), (std::vector<std::string>{"a", "a/b", "a/b/c", "a/d", "e", "e/file"}));
+}
+
+}  // namespace

@@ -1,0 +1,283 @@
+#include "update/version_list.h"
+
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <filesystem>
+#include <memory>
+#include <string>
+
+#include "support/temp_dir.h"
+
+namespace {
+
+namespace fs = std::filesystem;
+using testsupport::CurrentDirGuard;
+using testsupport::readFile;
+using testsupport::TempDir;
+using testsupport::writeFile;
+
+// Parses a copy of `text` held in a buffer of exactly its size, so that the
+// sanitizers catch any read past the range.
+VersionList parse(const std::string& text) {
+  auto buffer = std::make_unique<char[]>(text.size() + 1);
+  if (!text.empty()) std::memcpy(buffer.get(), text.data(), text.size());
+  VersionList list;
+  parseVersionList(buffer.get(), buffer.get() + text.size(), list);
+  return list;
+}
+
+void expectEntry(const VersionList& list, std::size_t index, const std::string& name, const std::string& version,
+                 std::uint32_t size) {
+  ASSERT_LT(index, list.size());
+  EXPECT_EQ(list[index].name, name) << "entry " << index;
+  EXPECT_EQ(list[index].version, version) << "entry " << index;
+  EXPECT_EQ(list[index].size, size) << "entry " << index;
+}
+
+TEST(ParseVersionList, LineEndsAndSeparators) {
+  // "\r\n" line ends, tabs and runs of blanks, a "k" after the size, a last
+  // line without "\n".
+  VersionList list = parse("maps/level%201.pak 1a2b 2048k\r\nb.pak\tv2\t\t20\n  c.pak   v3 30");
+  ASSERT_EQ(list.size(), 3u);
+  expectEntry(list, 0, "maps/level%201.pak", "1a2b", 2048);
+  expectEntry(list, 1, "b.pak", "v2", 20);
+  expectEntry(list, 2, "c.pak", "v3", 30);
+
+  // A final "\n" adds nothing, nor does a final "\r\n".
+  EXPECT_EQ(parse("a v 1\n").size(), 1u);
+  EXPECT_EQ(parse("a v 1\r\n").size(), 1u);
+  // Whatever follows the size is ignored.
+  VersionList extra = parse("a v 7 trailing words\n");
+  ASSERT_EQ(extra.size(), 1u);
+  expectEntry(extra, 0, "a", "v", 7);
+}
+
+TEST(ParseVersionList, BlankAndShortLinesYieldNothingAndTakeNothing) {
+  // A blank line must not pick up the fields of the line after it, and a
+  // short line must not borrow the fields of the line before it.
+  VersionList list = parse("a v1 1\n\nb v2 2\nc v3\nd\n   \t \r\ne v5 5\n");
+  ASSERT_EQ(list.size(), 3u);
+  expectEntry(list, 0, "a", "v1", 1);
+  expectEntry(list, 1, "b", "v2", 2);
+  expectEntry(list, 2, "e", "v5", 5);
+
+  EXPECT_TRUE(parse("").empty());
+  EXPECT_TRUE(parse("\n\n\n").empty());
+  EXPECT_TRUE(parse(" \t\r\n \t").empty());
+}
+
+TEST(ParseVersionList, FieldWidths) {
+  const std::string name255(255, 'n');
+  const std::string version32(32, 'v');
+  VersionList fits = parse(name255 + " " + version32 + " 1\n");
+  ASSERT_EQ(fits.size(), 1u);
+  expectEntry(fits, 0, name255, version32, 1);
+
+  // One byte over either width: no entry, and the rest of the overlong field
+  // must not spill into the next field or line.
+  VersionList over = parse(name255 + "x v 1\nn " + version32 + "x 2\nok v 3\n");
+  ASSERT_EQ(over.size(), 1u);
+  expectEntry(over, 0, "ok", "v", 3);
+}
+
+TEST(ParseVersionList, Sizes) {
+  struct Case {
+    const char* size;
+    bool valid;
+    std::uint32_t value;
+  };
+  const Case cases[] = {
+      {"0", true, 0},
+      {"4294967295", true, 4294967295u},
+      {"4294967295k", true, 4294967295u},
+      {"4294967296", false, 0},
+      {"99999999999999999999999", false, 0},
+      // Sizes of 2 GiB and more as the local list writes them.
+      {"-1", true, 4294967295u},
+      {"-2147483648", true, 2147483648u},
+      {"-2147483649", false, 0},
+      {"-0", true, 0},
+      {"+5", true, 5},
+      {"-", false, 0},
+      {"+", false, 0},
+      {"k", false, 0},
+      {"12kk", false, 0},
+      {"12x", false, 0},
+      {"0x10", false, 0},
+      {"1-2", false, 0},
+  };
+  for (const Case& c : cases) {
+    VersionList list = parse(std::string("f v ") + c.size + "\n");
+    if (c.valid) {
+      ASSERT_EQ(list.size(), 1u) << c.size;
+      EXPECT_EQ(list[0].size, c.value) << c.size;
+    } else {
+      EXPECT_TRUE(list.empty()) << c.size;
+    }
+  }
+}
+
+TEST(ParseVersionList, MalformedInputStaysInRange) {
+  // NUL bytes: the line holding one is dropped, its neighbours are kept.
+  std::string withNul("a v 1\nb\0c v 2\nd v\0 3\ne v 4", 26);
+  VersionList nul = parse(withNul);
+  ASSERT_EQ(nul.size(), 2u);
+  expectEntry(nul, 0, "a", "v", 1);
+  expectEntry(nul, 1, "e", "v", 4);
+
+  // A very long line of one field, and one of white space only, each without
+  // a final line end.
+  EXPECT_TRUE(parse(std::string(1 << 20, 'x')).empty());
+  EXPECT_TRUE(parse(std::string(1 << 20, ' ')).empty());
+  VersionList afterLong = parse(std::string(100000, 'y') + " v 1\nz v 2");
+  ASSERT_EQ(afterLong.size(), 1u);
+  expectEntry(afterLong, 0, "z", "v", 2);
+
+  // The range ends in the middle of a line: only what lies inside counts.
+  const std::string text = "a v 1\nb v 23";
+  VersionList cut;
+  parseVersionList(text.data(), text.data() + text.size() - 1, cut);
+  ASSERT_EQ(cut.size(), 2u);
+  EXPECT_EQ(cut[1].size, 2u);
+  VersionList none;
+  parseVersionList(text.data(), text.data() + 3, none);
+  EXPECT_TRUE(none.empty());
+  parseVersionList(text.data() + 4, text.data(), none);
+  EXPECT_TRUE(none.empty());
+}
+
+TEST(VersionList, FirstMatchWithDuplicates) {
+  VersionList list = parse("a v1 1\nb v1 2\na v2 3\nA v3 4\n");
+  ASSERT_EQ(list.size(), 4u);
+  ASSERT_NE(findLocalEntry(list, "a"), nullptr);
+  EXPECT_EQ(findLocalEntry(list, "a")->version, "v1");
+  EXPECT_EQ(findLocalEntry(list, "a"), &list[0]);
+  // Byte for byte and in length: no case folding, no prefix match.
+  EXPECT_EQ(findLocalEntry(list, "A")->version, "v3");
+  EXPECT_EQ(findLocalEntry(list, "b")->size, 2u);
+  EXPECT_EQ(findLocalEntry(list, "a "), nullptr);
+  EXPECT_EQ(findLocalEntry(list, ""), nullptr);
+  EXPECT_EQ(findLocalEntry(list, std::string_view("a\0", 2)), nullptr);
+
+  // The index follows appends that grow the list; a result can be changed.
+  for (int i = 0; i < 1000; ++i) list.append({"n" + std::to_string(i), "v", static_cast<std::uint32_t>(i)});
+  EXPECT_EQ(findLocalEntry(list, "n999")->size, 999u);
+  findLocalEntry(list, "a")->version = "new";
+  EXPECT_EQ(list[0].version, "new");
+  list.clear();
+  EXPECT_TRUE(list.empty());
+  EXPECT_EQ(findLocalEntry(list, "a"), nullptr);
+}
+
+TEST(DecodeEntryName, Escapes) {
+  EXPECT_EQ(decodeEntryName("%20%21%f1%e1%e9%ed%f3%fa"), "\x20\x21\xf1\xe1\xe9\xed\xf3\xfa");
+  EXPECT_EQ(decodeEntryName("a%20b%20c%20"), "a b c ");
+  EXPECT_EQ(decodeEntryName("%20%20%20"), "   ");
+  EXPECT_EQ(decodeEntryName("espa%f1a/%e1rbol%21.pak"), "espa\xf1" "a/\xe1rbol!.pak");
+  // Upper-case digits and other sequences stay as they are.
+  EXPECT_EQ(decodeEntryName("%F1%E1%2F%2e%41%"), "%F1%E1%2F%2e%41%");
+  EXPECT_EQ(decodeEntryName("a%2"), "a%2");
+  // A per cent sign in front of an escape stays, the escape is replaced; a
+  // replacement never completes a new escape.
+  EXPECT_EQ(decodeEntryName("%%20"), "% ");
+  EXPECT_EQ(decodeEntryName("%2%201"), "%2 1");
+  EXPECT_EQ(decodeEntryName("%%2020"), "% 20");
+}
+
+TEST(IsInstallRelativeName, RefusesWhatLeavesTheFolder) {
+  for (const char* safe : {"a", "a/b/c.pak", "a\\b.pak", "./a", "a/./b", "..a", "a..", "a/..b/c", "b../c", "a b/c",
+                           "a/", ".hidden"}) {
+    EXPECT_TRUE(isInstallRelativeName(safe)) << safe;
+  }
+  for (const char* unsafe : {"", "/x", "\\x", "//server/share/x", "C:x", "C:/x", "c:\\x", "x:y", "..", "../x",
+                             "a/../x", "a/..", "..\\x", "a\\..\\x", "a\\..", "a/..\\x", "...", "a/. ./b", ".. /x",
+                             "a/.. "}) {
+    EXPECT_FALSE(isInstallRelativeName(unsafe)) << unsafe;
+  }
+  EXPECT_FALSE(isInstallRelativeName(std::string_view("a\0/../x", 7)));
+}
+
+class LocalListFile : public ::testing::Test {
+ protected:
+  TempDir dir;
+  CurrentDirGuard guard;
+  void SetUp() override { fs::current_path(dir.path()); }
+};
+
+TEST_F(LocalListFile, SaveAndReadBackByteExact) {
+  VersionList list;
+  list.append({"maps/level%201.pak", "1a2b", 2048});
+  list.append({"b.pak", "v", 0});
+  list.append({"big.pak", "v2", 2147483648u});
+  list.append({"huge.pak", "v3", 4294967295u});
+  list.append({"maps/level%201.pak", "dup", 7});
+  list.append({"below.pak", "v4", 2147483647u});
+
+  ASSERT_TRUE(saveLocalList(kVersionListName, list));
+  const std::string expected =
+      "maps/level%201.pak 1a2b 2048\n"
+      "b.pak v 0\n"
+      "big.pak v2 -2147483648\n"
+      "huge.pak v3 -1\n"
+      "maps/level%201.pak dup 7\n"
+      "below.pak v4 2147483647\n";
+  EXPECT_EQ(readFile(dir / kVersionListName), expected);
+  EXPECT_FALSE(fs::exists(dir / versionListSideName(kVersionListName)));
+
+  VersionList back;
+  ASSERT_TRUE(readVersionListFile(kVersionListName, back));
+  ASSERT_EQ(back.size(), list.size());
+  for (std::size_t i = 0; i < list.size(); ++i) expectEntry(back, i, list[i].name, list[i].version, list[i].size);
+
+  // Saving what was read gives the same bytes again; an empty list an empty file.
+  ASSERT_TRUE(saveLocalList(kVersionListName, back));
+  EXPECT_EQ(readFile(dir / kVersionListName), expected);
+  ASSERT_TRUE(saveLocalList(kVersionListName, VersionList{}));
+  EXPECT_EQ(readFile(dir / kVersionListName), "");
+  EXPECT_EQ(fs::directory_iterator(dir.path())->path().filename(), kVersionListName);
+}
+
+TEST_F(LocalListFile, FailedSaveKeepsTheOldList) {
+  const std::string old = "old v 1\n";
+  writeFile(dir / kVersionListName, old);
+  VersionList list;
+  list.append({"new", "v", 2});
+
+  // The side file cannot be created (a folder holds its name).
+  fs::create_directory(dir / versionListSideName(kVersionListName));
+  EXPECT_FALSE(saveLocalList(kVersionListName, list));
+  EXPECT_EQ(readFile(dir / kVersionListName), old);
+  fs::remove(dir / versionListSideName(kVersionListName));
+
+  // A folder that does not exist: nothing is made.
+  EXPECT_FALSE(saveLocalList("missing/version_list.txt", list));
+  EXPECT_FALSE(fs::exists(dir / "missing"));
+
+  // The side file is written but cannot replace the target (a folder): it
+  // must not stay behind.
+  fs::create_directory(dir / "taken");
+  EXPECT_FALSE(saveLocalList("taken", list));
+  EXPECT_TRUE(fs::is_directory(dir / "taken"));
+  EXPECT_FALSE(fs::exists(dir / versionListSideName("taken")));
+}
+
+TEST_F(LocalListFile, ReadingMissingOrUnreadableFile) {
+  VersionList list;
+  EXPECT_FALSE(readVersionListFile(kVersionListName, list));
+  EXPECT_TRUE(list.empty());
+  fs::create_directory(dir / "folder");
+  EXPECT_FALSE(readVersionListFile("folder", list));
+  EXPECT_TRUE(list.empty());
+
+  // A list larger than one read chunk, with "\r\n" ends as a text editor on
+  // Windows would leave them.
+  std::string text;
+  for (int i = 0; i < 20000; ++i) text += "file" + std::to_string(i) + ".pak v" + std::to_string(i) + " 100\r\n";
+  writeFile(dir / kVersionListName, text);
+  ASSERT_TRUE(readVersionListFile(kVersionListName, list));
+  ASSERT_EQ(list.size(), 20000u);
+  expectEntry(list, 19999, "file19999.pak", "v19999", 100);
+}
+
+}  // namespace
