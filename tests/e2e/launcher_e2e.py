@@ -1,0 +1,339 @@
+#!/usr/bin/env python3
+"""End-to-end tests of the real launcher: the built Launcher.exe with
+WebKitGTK under Xvfb, the demo launcher page and update files served by nginx
+on port 80 of this process's own network namespace.
+
+Run as: unshare -rn python3 launcher_e2e.py LAUNCHER REPO_ROOT
+(ctest does this). Every wait is bounded; nothing is sent off the loopback.
+"""
+import os
+import shutil
+import signal
+import subprocess
+import sys
+import tempfile
+import time
+import unittest
+
+LAUNCHER = None
+REPO = None
+
+PAGE_WIDTH, PAGE_HEIGHT = 900, 560
+PLAY = (770, 505)
+CLOSE = (855, 49)
+
+
+def wait_for(condition, seconds, what):
+    deadline = time.monotonic() + seconds
+    while time.monotonic() < deadline:
+        value = condition()
+        if value:
+            return value
+        time.sleep(0.05)
+    raise AssertionError("timed out after %ss waiting for %s" % (seconds, what))
+
+
+def run(*args, **kwargs):
+    return subprocess.run(args, check=False, capture_output=True, text=True, **kwargs)
+
+
+class Display:
+    """A private X server for the whole run."""
+
+    def __init__(self):
+        for n in range(140, 200):
+            if not os.path.exists("/tmp/.X11-unix/X%d" % n) and not os.path.exists("/tmp/.X%d-lock" % n):
+                self.name = ":%d" % n
+                break
+        self.process = subprocess.Popen(["Xvfb", self.name, "-screen", "0", "1280x900x24", "-nolisten", "tcp"],
+                                        stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+        wait_for(lambda: os.path.exists("/tmp/.X11-unix/X" + self.name[1:]), 10, "Xvfb")
+        os.environ["DISPLAY"] = self.name
+
+    def stop(self):
+        self.process.terminate()
+        self.process.wait(10)
+
+
+class Site:
+    """A launcher page and update files served by nginx on 127.0.0.1:80."""
+
+    def __init__(self, root):
+        self.root = root
+        self.www = os.path.join(root, "www")
+        self.content = os.path.join(root, "content")
+        os.makedirs(self.www)
+        for name in os.listdir(os.path.join(REPO, "demo", "page")):
+            shutil.copy(os.path.join(REPO, "demo", "page", name), self.www)
+        self.nginx = None
+
+    def put(self, name, data):
+        path = os.path.join(self.content, name)
+        os.makedirs(os.path.dirname(path), exist_ok=True)
+        with open(path, "wb") as f:
+            f.write(data)
+
+    def publish(self):
+        subprocess.run([sys.executable, os.path.join(REPO, "demo", "build_site.py"), self.content,
+                        os.path.join(self.www, "glimmerhold")], check=True)
+
+    def served_list(self):
+        with open(os.path.join(self.www, "glimmerhold", "version_list.txt"), "rb") as f:
+            return f.read()
+
+    def start(self):
+        with open(os.path.join(REPO, "demo", "nginx.conf.in")) as f:
+            config = f.read().replace("@RUN@", self.root).replace("@ROOT@", self.www)
+        path = os.path.join(self.root, "nginx.conf")
+        with open(path, "w") as f:
+            f.write(config)
+        self.nginx = subprocess.Popen(["nginx", "-c", path], stderr=subprocess.DEVNULL)
+        wait_for(lambda: run("curl", "-sf", "-o", "/dev/null", "http://127.0.0.1/instalador.php").returncode == 0,
+                 10, "nginx")
+
+    def requests(self):
+        """The paths requested so far, from nginx's access log."""
+        path = os.path.join(self.root, "nginx-access.log")
+        if not os.path.exists(path):
+            return []
+        with open(path, errors="replace") as f:
+            return [line.split('"')[1].split(" ")[1] for line in f if '"' in line]
+
+    def file_requests(self):
+        return [r for r in self.requests() if "/glimmerhold/" in r and not r.endswith("/version_list.txt")]
+
+    def stop(self):
+        if self.nginx:
+            self.nginx.terminate()
+            self.nginx.wait(10)
+
+
+class LauncherTest(unittest.TestCase):
+    display = None
+
+    @classmethod
+    def setUpClass(cls):
+        cls.display = Display()
+
+    @classmethod
+    def tearDownClass(cls):
+        cls.display.stop()
+
+    def setUp(self):
+        self.scratch = tempfile.mkdtemp(prefix="glimmerhold-e2e-")
+        self.site = Site(os.path.join(self.scratch, "server"))
+        self.install = os.path.join(self.scratch, "install")
+        os.makedirs(self.install)
+        self.registry = os.path.join(self.scratch, "user.reg")
+        with open(self.registry, "w") as f:
+            f.write("REGEDIT4\n\n[HKEY_CURRENT_USER\\Software\\Quarvo\\Glimmerhold]\n"
+                    "\"InstallPath\"=\"%s\"\n\"Lenguaje_h144357406\"=\"en-US\"\n"
+                    % self.install.replace("\\", "\\\\"))
+        self.processes = []
+
+    def tearDown(self):
+        for process in self.processes:
+            if process.poll() is None:
+                process.kill()
+                process.wait(10)
+        self.site.stop()
+        shutil.rmtree(self.scratch, ignore_errors=True)
+
+    # The launcher.
+
+    def start_launcher(self, program=None, args=()):
+        env = dict(os.environ)
+        env["GLIMMERHOLD_REGISTRY_FILE"] = self.registry
+        # GTK and WebKit keep memory until exit by design; leaks of the
+        # launcher's own code are covered by the unit tests.
+        env["ASAN_OPTIONS"] = "detect_leaks=0"
+        process = subprocess.Popen([program or LAUNCHER, *args], env=env, cwd=self.scratch,
+                                   stdout=subprocess.PIPE, stderr=subprocess.STDOUT, text=True)
+        self.processes.append(process)
+        return process
+
+    def window_of(self, process, seconds=30):
+        def find():
+            result = run("xdotool", "search", "--onlyvisible", "--pid", str(process.pid))
+            ids = [line for line in result.stdout.split() if line]
+            for window in ids:
+                geometry = run("xdotool", "getwindowgeometry", window).stdout
+                if "%dx%d" % (PAGE_WIDTH, PAGE_HEIGHT) in geometry:
+                    return window
+            return None
+        return wait_for(find, seconds, "the launcher window")
+
+    def press(self, window, point, button=1):
+        run("xdotool", "mousemove", "--window", window, str(point[0]), str(point[1]))
+        run("xdotool", "mousedown", str(button))
+        run("xdotool", "mouseup", str(button))
+
+    def answer_box(self, title, seconds=30):
+        def find():
+            ids = run("xdotool", "search", "--onlyvisible", "--name", "^%s$" % title).stdout.split()
+            return ids[0] if ids else None
+        box = wait_for(find, seconds, "a message box titled %r" % title)
+        run("xdotool", "windowfocus", "--sync", box, "key", "Return")
+
+    def wait_exit(self, process, seconds=30):
+        try:
+            return process.wait(seconds)
+        except subprocess.TimeoutExpired:
+            raise AssertionError("the launcher did not end; output:\n" + self.output(process))
+
+    def output(self, process):
+        if process.poll() is None:
+            return "(still running)"
+        return process.stdout.read()
+
+    def local_list(self):
+        path = os.path.join(self.install, "version_list.txt")
+        if not os.path.exists(path):
+            return None
+        with open(path, "rb") as f:
+            return f.read()
+
+    def wait_up_to_date(self, seconds=60):
+        served = sorted(self.site.served_list().splitlines())
+        wait_for(lambda: self.local_list() is not None and sorted(self.local_list().splitlines()) == served,
+                 seconds, "the installation to be up to date")
+
+    def read_install(self, name):
+        with open(os.path.join(self.install.encode(), name), "rb") as f:
+            return f.read()
+
+    # The game files the tests serve.
+
+    def publish_game(self):
+        self.site.put("Glimmerhold.exe", b"#!/bin/sh\npwd > glimmerhold-ran.txt\n")
+        self.site.put("data/maps/deepway.pak", bytes(range(256)) * 12288)  # 3 MiB
+        self.site.put("read me.txt", b"hello\n")
+        self.site.put("Espa\u00f1a.txt", b"hola\n")
+        self.site.put("settings.ini", b"[graphics]\nwidth=1920\n")
+        self.site.publish()
+
+    # The tests.
+
+    def test_first_run_fetches_all_second_nothing_then_play_starts_the_game(self):
+        self.publish_game()
+        self.site.start()
+
+        launcher = self.start_launcher()
+        window = self.window_of(launcher)
+        self.wait_up_to_date()
+        self.assertEqual(self.read_install(b"data/maps/deepway.pak"), bytes(range(256)) * 12288)
+        self.assertEqual(self.read_install(b"read me.txt"), b"hello\n")
+        self.assertEqual(self.read_install(b"Espa\xf1a.txt"), b"hola\n")
+        self.assertEqual(len(self.site.file_requests()), 5)
+        # Play is enabled once the run has finished; pressing it starts the game
+        # in the installation folder and ends the launcher with 0.
+        ran = os.path.join(self.install, "glimmerhold-ran.txt")
+        wait_for(lambda: (self.press(window, PLAY), os.path.exists(ran))[1], 20, "the game to start")
+        self.assertEqual(self.wait_exit(launcher), 0)
+        with open(ran) as f:
+            self.assertEqual(os.path.realpath(f.read().strip()), os.path.realpath(self.install))
+
+        # A second run fetches nothing; Close ends it with 0.
+        before = len(self.site.file_requests())
+        launcher = self.start_launcher()
+        window = self.window_of(launcher)
+        wait_for(lambda: self.site.requests().count("/glimmerhold/version_list.txt") >= 2, 20, "the list fetch")
+        self.press(window, CLOSE)
+        self.assertEqual(self.wait_exit(launcher), 0)
+        self.assertEqual(len(self.site.file_requests()), before)
+
+    def test_a_changed_small_file_is_fetched_again_alone(self):
+        self.publish_game()
+        self.site.start()
+        launcher = self.start_launcher()
+        window = self.window_of(launcher)
+        self.wait_up_to_date()
+        self.press(window, CLOSE)
+        self.assertEqual(self.wait_exit(launcher), 0)
+
+        self.site.put("settings.ini", b"[graphics]\nwidth=2560\n")
+        self.site.publish()
+        before = len(self.site.file_requests())
+        launcher = self.start_launcher()
+        window = self.window_of(launcher)
+        self.wait_up_to_date()
+        self.assertEqual(self.site.file_requests()[before:], ["/glimmerhold/settings.ini"])
+        self.assertEqual(self.read_install(b"settings.ini"), b"[graphics]\nwidth=2560\n")
+        self.press(window, CLOSE)
+        self.assertEqual(self.wait_exit(launcher), 0)
+
+    def test_a_failed_download_shows_the_error_and_keeps_what_was_fetched(self):
+        self.publish_game()
+        # The list names one more file than the server has.
+        listing = os.path.join(self.site.www, "glimmerhold", "version_list.txt")
+        with open(listing, "ab") as f:
+            f.write(b"zz-missing.pak 0123abcd 5000\n")
+        self.site.start()
+        launcher = self.start_launcher()
+        self.answer_box("Error")
+        self.assertEqual(self.wait_exit(launcher), 0)
+        recorded = self.local_list().decode("latin-1")
+        self.assertIn("data/maps/deepway.pak", recorded)
+        self.assertNotIn("zz-missing.pak", recorded)
+        self.assertFalse(os.path.exists(os.path.join(self.install, "zz-missing.pak")))
+
+    def test_a_page_without_set_variable_text_is_rejected(self):
+        self.publish_game()
+        page = os.path.join(self.site.www, "launcher.js")
+        with open(page) as f:
+            script = f.read()
+        with open(page, "w") as f:
+            f.write(script.replace("window.setVariableText", "window.notTheLauncherPage"))
+        self.site.start()
+        launcher = self.start_launcher()
+        self.answer_box("Glimmerhold Updater")
+        self.assertEqual(self.wait_exit(launcher), 0)
+        self.assertIsNone(self.local_list(), "nothing is fetched for a page that is not the launcher's")
+
+    def test_a_new_launcher_on_the_server_replaces_the_installed_one(self):
+        with open(LAUNCHER, "rb") as f:
+            program = f.read()
+        # Two launchers that differ only in trailing bytes, both runnable.
+        old, new = program + b"\0old launcher", program + b"\0new launcher"
+        self.publish_game()
+        self.site.put("Launcher.exe", new)
+        self.site.publish()
+        installed = os.path.join(self.install, "Launcher.exe")
+        with open(installed, "wb") as f:
+            f.write(old)
+        os.chmod(installed, 0o755)
+        self.site.start()
+
+        first = self.start_launcher(installed)
+        # The old launcher fetches the new one as Launcher.exe.tmp, starts it
+        # with /pause and ends; the new one says so, then copies itself over.
+        self.assertEqual(self.wait_exit(first, 60), 0)
+        self.assertIn("/glimmerhold/Launcher.exe", self.site.file_requests())
+        self.answer_box("Glimmerhold Updater")
+        wait_for(lambda: open(installed, "rb").read() == new, 20, "the launcher to be replaced")
+        self.wait_up_to_date()
+        self.assertTrue(os.path.exists(installed + ".tmp"))
+        pauses = [p for p in run("pgrep", "-af", "Launcher.exe.tmp").stdout.splitlines() if "/pause" in p]
+        self.assertTrue(pauses, "the replacement runs as Launcher.exe.tmp /pause")
+        restarted = int(pauses[0].split()[0])
+        window = wait_for(lambda: run("xdotool", "search", "--onlyvisible", "--pid", str(restarted)).stdout.split(),
+                          30, "the restarted launcher's window")[0]
+        self.press(window, CLOSE)
+        wait_for(lambda: run("kill", "-0", str(restarted)).returncode != 0, 20, "the restarted launcher to end")
+
+        # The next ordinary start removes the left-over and fetches nothing.
+        before = len(self.site.file_requests())
+        again = self.start_launcher(installed)
+        window = self.window_of(again)
+        wait_for(lambda: not os.path.exists(installed + ".tmp"), 20, "Launcher.exe.tmp to be removed")
+        wait_for(lambda: self.site.requests().count("/glimmerhold/version_list.txt") >= 3, 20, "the list fetch")
+        self.press(window, CLOSE)
+        self.assertEqual(self.wait_exit(again), 0)
+        self.assertEqual(len(self.site.file_requests()), before)
+
+
+if __name__ == "__main__":
+    LAUNCHER = os.path.abspath(sys.argv.pop(1))
+    REPO = os.path.abspath(sys.argv.pop(1))
+    subprocess.run(["ip", "link", "set", "lo", "up"], check=True)
+    unittest.main(verbosity=2)

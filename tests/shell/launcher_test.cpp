@@ -1,0 +1,118 @@
+// The process entry and the launcher's self-replacement.
+#include "shell/launcher.h"
+
+#include <gtest/gtest.h>
+
+#include <filesystem>
+
+#include "platform/message_box.h"
+#include "shell/self_replace.h"
+#include "support/fake_ui.h"
+#include "support/launcher_fixture.h"
+#include "support/temp_dir.h"
+
+namespace {
+
+using testsupport::readFile;
+using testsupport::shownBoxes;
+using testsupport::writeFile;
+namespace fs = std::filesystem;
+
+class StartupTest : public testsupport::LauncherTest {};
+
+TEST_F(StartupTest, WithoutAnInstallationOnlyTheErrorBoxIsShown) {
+  testsupport::writeFile(scratch().path() / "user.reg", "REGEDIT4\n");
+  EXPECT_EQ(launcherMain(u""), 0);
+  ASSERT_EQ(shownBoxes().size(), 1u);
+  EXPECT_EQ(shownBoxes()[0].text, u"Installation error. Please, try installing the game again.");
+  EXPECT_EQ(shownBoxes()[0].caption, u"Glimmerhold Updater");
+  EXPECT_EQ(shownBoxes()[0].type, 0u);
+  EXPECT_EQ(testsupport::fakeWindow().dialog, nullptr) << "no dialog without an installation";
+
+  registerInstallation("");
+  EXPECT_EQ(launcherMain(u""), 0);
+  EXPECT_EQ(shownBoxes().size(), 2u) << "an empty install path is no installation";
+}
+
+TEST_F(StartupTest, OnlyTheExactWordPauseIsARestart) {
+  registerInstallation(install().string());
+  const fs::path leftover = install() / "Launcher.exe.tmp";
+  writeFile(install() / "Launcher.exe", "launcher v2");
+  for (const char16_t* commandLine : {u"", u"/PAUSE", u" /pause", u"/pause now", u"pause"}) {
+    writeFile(leftover, "launcher v2");
+    EXPECT_EQ(launcherMain(commandLine), 0);
+    EXPECT_FALSE(fs::exists(leftover)) << "an ordinary start removes the left-over";
+    EXPECT_NE(testsupport::fakeWindow().dialog, nullptr) << "and runs the dialog";
+  }
+  EXPECT_TRUE(shownBoxes().empty());
+  // With nothing left over, the start is the same.
+  EXPECT_EQ(launcherMain(u""), 0);
+  EXPECT_TRUE(shownBoxes().empty());
+}
+
+TEST_F(StartupTest, AnUnfinishedReplacementMakesTheNextRunFetchTheLauncherAgain) {
+  registerInstallation(install().string());
+  writeFile(install() / "Launcher.exe", "launcher v1");
+  writeFile(install() / "Launcher.exe.tmp", "launcher v2");
+  writeFile(install() / "version_list.txt", "Launcher.exe v2 11\ndata.pak 7 3\nLauncher.exe v2 11\n");
+  EXPECT_EQ(launcherMain(u""), 0);
+  EXPECT_EQ(readFile(install() / "version_list.txt"), "data.pak 7 3\n");
+  EXPECT_FALSE(fs::exists(install() / "Launcher.exe.tmp"));
+
+  // A replacement that did complete leaves the list alone.
+  writeFile(install() / "Launcher.exe.tmp", "launcher v1");
+  writeFile(install() / "version_list.txt", "Launcher.exe v1 11\n");
+  EXPECT_EQ(launcherMain(u""), 0);
+  EXPECT_EQ(readFile(install() / "version_list.txt"), "Launcher.exe v1 11\n");
+}
+
+TEST_F(StartupTest, RestartTellsThePlayerThenCopiesItselfOverTheLauncher) {
+  registerInstallation(install().string());
+  writeFile(install() / "Launcher.exe", "old launcher");
+  writeFile(install() / "Launcher.exe.tmp", "left alone");
+  EXPECT_EQ(launcherMain(u"/pause"), 0);
+  ASSERT_FALSE(shownBoxes().empty());
+  EXPECT_EQ(shownBoxes()[0].text,
+            u"There is a new version of the launcher available. The update process will start again.");
+  EXPECT_EQ(shownBoxes()[0].caption, u"Glimmerhold Updater");
+  // The running program (this test binary) is what gets copied.
+  EXPECT_EQ(readFile(install() / "Launcher.exe"), readFile(modulePath()));
+  EXPECT_EQ(readFile(install() / "Launcher.exe.tmp"), "left alone") << "a restart keeps the left-over";
+  EXPECT_NE(testsupport::fakeWindow().dialog, nullptr);
+}
+
+TEST(SelfReplaceTest, CopyReplacesOnlyWithACompleteCopy) {
+  testsupport::TempDir dir;
+  const fs::path source = dir / "source";
+  const fs::path target = dir / "target";
+
+  writeFile(source, "");
+  writeFile(target, "previous");
+  EXPECT_TRUE(copyFile(source.string(), target.string()));
+  EXPECT_EQ(readFile(target), "");
+
+  // Larger than the 4 MiB buffer, with a shorter last piece.
+  std::string big(9 * 1024 * 1024 + 123, '\0');
+  for (std::size_t i = 0; i < big.size(); ++i) big[i] = static_cast<char>(i * 7 + i / 4096);
+  writeFile(source, big);
+  EXPECT_TRUE(copyFile(source.string(), target.string()));
+  EXPECT_TRUE(readFile(target) == big);
+  EXPECT_FALSE(fs::exists(dir / "target.new"));
+
+  EXPECT_FALSE(copyFile((dir / "missing").string(), target.string()));
+  EXPECT_TRUE(readFile(target) == big);
+
+  // A destination that cannot be written leaves the old one intact.
+  fs::create_directories(dir / "held.new");
+  writeFile(dir / "held", "old launcher");
+  EXPECT_FALSE(copyFile(source.string(), (dir / "held").string()));
+  EXPECT_EQ(readFile(dir / "held"), "old launcher");
+}
+
+TEST(SelfReplaceTest, ModulePathIsThisProgram) {
+  std::string path = modulePath();
+  ASSERT_FALSE(path.empty());
+  EXPECT_EQ(fs::path(path).filename(), "shell_tests");
+}
+
+}  // namespace
