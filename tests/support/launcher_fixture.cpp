@@ -29,39 +29,13 @@ bool settleJob(UpdateRun& run, int seconds) {
 
 void LauncherTest::SetUp() {
   resetFakes();
-  if (const char* saved = std::getenv("GLIMMERHOLD_REGISTRY_FILE")) savedRegistryFile_ = saved;
-  ::setenv("GLIMMERHOLD_REGISTRY_FILE", (scratch_.path() / "user.reg").c_str(), 1);
   std::filesystem::create_directories(install());
   currentLanguage.clear();
 }
 
-void LauncherTest::TearDown() {
-  if (savedRegistryFile_) {
-    ::setenv("GLIMMERHOLD_REGISTRY_FILE", savedRegistryFile_->c_str(), 1);
-  } else {
-    ::unsetenv("GLIMMERHOLD_REGISTRY_FILE");
-  }
-}
-
-namespace {
-
-std::string regEscape(const std::string& text) {
-  std::string escaped;
-  for (char c : text) {
-    if (c == '\\' || c == '"') escaped += '\\';
-    escaped += c;
-  }
-  return escaped;
-}
-
-}  // namespace
-
 void LauncherTest::registerInstallation(const std::string& installPath,
                                         const std::optional<std::string>& language) {
-  std::string text = "REGEDIT4\n\n[HKEY_CURRENT_USER\\Software\\Quarvo\\Glimmerhold]\n";
-  text += "\"InstallPath\"=\"" + regEscape(installPath) + "\"\n";
-  if (language) text += "\"Lenguaje_h144357406\"=\"" + regEscape(*language) + "\"\n";
-  writeFile(scratch_.path() / "user.reg", text);
+  writeInstallationSettings(scratch_.path() / "user.reg", installPath, language.value_or(""));
 }
 
 }  // namespace testsupport

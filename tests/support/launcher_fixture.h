@@ -10,6 +10,7 @@
 #include <string>
 
 #include "support/fake_ui.h"
+#include "support/registry_fixture.h"
 #include "update/update_run.h"
 #include "support/temp_dir.h"
 
@@ -25,7 +26,6 @@ bool waitForJob(const cStreamingFile& job, int seconds = 20);
 class LauncherTest : public ::testing::Test {
  protected:
   void SetUp() override;
-  void TearDown() override;
 
   // Writes the registry file: InstallPath (REG_SZ) and, if given, the language.
   void registerInstallation(const std::string& installPath, const std::optional<std::string>& language = {});
@@ -35,7 +35,7 @@ class LauncherTest : public ::testing::Test {
  private:
   TempDir scratch_;
   CurrentDirGuard dirGuard_;
-  std::optional<std::string> savedRegistryFile_;
+  RegistryFileEnv registry_{scratch_.path() / "user.reg"};
 };
 
 }  // namespace testsupport
