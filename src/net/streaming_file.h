@@ -9,36 +9,75 @@
 #include "platform/threads.h"
 
 // Failure codes left in cStreamingFile::status. Any other non-zero value is
-// the Windows Sockets error number of a failed receive.
+// the Windows Sockets error number of a failed receive (10004 and up).
 enum DownloadStatus : std::int32_t {
   None = 0,
   SocketFailed = 1,
   HostNotFound = 2,
   ConnectFailed = 3,
+  // Not "200 OK", or no complete header block within kMaxHeaderBytes (the
+  // connection closed first, or the block is longer).
   BadResponse = 4,
+  // The body's own failures. The owner reports them like a socket error, with
+  // the number, so they stay clear of 1 to 4 and of the socket range.
+  // The connection closed before the announced length had arrived.
+  BodyTruncated = 5,
+  // More body bytes arrived than announced.
+  BodyOverlong = 6,
+  // The announced length is negative.
+  LengthInvalid = 7,
+  // The body does not fit its destination: in memory beyond kMaxMemoryBody,
+  // in a file beyond 2^31 - 1 bytes (the largest length the counters hold).
+  BodyTooLarge = 8,
+  // The memory buffer could not be allocated or grown.
+  OutOfMemory = 9,
+  // The file could not be created, written, flushed or put in place.
+  DestinationFailed = 10,
 };
+
+// A response header block longer than this is refused.
+constexpr std::uint32_t kMaxHeaderBytes = 64 * 1024;
+// The largest body held in memory: far beyond any version list, small enough
+// that a wrong length cannot take the launcher's memory.
+constexpr std::uint32_t kMaxMemoryBody = 64 * 1024 * 1024;
+// A file is fetched into localPath + this suffix and moved over localPath
+// only once complete, so a broken download never replaces a good file.
+constexpr const char* kPartialSuffix = ".ghpart";
 
 class cStreamingFile {
  public:
   // Copies both texts and starts the worker at once. `url` is host + "/" +
   // path with no scheme; an empty `localPath` keeps the body in memory.
+  // When no thread can be started, the job says so on standard output and
+  // stays as it is, never done.
   cStreamingFile(const std::string& url, const std::string& localPath);
+  // Waits for the worker, if there is one, then frees the buffer.
   virtual ~cStreamingFile();
   cStreamingFile(const cStreamingFile&) = delete;
   cStreamingFile& operator=(const cStreamingFile&) = delete;
 
-  // True once the whole body is stored and the destination finished.
+  // True once the whole body is stored and the destination finished. An
+  // empty body is a complete job too.
   bool isComplete() const;
 
   std::string url;
   std::string localPath;
+  // 0 until the header is read; then the announced length, or 32768 when
+  // none is announced (the body then runs until the server closes). Once
+  // complete, the number of body bytes stored.
   std::atomic<std::int32_t> expectedLength{0};
   platform::ThreadHandle worker = nullptr;
   std::atomic<std::int32_t> status{0};
+  // Memory mode: the body, 0-terminated once complete (an empty body too).
+  // Read only after isComplete() is true.
   char* bufferStart = nullptr;
   char* writePos = nullptr;
   bool inMemory = false;
+  // Body bytes stored so far, for progress.
   std::atomic<std::uint32_t> received{0};
+  // Set last, with release ordering, when the result is in place.
   std::atomic<bool> done{false};
+  // Held by the worker around each change of the destination and counters,
+  // never across a network call.
   platform::CriticalSection lock;
 };

@@ -1,0 +1,54 @@
+// Where a job's body goes while it arrives: the job's own memory buffer, or a
+// side file beside localPath that takes localPath's place once complete.
+// Every step holds the job's lock, as the one step of storing it stands for.
+#pragma once
+
+#include <array>
+#include <cstdint>
+#include <string>
+
+#include "net/streaming_file.h"
+#include "platform/files.h"
+
+namespace net {
+
+class BodyDestination {
+ public:
+  explicit BodyDestination(cStreamingFile& job);
+  // An unfinished side file is closed and removed: the previous file at
+  // localPath stays as it was.
+  ~BodyDestination();
+  BodyDestination(const BodyDestination&) = delete;
+  BodyDestination& operator=(const BodyDestination&) = delete;
+
+  // Makes room for a body of `length` bytes, or, when `announced` is false,
+  // for one whose length shows only at its end. Memory: the buffer of length
+  // + 1 bytes, or a first one that doubles as it fills, up to kMaxMemoryBody
+  // + 1. File: the side file, created or truncated.
+  DownloadStatus open(bool announced, std::uint32_t length);
+  // Stores the bytes and adds them to the job's `received`.
+  DownloadStatus append(const char* bytes, std::uint32_t count);
+  // Memory: the 0 byte after the body. File: the buffered rest written, the
+  // file flushed to disk, closed and moved over localPath.
+  DownloadStatus finish();
+  // Gives up: a side file is closed and removed; a memory buffer keeps what
+  // arrived (it is the job's).
+  void abandon();
+
+ private:
+  DownloadStatus reserveMemory(std::uint32_t bodyBytes);
+  bool writePending();
+
+  cStreamingFile& job_;
+  bool growable_ = false;
+  std::uint32_t capacity_ = 0;
+  std::string sidePath_;
+  platform::File file_;
+  bool sideFileExists_ = false;
+  // File mode writes in blocks of this size rather than one write per
+  // receive.
+  std::array<char, 64 * 1024> pending_;
+  std::uint32_t pendingBytes_ = 0;
+};
+
+}  // namespace net

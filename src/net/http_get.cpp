@@ -1,0 +1,172 @@
+#include "net/http_get.h"
+
+#include <array>
+#include <limits>
+#include <string>
+#include <string_view>
+
+#include "net/body_destination.h"
+#include "net/response_header.h"
+#include "net/streaming_file.h"
+#include "platform/sockets.h"
+
+namespace net {
+
+namespace {
+
+constexpr std::uint16_t kHttpPort = 80;
+constexpr int kReceiveSize = 2048;
+// What a missing "Content-Length: " leaves in expectedLength while the body
+// arrives.
+constexpr std::int32_t kDefaultLength = 32768;
+
+// The host part of a url: everything before the first "/".
+std::string hostOf(const std::string& url) { return url.substr(0, url.find('/')); }
+
+// The request: the target in absolute form, then exactly four headers. The
+// url goes out verbatim.
+std::string requestText(const std::string& url) {
+  return "GET http://" + url + " HTTP/1.0\r\nHost: " + hostOf(url) +
+         "\r\nConnection: close\r\nPragma: no-cache\r\nUser-Agent: QuarvoUpdater\r\n\r\n";
+}
+
+// The connection, closed on every way out.
+class Connection {
+ public:
+  Connection() : socket_(platform::openTcpSocket()) {}
+  ~Connection() { platform::closeSocket(socket_); }
+  Connection(const Connection&) = delete;
+  Connection& operator=(const Connection&) = delete;
+
+  bool isOpen() const { return socket_ != platform::kInvalidSocket; }
+  platform::SocketHandle handle() const { return socket_; }
+
+ private:
+  platform::SocketHandle socket_;
+};
+
+// The body's rules, fixed by the header.
+struct BodyPlan {
+  bool announced = false;
+  std::uint32_t length = 0;  // when announced
+  std::uint32_t limit = 0;   // when not: the most the destination may take
+};
+
+// Judges a complete header block and publishes the expected length.
+DownloadStatus planBody(cStreamingFile& job, std::string_view headerBlock, BodyPlan* plan) {
+  if (!statusIsOk(headerBlock)) return BadResponse;
+  ContentLength length = contentLength(headerBlock);
+  if (length.kind == ContentLength::Kind::OutOfRange) return BodyTooLarge;
+  if (length.kind == ContentLength::Kind::Announced && length.value < 0) return LengthInvalid;
+  plan->announced = length.kind == ContentLength::Kind::Announced;
+  plan->length = plan->announced ? static_cast<std::uint32_t>(length.value) : 0;
+  plan->limit = job.inMemory ? kMaxMemoryBody : static_cast<std::uint32_t>(std::numeric_limits<std::int32_t>::max());
+  if (job.inMemory && plan->announced && plan->length > kMaxMemoryBody) return BodyTooLarge;
+  platform::CriticalSectionLock hold(job.lock);
+  job.expectedLength.store(plan->announced ? length.value : kDefaultLength, std::memory_order_release);
+  return None;
+}
+
+DownloadStatus storeBody(cStreamingFile& job, const BodyPlan& plan, BodyDestination& destination,
+                         const char* bytes, std::uint32_t count) {
+  std::uint32_t received = job.received.load(std::memory_order_relaxed);
+  if (plan.announced && count > plan.length - received) return BodyOverlong;
+  if (!plan.announced && count > plan.limit - received) return BodyTooLarge;
+  return destination.append(bytes, count);
+}
+
+// The connection has ended cleanly: the body is whole if it has its announced
+// length, or, with none announced, whatever arrived.
+DownloadStatus finishBody(cStreamingFile& job, const BodyPlan& plan, BodyDestination& destination) {
+  std::uint32_t received = job.received.load(std::memory_order_relaxed);
+  if (plan.announced && received != plan.length) return BodyTruncated;
+  DownloadStatus finished = destination.finish();
+  if (finished != None) return finished;
+  job.expectedLength.store(static_cast<std::int32_t>(received), std::memory_order_release);
+  return None;
+}
+
+DownloadStatus connect(const Connection& connection, const std::string& host) {
+  if (!connection.isOpen()) return SocketFailed;
+  std::uint32_t address = platform::inetAddr(host.c_str());
+  if (address == platform::kInaddrNone && !platform::resolveHost(host.c_str(), &address)) return HostNotFound;
+  if (platform::connectTo(connection.handle(), address, kHttpPort) != 0) return ConnectFailed;
+  return None;
+}
+
+// A failed receive reports the socket layer's number unchanged; it is never 0
+// there, but 0 would read as "still running" for good, so guard it.
+std::int32_t receiveFailure() {
+  int error = platform::lastSocketError();
+  return error != 0 ? error : platform::kWsaEnotconn;
+}
+
+std::int32_t exchange(cStreamingFile& job, const Connection& connection, BodyDestination& destination) {
+  DownloadStatus connected = connect(connection, hostOf(job.url));
+  if (connected != None) return connected;
+  std::string request = requestText(job.url);
+  // Not examined: a broken connection shows at the next receive.
+  platform::sendBytes(connection.handle(), request.data(), static_cast<int>(request.size()));
+
+  // The header is gathered across receives until its blank line arrives. The
+  // spare receive's worth of room keeps appends from ever reallocating.
+  std::string header;
+  header.reserve(kMaxHeaderBytes + kReceiveSize);
+  std::array<char, kReceiveSize> chunk;
+  BodyPlan plan;
+  bool inBody = false;
+  for (;;) {
+    int n = platform::receiveBytes(connection.handle(), chunk.data(), kReceiveSize);
+    if (n == platform::kSocketError) return receiveFailure();
+    if (!inBody) {
+      // Closed before the header ended: nothing usable came.
+      if (n == 0) return BadResponse;
+      std::size_t searchFrom = header.size() < 3 ? 0 : header.size() - 3;
+      header.append(chunk.data(), static_cast<std::size_t>(n));
+      std::size_t blockEnd = headerBlockLength(std::string_view(header).substr(searchFrom));
+      if (blockEnd == kNotFound) {
+        if (header.size() >= kMaxHeaderBytes) return BadResponse;
+        continue;
+      }
+      blockEnd += searchFrom;
+      if (blockEnd > kMaxHeaderBytes) return BadResponse;
+      std::string_view block(header.data(), blockEnd);
+      if (DownloadStatus planned = planBody(job, block, &plan); planned != None) return planned;
+      if (DownloadStatus opened = destination.open(plan.announced, plan.length); opened != None) return opened;
+      inBody = true;
+      auto firstBody = static_cast<std::uint32_t>(header.size() - blockEnd);
+      if (firstBody > 0) {
+        DownloadStatus stored = storeBody(job, plan, destination, header.data() + blockEnd, firstBody);
+        if (stored != None) return stored;
+      } else if (plan.announced && plan.length == 0) {
+        // Nothing more to come: an empty body is complete at once.
+        return finishBody(job, plan, destination);
+      }
+      continue;
+    }
+    if (n == 0) return finishBody(job, plan, destination);
+    DownloadStatus stored = storeBody(job, plan, destination, chunk.data(), static_cast<std::uint32_t>(n));
+    if (stored != None) return stored;
+  }
+}
+
+}  // namespace
+
+void runHttpGet(cStreamingFile& job) {
+  std::int32_t outcome;
+  {
+    Connection connection;
+    BodyDestination destination(job);
+    outcome = exchange(job, connection, destination);
+    if (outcome != None) destination.abandon();
+  }
+  // The socket is closed and any side file gone before the owner can see the
+  // outcome; `done` comes last of all and vouches for the finished result.
+  if (outcome != None) {
+    job.status.store(outcome, std::memory_order_release);
+  } else {
+    job.done.store(true, std::memory_order_release);
+  }
+}
+
+}  // namespace net

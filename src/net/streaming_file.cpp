@@ -1,0 +1,39 @@
+#include "net/streaming_file.h"
+
+#include <cstdio>
+#include <cstdlib>
+
+#include "net/http_get.h"
+#include "platform/sockets.h"
+
+namespace {
+
+void workerMain(void* job) { net::runHttpGet(*static_cast<cStreamingFile*>(job)); }
+
+}  // namespace
+
+cStreamingFile::cStreamingFile(const std::string& fetchUrl, const std::string& destinationPath)
+    : url(fetchUrl), localPath(destinationPath), inMemory(destinationPath.empty()) {
+  platform::socketStartup();
+  std::uint32_t error = 0;
+  worker = platform::createThread(workerMain, this, &error);
+  if (worker == nullptr) {
+    // The job stays where it is, never done; this line is the only trace.
+    std::printf("SCM:Error in Creating thread %d\n", static_cast<int>(error));
+    std::fflush(stdout);
+  }
+}
+
+cStreamingFile::~cStreamingFile() {
+  platform::joinThread(worker);
+  std::free(bufferStart);
+  platform::socketCleanup();
+}
+
+bool cStreamingFile::isComplete() const {
+  // `done` is read first and with acquire: once it is seen, every write the
+  // worker made before setting it is visible too.
+  if (!done.load(std::memory_order_acquire)) return false;
+  return received.load(std::memory_order_acquire) ==
+         static_cast<std::uint32_t>(expectedLength.load(std::memory_order_acquire));
+}

@@ -1,0 +1,81 @@
+#include "platform/sockets.h"
+
+#include <arpa/inet.h>
+#include <gtest/gtest.h>
+
+#include <string>
+#include <thread>
+
+#include "support/test_http_server.h"
+
+namespace {
+
+using testsupport::HttpScript;
+using testsupport::TestHttpServer;
+
+const std::uint32_t kLoopback = htonl(0x7F000001);
+
+// A connected client socket, closed at the end of the test.
+struct Client {
+  Client() : socket(platform::openTcpSocket()) {}
+  ~Client() { platform::closeSocket(socket); }
+  platform::SocketHandle socket;
+};
+
+TEST(Sockets, NumericAddressesAreReadAsInetAddrReadsThem) {
+  EXPECT_EQ(platform::inetAddr("127.0.0.1"), kLoopback);
+  EXPECT_EQ(platform::inetAddr("127.1"), kLoopback);
+  EXPECT_EQ(platform::inetAddr("localhost"), platform::kInaddrNone);
+  EXPECT_EQ(platform::inetAddr("127.0.0.1:80"), platform::kInaddrNone);
+  EXPECT_EQ(platform::inetAddr(""), platform::kInaddrNone);
+}
+
+TEST(Sockets, NamesResolveToTheirFirstIpv4Address) {
+  std::uint32_t address = 0;
+  ASSERT_TRUE(platform::resolveHost("localhost", &address));
+  EXPECT_EQ(address, kLoopback);
+  EXPECT_FALSE(platform::resolveHost("no-such-host.invalid", &address));
+  // WSAHOST_NOT_FOUND or WSATRY_AGAIN, as the resolver sees it.
+  EXPECT_GE(platform::lastSocketError(), 11001);
+  EXPECT_LE(platform::lastSocketError(), 11002);
+}
+
+TEST(Sockets, FailuresCarryWindowsNumbersPerThread) {
+  Client client;
+  ASSERT_NE(client.socket, platform::kInvalidSocket);
+  EXPECT_EQ(platform::connectTo(client.socket, kLoopback, 80), platform::kSocketError);
+  EXPECT_EQ(platform::lastSocketError(), platform::kWsaEconnrefused);
+
+  int otherThreadsError = -1;
+  std::thread other([&] {
+    char byte;
+    EXPECT_EQ(platform::receiveBytes(platform::kInvalidSocket, &byte, 1), platform::kSocketError);
+    otherThreadsError = platform::lastSocketError();
+  });
+  other.join();
+  EXPECT_EQ(otherThreadsError, platform::kWsaEbadf);
+  EXPECT_EQ(platform::lastSocketError(), platform::kWsaEconnrefused);
+}
+
+TEST(Sockets, ResetPeerIsAnErrorNotASignal) {
+  TestHttpServer server(TestHttpServer::always(HttpScript().send("partial").reset()));
+  ASSERT_TRUE(server.listening());
+  Client client;
+  ASSERT_EQ(platform::connectTo(client.socket, kLoopback, 80), 0);
+  std::string request = "GET / HTTP/1.0\r\n\r\n";
+  EXPECT_EQ(platform::sendBytes(client.socket, request.data(), static_cast<int>(request.size())),
+            static_cast<int>(request.size()));
+  std::string received;
+  char buffer[2048];
+  int n;
+  while ((n = platform::receiveBytes(client.socket, buffer, sizeof buffer)) > 0) received.append(buffer, n);
+  EXPECT_EQ(n, platform::kSocketError);
+  EXPECT_EQ(platform::lastSocketError(), platform::kWsaEconnreset);
+  // Sending to the dead connection fails with a number; without
+  // MSG_NOSIGNAL, SIGPIPE would end this test binary here.
+  EXPECT_EQ(platform::sendBytes(client.socket, request.data(), static_cast<int>(request.size())),
+            platform::kSocketError);
+  EXPECT_EQ(platform::lastSocketError(), platform::kWsaEconnreset);
+}
+
+}  // namespace

@@ -1,0 +1,372 @@
+#include "net/streaming_file.h"
+
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <memory>
+#include <random>
+#include <set>
+#include <string>
+
+#include "platform/sockets.h"
+#include "support/job_wait.h"
+#include "support/temp_dir.h"
+#include "support/test_http_server.h"
+
+namespace {
+
+using testsupport::HttpScript;
+using testsupport::httpResponse;
+using testsupport::jobEnded;
+using testsupport::TestHttpServer;
+
+const std::string kOldContent = "the file as it was before";
+
+std::string randomBytes(std::size_t size, unsigned seed) {
+  std::mt19937 generator(seed);
+  std::string bytes(size, '\0');
+  for (char& c : bytes) c = static_cast<char>(generator());
+  return bytes;
+}
+
+std::string ok(std::string_view body, bool withLength = true) {
+  return httpResponse("HTTP/1.0 200 OK", body, withLength);
+}
+
+class DownloadJob : public testing::Test {
+ protected:
+  // Runs one job against a server that answers every connection with
+  // `script`, and waits for it to end.
+  std::unique_ptr<cStreamingFile> fetch(const HttpScript& script, const std::string& url,
+                                        const std::string& localPath) {
+    TestHttpServer server(TestHttpServer::always(script));
+    EXPECT_TRUE(server.listening());
+    auto job = std::make_unique<cStreamingFile>(url, localPath);
+    EXPECT_TRUE(jobEnded(*job));
+    requests = server.requests();
+    return job;
+  }
+
+  std::unique_ptr<cStreamingFile> fetchToMemory(const HttpScript& script) {
+    return fetch(script, "127.0.0.1/updates/version_list.txt", "");
+  }
+
+  // Fetches into a destination that already holds kOldContent.
+  std::unique_ptr<cStreamingFile> fetchOverOldFile(const HttpScript& script) {
+    testsupport::writeFile(destination, kOldContent);
+    return fetch(script, "127.0.0.1/updates/data/game.pak", destination.string());
+  }
+
+  std::set<std::string> filesInFolder() const {
+    std::set<std::string> names;
+    for (const auto& entry : std::filesystem::directory_iterator(dir.path())) {
+      names.insert(entry.path().filename().string());
+    }
+    return names;
+  }
+
+  // A failed fetch over an existing file leaves that file as it was and no
+  // side file beside it.
+  void expectOldFileKept() const {
+    EXPECT_EQ(testsupport::readFile(destination), kOldContent);
+    EXPECT_EQ(filesInFolder(), std::set<std::string>{"game.pak"});
+  }
+
+  static std::string body(const cStreamingFile& job) {
+    return std::string(job.bufferStart, static_cast<std::size_t>(job.expectedLength.load()));
+  }
+
+  testsupport::TempDir dir;
+  std::filesystem::path destination = dir / "game.pak";
+  std::vector<std::string> requests;
+};
+
+TEST_F(DownloadJob, SendsTheExactRequestAndKeepsTheBodyInMemory) {
+  auto job = fetchToMemory(HttpScript().send(ok("name 1 5\n")));
+  ASSERT_EQ(requests.size(), 1u);
+  EXPECT_EQ(requests[0],
+            "GET http://127.0.0.1/updates/version_list.txt HTTP/1.0\r\n"
+            "Host: 127.0.0.1\r\n"
+            "Connection: close\r\n"
+            "Pragma: no-cache\r\n"
+            "User-Agent: QuarvoUpdater\r\n"
+            "\r\n");
+  EXPECT_EQ(job->status, 0);
+  ASSERT_TRUE(job->isComplete());
+  EXPECT_TRUE(job->inMemory);
+  EXPECT_EQ(job->expectedLength, 9);
+  EXPECT_EQ(job->received, 9u);
+  EXPECT_EQ(body(*job), "name 1 5\n");
+  EXPECT_EQ(job->bufferStart[9], '\0');
+  EXPECT_EQ(job->writePos, job->bufferStart + 9);
+}
+
+TEST_F(DownloadJob, UrlWithoutPathIsAllHost) {
+  auto job = fetch(HttpScript().send(ok("x")), "127.0.0.1", "");
+  ASSERT_EQ(requests.size(), 1u);
+  EXPECT_EQ(requests[0].substr(0, requests[0].find("\r\nConnection")),
+            "GET http://127.0.0.1 HTTP/1.0\r\nHost: 127.0.0.1");
+  EXPECT_TRUE(job->isComplete());
+}
+
+TEST_F(DownloadJob, AcceptsOkInEitherVersionAndCase) {
+  for (const char* statusLine : {"HTTP/1.0 200 OK", "HTTP/1.1 200 OK", "HTTP/1.1 200 ok"}) {
+    auto job = fetchToMemory(HttpScript().send(httpResponse(statusLine, "abc")));
+    EXPECT_TRUE(job->isComplete()) << statusLine;
+    EXPECT_EQ(body(*job), "abc") << statusLine;
+  }
+}
+
+TEST_F(DownloadJob, AnyOtherStatusFailsWithoutTouchingTheDestination) {
+  for (const char* response : {"HTTP/1.1 302 Found\r\nLocation: http://127.0.0.1/\r\nContent-Length: 0\r\n\r\n",
+                               "HTTP/1.0 404 Not Found\r\nContent-Length: 9\r\n\r\nnot found",
+                               "HTTP/1.0 200\r\n\r\n", ""}) {
+    auto job = fetchOverOldFile(HttpScript().send(response));
+    EXPECT_EQ(job->status, BadResponse) << response;
+    EXPECT_FALSE(job->isComplete());
+    EXPECT_EQ(job->expectedLength, 0);
+    expectOldFileKept();
+  }
+}
+
+TEST_F(DownloadJob, FileIsReplacedOnlyWhenComplete) {
+  std::string content = randomBytes(5 * 1024 * 1024 + 77, 1);
+  auto job = fetchOverOldFile(HttpScript().send(ok(content)));
+  ASSERT_TRUE(job->isComplete());
+  EXPECT_FALSE(job->inMemory);
+  EXPECT_EQ(job->bufferStart, nullptr);
+  EXPECT_EQ(job->expectedLength, static_cast<std::int32_t>(content.size()));
+  EXPECT_TRUE(testsupport::readFile(destination) == content);
+  EXPECT_EQ(filesInFolder(), std::set<std::string>{"game.pak"});
+}
+
+TEST_F(DownloadJob, LauncherReplacementIsAnOrdinaryDestination) {
+  std::filesystem::path launcher = dir / "Launcher.exe.tmp";
+  auto job = fetch(HttpScript().send(ok("MZ new launcher")), "127.0.0.1/Launcher.exe", launcher.string());
+  ASSERT_TRUE(job->isComplete());
+  EXPECT_EQ(testsupport::readFile(launcher), "MZ new launcher");
+  EXPECT_EQ(filesInFolder(), std::set<std::string>{"Launcher.exe.tmp"});
+}
+
+TEST_F(DownloadJob, LengthHeaderMustStartALineAndKeepItsBlank) {
+  // Recognised in lower case: 3 announced, 5 sent, so too long.
+  auto lower = fetchToMemory(HttpScript().send("HTTP/1.0 200 OK\r\ncontent-length: 3\r\n\r\nhello"));
+  EXPECT_EQ(lower->status, BodyOverlong);
+  EXPECT_FALSE(lower->isComplete());
+  // Not recognised: the body runs to the end of the stream.
+  for (const char* header : {"Content-Length:3", "X-Original-Content-Length: 3", "Server: x", "Content-Length: ?"}) {
+    auto job = fetchToMemory(HttpScript().send("HTTP/1.0 200 OK\r\n" + std::string(header) + "\r\n\r\nhello"));
+    EXPECT_TRUE(job->isComplete()) << header;
+    EXPECT_EQ(body(*job), "hello") << header;
+  }
+}
+
+TEST_F(DownloadJob, BodyWithoutLengthEndsWithTheConnection) {
+  for (std::size_t size : {std::size_t{0}, std::size_t{32767}, std::size_t{32768}, std::size_t{300000}}) {
+    std::string content = randomBytes(size, 2);
+    auto job = fetchToMemory(HttpScript().send(ok(content, false)));
+    ASSERT_TRUE(job->isComplete()) << size;
+    EXPECT_EQ(job->expectedLength, static_cast<std::int32_t>(size));
+    EXPECT_TRUE(body(*job) == content) << size;
+    EXPECT_EQ(job->bufferStart[size], '\0');
+
+    auto file = fetchOverOldFile(HttpScript().send(ok(content, false)));
+    ASSERT_TRUE(file->isComplete()) << size;
+    EXPECT_EQ(file->expectedLength, static_cast<std::int32_t>(size));
+    EXPECT_TRUE(testsupport::readFile(destination) == content) << size;
+  }
+}
+
+TEST_F(DownloadJob, EmptyBodyIsACompleteJob) {
+  auto memory = fetchToMemory(HttpScript().send(ok("")));
+  ASSERT_TRUE(memory->isComplete());
+  EXPECT_EQ(memory->expectedLength, 0);
+  ASSERT_NE(memory->bufferStart, nullptr);
+  EXPECT_EQ(memory->bufferStart[0], '\0');
+
+  auto file = fetchOverOldFile(HttpScript().send(ok("")));
+  ASSERT_TRUE(file->isComplete());
+  EXPECT_TRUE(std::filesystem::exists(destination));
+  EXPECT_EQ(testsupport::readFile(destination), "");
+  EXPECT_EQ(filesInFolder(), std::set<std::string>{"game.pak"});
+}
+
+TEST_F(DownloadJob, HeaderAndBodyArriveInPieces) {
+  // Split inside the status line, inside the length, and inside the blank
+  // line; each piece is read before the next is sent.
+  auto job = fetchOverOldFile(HttpScript()
+                                  .send("HTTP/1.0 2")
+                                  .awaitClientRead()
+                                  .send("00 OK\r\nContent-Len")
+                                  .awaitClientRead()
+                                  .send("gth: 11\r\n\r")
+                                  .awaitClientRead()
+                                  .send("\nhello")
+                                  .awaitClientRead()
+                                  .send(" world"));
+  ASSERT_TRUE(job->isComplete());
+  EXPECT_EQ(job->received, 11u);
+  EXPECT_EQ(testsupport::readFile(destination), "hello world");
+
+  // A header far longer than one receive.
+  std::string filler;
+  for (int i = 0; filler.size() < 20000; ++i) filler += "X-Filler-" + std::to_string(i) + ": some value\r\n";
+  auto longHeader = fetchToMemory(HttpScript().send("HTTP/1.1 200 OK\r\n" + filler + "Content-Length: 4\r\n\r\nbody"));
+  ASSERT_TRUE(longHeader->isComplete());
+  EXPECT_EQ(body(*longHeader), "body");
+}
+
+TEST_F(DownloadJob, HeaderBeyondTheBoundIsRefused) {
+  std::string filler;
+  while (filler.size() <= kMaxHeaderBytes) filler += "X-Filler: " + std::string(100, 'f') + "\r\n";
+  auto job = fetchOverOldFile(HttpScript().send("HTTP/1.0 200 OK\r\n" + filler + "Content-Length: 1\r\n\r\nx"));
+  EXPECT_EQ(job->status, BadResponse);
+  expectOldFileKept();
+  // A header that never ends fails the same way once the bound is reached,
+  // without waiting for the server to close.
+  auto endless = fetchToMemory(HttpScript().send("HTTP/1.0 200 OK\r\n" + filler).holdOpen());
+  EXPECT_EQ(endless->status, BadResponse);
+}
+
+TEST_F(DownloadJob, ResetMidBodyReportsTheSocketErrorAndKeepsTheOldFile) {
+  std::string content = randomBytes(100000, 3);
+  auto job = fetchOverOldFile(HttpScript().send(ok(content).substr(0, 50000)).awaitClientRead().reset());
+  EXPECT_EQ(job->status, platform::kWsaEconnreset);
+  EXPECT_FALSE(job->isComplete());
+  expectOldFileKept();
+}
+
+TEST_F(DownloadJob, EarlyCloseFailsAndKeepsTheOldFile) {
+  std::string response = ok(randomBytes(100000, 4));
+  auto job = fetchOverOldFile(HttpScript().send(response.substr(0, response.size() - 1)));
+  EXPECT_EQ(job->status, BodyTruncated);
+  EXPECT_EQ(job->received, 99999u);
+  expectOldFileKept();
+
+  auto memory = fetchToMemory(HttpScript().send(response.substr(0, 1000)));
+  EXPECT_EQ(memory->status, BodyTruncated);
+  EXPECT_FALSE(memory->isComplete());
+}
+
+TEST_F(DownloadJob, BodyLongerThanAnnouncedFails) {
+  std::string content = randomBytes(5000, 5);
+  std::string response = "HTTP/1.0 200 OK\r\nContent-Length: 4000\r\n\r\n" + content;
+  auto file = fetchOverOldFile(HttpScript().send(response));
+  EXPECT_EQ(file->status, BodyOverlong);
+  expectOldFileKept();
+
+  // In memory the extra bytes come in a later receive than the header, so
+  // they meet a buffer that is already full.
+  auto memory = fetchToMemory(HttpScript()
+                                  .send("HTTP/1.0 200 OK\r\nContent-Length: 4000\r\n\r\n")
+                                  .awaitClientRead()
+                                  .send(content));
+  EXPECT_EQ(memory->status, BodyOverlong);
+  EXPECT_FALSE(memory->isComplete());
+  EXPECT_LE(memory->received, 4000u);
+}
+
+TEST_F(DownloadJob, LengthsTheDestinationCannotHoldAreRefused) {
+  auto negative = fetchOverOldFile(HttpScript().send("HTTP/1.0 200 OK\r\nContent-Length: -1\r\n\r\n"));
+  EXPECT_EQ(negative->status, LengthInvalid);
+  expectOldFileKept();
+
+  auto huge = fetchOverOldFile(HttpScript().send("HTTP/1.0 200 OK\r\nContent-Length: 4294967296\r\n\r\nx"));
+  EXPECT_EQ(huge->status, BodyTooLarge);
+  expectOldFileKept();
+
+  std::string oversize = std::to_string(kMaxMemoryBody + 1);
+  auto memory = fetchToMemory(HttpScript().send("HTTP/1.0 200 OK\r\nContent-Length: " + oversize + "\r\n\r\nx"));
+  EXPECT_EQ(memory->status, BodyTooLarge);
+  EXPECT_EQ(memory->bufferStart, nullptr);
+}
+
+TEST_F(DownloadJob, DestinationThatCannotBeWrittenFails) {
+  auto missingFolder = fetch(HttpScript().send(ok("data")), "127.0.0.1/a", (dir / "no" / "such" / "file").string());
+  EXPECT_EQ(missingFolder->status, DestinationFailed);
+
+  // A folder where the file should go: the body arrives but cannot replace
+  // it, and the side file does not stay.
+  std::filesystem::create_directory(dir / "folder");
+  auto folder = fetch(HttpScript().send(ok("data")), "127.0.0.1/a", (dir / "folder").string());
+  EXPECT_EQ(folder->status, DestinationFailed);
+  EXPECT_EQ(filesInFolder(), std::set<std::string>{"folder"});
+}
+
+TEST_F(DownloadJob, ProgressIsPublishedButCompletionWaitsForTheEndOfTheStream) {
+  std::string content = randomBytes(10000, 6);
+  std::unique_ptr<cStreamingFile> job;
+  {
+    // Declared after the job, so it goes first and its close ends the job.
+    TestHttpServer server(TestHttpServer::always(HttpScript().send(ok(content)).holdOpen()));
+    ASSERT_TRUE(server.listening());
+    job = std::make_unique<cStreamingFile>("127.0.0.1/f", "");
+    ASSERT_TRUE(testsupport::jobReceived(*job, 10000));
+    EXPECT_EQ(job->expectedLength, 10000);
+    EXPECT_EQ(job->status, 0);
+    EXPECT_FALSE(job->isComplete());
+  }
+  ASSERT_TRUE(jobEnded(*job));
+  EXPECT_TRUE(job->isComplete());
+  EXPECT_TRUE(body(*job) == content);
+}
+
+TEST_F(DownloadJob, ConnectionFailuresHaveTheirOwnCodes) {
+  // Nobody listens.
+  auto refused = std::make_unique<cStreamingFile>("127.0.0.1/a", destination.string());
+  ASSERT_TRUE(jobEnded(*refused));
+  EXPECT_EQ(refused->status, ConnectFailed);
+  EXPECT_FALSE(std::filesystem::exists(destination));
+
+  TestHttpServer server(TestHttpServer::always(HttpScript().send(ok("x"))));
+  // The port is always 80, so a port in the url is part of a name that does
+  // not resolve; so is a name nobody knows.
+  for (const char* url : {"127.0.0.1:80/a", "no-such-host.invalid/a", "/a"}) {
+    auto job = std::make_unique<cStreamingFile>(url, destination.string());
+    ASSERT_TRUE(jobEnded(*job)) << url;
+    EXPECT_EQ(job->status, HostNotFound) << url;
+  }
+  EXPECT_TRUE(server.requests().empty());
+  EXPECT_FALSE(std::filesystem::exists(destination));
+}
+
+TEST_F(DownloadJob, HostsResolveByAddressOrByName) {
+  // Any loopback address serves; the Host header names what the url named.
+  TestHttpServer other(TestHttpServer::always(HttpScript().send(ok("two"))), "127.0.0.2");
+  ASSERT_TRUE(other.listening());
+  auto numeric = std::make_unique<cStreamingFile>("127.0.0.2/a", "");
+  ASSERT_TRUE(jobEnded(*numeric));
+  EXPECT_EQ(body(*numeric), "two");
+
+  auto named = fetch(HttpScript().send(ok("one")), "localhost/a", "");
+  ASSERT_TRUE(named->isComplete());
+  EXPECT_EQ(body(*named), "one");
+  ASSERT_EQ(requests.size(), 1u);
+  EXPECT_NE(requests[0].find("\r\nHost: localhost\r\n"), std::string::npos);
+}
+
+TEST_F(DownloadJob, ServesAMapOfFilesForOtherTests) {
+  TestHttpServer server(TestHttpServer::serving({{"/updates/version_list.txt", "a 1 1\n"}}));
+  auto found = std::make_unique<cStreamingFile>("127.0.0.1/updates/version_list.txt", "");
+  auto missing = std::make_unique<cStreamingFile>("127.0.0.1/updates/missing.txt", "");
+  ASSERT_TRUE(jobEnded(*found));
+  ASSERT_TRUE(jobEnded(*missing));
+  EXPECT_EQ(body(*found), "a 1 1\n");
+  EXPECT_EQ(missing->status, BadResponse);
+}
+
+TEST(DownloadJobLifetime, DeletingAFinishedJobReleasesEverything) {
+  // Many jobs in parallel, each deleted by another thread than its worker;
+  // the sanitizers see every buffer freed and every thread joined.
+  TestHttpServer server(TestHttpServer::always(HttpScript().send(ok(randomBytes(3000, 7)))));
+  std::vector<std::unique_ptr<cStreamingFile>> jobs;
+  for (int i = 0; i < 8; ++i) jobs.push_back(std::make_unique<cStreamingFile>("127.0.0.1/f", ""));
+  for (auto& job : jobs) {
+    ASSERT_TRUE(jobEnded(*job));
+    EXPECT_TRUE(job->isComplete());
+  }
+  jobs.clear();
+  EXPECT_EQ(server.requests().size(), 8u);
+}
+
+}  // namespace

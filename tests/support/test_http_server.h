@@ -1,0 +1,99 @@
+// A small HTTP server for tests, scripted per connection and able to break
+// the rules on purpose: it sends what it is told, in the pieces it is told,
+// then closes, resets or holds the connection. It records every request
+// exactly as it arrived.
+#pragma once
+
+#include <chrono>
+#include <condition_variable>
+#include <cstdint>
+#include <functional>
+#include <map>
+#include <mutex>
+#include <set>
+#include <string>
+#include <string_view>
+#include <thread>
+#include <vector>
+
+namespace testsupport {
+
+// What the server does on one connection once it has read the request.
+class HttpScript {
+ public:
+  struct Step {
+    enum class Kind { Send, AwaitClientRead, Reset, HoldOpen };
+    Kind kind;
+    std::string bytes;
+  };
+
+  HttpScript& send(std::string bytes);
+  // Waits until the client has read everything sent so far, so that what is
+  // sent next reaches it in a receive of its own.
+  HttpScript& awaitClientRead();
+  // Ends with a reset (SO_LINGER 0, then close): the client's next receive
+  // fails with "connection reset".
+  HttpScript& reset();
+  // Ends by keeping the connection open and silent until the server stops.
+  HttpScript& holdOpen();
+  // A script that ends in none of those closes the connection normally.
+
+  const std::vector<Step>& steps() const { return steps_; }
+
+ private:
+  std::vector<Step> steps_;
+};
+
+// A whole response: the status line, a Content-Length header unless
+// `withLength` is false, the blank line and the body.
+std::string httpResponse(std::string_view statusLine, std::string_view body, bool withLength = true);
+
+class TestHttpServer {
+ public:
+  using Responder = std::function<HttpScript(const std::string& request)>;
+
+  // The same script for every connection.
+  static Responder always(HttpScript script);
+  // Serves files by request path ("/updates/version_list.txt"), with
+  // Content-Length; anything else is a 404.
+  static Responder serving(std::map<std::string, std::string> files);
+  // The path of a request line, absolute form ("GET http://host/path ...")
+  // or origin form ("GET /path ...").
+  static std::string requestPath(const std::string& request);
+
+  // Listens on address:port at once; listening() tells whether it could.
+  explicit TestHttpServer(Responder responder, const std::string& address = "127.0.0.1",
+                          std::uint16_t port = 80);
+  ~TestHttpServer();
+  TestHttpServer(const TestHttpServer&) = delete;
+  TestHttpServer& operator=(const TestHttpServer&) = delete;
+
+  bool listening() const { return listener_ >= 0; }
+
+  // Every request so far, byte for byte, in arrival order.
+  std::vector<std::string> requests() const;
+  // Waits until `count` requests have arrived; false when the limit passed.
+  bool waitForRequests(std::size_t count, std::chrono::milliseconds limit = std::chrono::seconds(10)) const;
+
+  // Closes every connection and ends every thread. The destructor does it too.
+  void stop();
+
+ private:
+  void acceptLoop();
+  void serve(int connection);
+  void runScript(int connection, const HttpScript& script);
+  bool awaitClientRead(int connection);
+
+  Responder responder_;
+  int listener_ = -1;
+  std::thread acceptor_;
+
+  mutable std::mutex mutex_;
+  mutable std::condition_variable changed_;
+  bool stopping_ = false;
+  std::vector<std::string> requests_;
+  std::set<int> open_;
+  std::vector<std::thread> connections_;
+};
+
+}  // namespace testsupport
