@@ -5,23 +5,15 @@
 #include <thread>
 
 #include "net/streaming_file.h"
+#include "support/job_wait.h"
 
 #include "settings/installation_settings.h"
 
 namespace testsupport {
 
-bool waitForJob(const cStreamingFile& job, int seconds) {
-  const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(seconds);
-  while (!job.done.load() && job.status.load() == 0) {
-    if (std::chrono::steady_clock::now() > deadline) return false;
-    std::this_thread::sleep_for(std::chrono::milliseconds(1));
-  }
-  return true;
-}
-
 bool settleJob(UpdateRun& run, int seconds) {
   if (run.job == nullptr) return true;
-  if (!waitForJob(*run.job, seconds)) return false;
+  if (!jobEnded(*run.job, std::chrono::seconds(seconds))) return false;
   delete run.job;
   run.job = nullptr;
   return true;

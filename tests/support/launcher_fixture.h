@@ -20,9 +20,6 @@ namespace testsupport {
 // not, then deletes it, so later ticks find no job. False on time-out.
 bool settleJob(UpdateRun& run, int seconds = 20);
 
-// Waits (at most `seconds`) until the job's worker has ended.
-bool waitForJob(const cStreamingFile& job, int seconds = 20);
-
 class LauncherTest : public ::testing::Test {
  protected:
   void SetUp() override;
