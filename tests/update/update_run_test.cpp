@@ -206,17 +206,17 @@ TEST(UpdateRunFormatTest, ErrorTextsInEnglishBeforeAnyPage) {
 }
 
 TEST_F(UpdateRunTest, PageErrorTextsAreNeverAFormatBeyondTheStatus) {
-  fakePage().defineLauncherFunctions({{15, u"%s%n %x %5i 100%% code %d and %i"},
+  fakePage().defineLauncherFunctions({{0, u"127.0.0.1/up/"},
+                                      {15, u"%s%n %x %5i 100%% code %d and %i"},
                                       {18, u"%i%% %s"},
                                       {17, std::u16string(300, u'x')}});
-  fakePage().elements.clear();
-  updater.onInitDialog();
-  updater.onTimer();
-  updater.onTimer();
-  ASSERT_TRUE(testsupport::settleJob(updater.updateRun));
+  server_ = std::make_unique<TestHttpServer>(TestHttpServer::always(HttpScript().holdOpen()));
+  start();
   EXPECT_EQ(downloadErrorText(10054), u"%s%n %x %5i 100% code 10054 and %i");
   EXPECT_EQ(downloadErrorText(3), u"%i% %s");
   EXPECT_EQ(downloadErrorText(2), std::u16string(127, u'x'));
+  server_->stop();
+  ASSERT_TRUE(testsupport::settleJob(updater.updateRun));
 }
 
 // The ways a run ends the process: each is observed from inside the dying

@@ -9,6 +9,7 @@
 #include "shell/updater.h"
 #include "support/fake_ui.h"
 #include "support/launcher_fixture.h"
+#include "support/test_http_server.h"
 #include "web/message_catalogue.h"
 #include "web/page_bridge.h"
 #include "web/page_host.h"
@@ -54,17 +55,23 @@ class PageTest : public testsupport::LauncherTest {
     LauncherTest::SetUp();
     registerInstallation(install().string(), std::string("es-ES"));
     loadLanguage();
-    // An update base that fails at once and quietly: the run's list job
-    // cannot resolve it, and these tests never tick past the handshake.
-    fakePage().defineLauncherFunctions({{0, u""}, {22, u"Empezando..."}, {24, u"Jugar"}});
+    // An update server that accepts the list request and never answers, so
+    // the run's list job stays in flight for as long as a test looks.
+    server_ = std::make_unique<testsupport::TestHttpServer>(
+        testsupport::TestHttpServer::always(testsupport::HttpScript().holdOpen()));
+    ASSERT_TRUE(server_->listening());
+    fakePage().defineLauncherFunctions({{0, u"127.0.0.1/"}, {22, u"Empezando..."}, {24, u"Jugar"}});
     fakePage().readyStates = {u"loading", u"interactive", u"Complete", u"complete"};
     fakePage().elements = {{u"", u"body", {}, {}, 0}, {u"boton-jugar", u"div", {}, {}, 0},
                            {u"boton-cerrar", u"div", {}, {}, 0}};
   }
 
-  void TearDown() override {
+  void TearDown() override { dropListJob(); }
+
+  // Ends the list job (the server lets go of it) and deletes it.
+  void dropListJob() {
+    server_->stop();
     EXPECT_TRUE(testsupport::settleJob(updater.updateRun));
-    LauncherTest::TearDown();
   }
 
   std::vector<std::string> eventsAfter(std::size_t from) const {
@@ -76,6 +83,7 @@ class PageTest : public testsupport::LauncherTest {
     fakePage().elements[0].attributes = std::move(attributes);
   }
 
+  std::unique_ptr<testsupport::TestHttpServer> server_;
   Updater updater;
 };
 
@@ -142,7 +150,7 @@ TEST_F(PageTest, AcceptancePushesThePagesOwnTextsSizesAndShowsTheWindow) {
   EXPECT_EQ(fakePage().element(u"boton-cerrar")->handlersSet, 1);
 
   // The handshake runs once, even if the page reports loading again.
-  ASSERT_TRUE(testsupport::settleJob(updater.updateRun));
+  dropListJob();
   fakePage().readyStates = {u"loading", u"complete"};
   fakePage().readyStateReads = 0;
   std::size_t calls = fakePage().calls.size();
