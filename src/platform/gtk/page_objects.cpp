@@ -28,6 +28,9 @@ GVariant* parameters(std::initializer_list<std::pair<const char*, GVariant*>> en
   return g_variant_builder_end(&builder);
 }
 
+// WebKit carries strings and numbers into the page but refuses booleans:
+// they travel as 0 or 1 and become booleans in the page's code.
+
 // GVariant strings end at the first NUL, so a text with an embedded NUL
 // reaches the page cut there.
 GVariant* textParameter(std::u16string_view text) { return g_variant_new_string(utf8Of(text).c_str()); }
@@ -87,7 +90,7 @@ class PageElement final : public HtmlElement {
             ".postMessage(handle);\n"
             "} : null;\n",
         parameters({{"handle", g_variant_new_string(handle_.c_str())},
-                    {"bind", g_variant_new_boolean(bound ? TRUE : FALSE)}}));
+                    {"bind", g_variant_new_int32(bound ? 1 : 0)}}));
     if (!call.done()) return E_FAIL;
     view_->bindMouseDown(handle_, std::move(bound));
     return S_OK;
@@ -216,7 +219,11 @@ class ScriptObject final : public IDispatch {
         case VT_BSTR: value = g_variant_new_string(utf8Of(bstrText(argument.bstrVal)).c_str()); break;
         case VT_INT: value = g_variant_new_int32(argument.intVal); break;
         case VT_I4: value = g_variant_new_int32(argument.lVal); break;
-        case VT_BOOL: value = g_variant_new_boolean(argument.boolVal != VARIANT_FALSE); break;
+        case VT_BOOL:
+          g_variant_builder_add(&builder, "{sv}", parameter.c_str(),
+                                g_variant_new_int32(argument.boolVal != VARIANT_FALSE ? 1 : 0));
+          list += "!!" + parameter + ",";
+          continue;
         case VT_EMPTY: list += "undefined,"; continue;
         case VT_NULL: list += "null,"; continue;
         default:

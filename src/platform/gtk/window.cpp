@@ -37,10 +37,41 @@ bool originOf(GtkWidget* widget, int* x, int* y) {
   return true;
 }
 
+// A top-level window takes a new size only once the X server has configured
+// it, while the window calls answer at once, as SetWindowPos does: until the
+// window has been allocated the size asked for, that size is its size.
+constexpr const char* kAskedWidthKey = "glimmerhold-asked-width";
+constexpr const char* kAskedHeightKey = "glimmerhold-asked-height";
+
+void forgetAskedSize(GtkWidget* window) {
+  g_object_set_data(G_OBJECT(window), kAskedWidthKey, nullptr);
+  g_object_set_data(G_OBJECT(window), kAskedHeightKey, nullptr);
+}
+
+void onWindowAllocated(GtkWidget* window, GdkRectangle* allocation, gpointer) {
+  const int width = GPOINTER_TO_INT(g_object_get_data(G_OBJECT(window), kAskedWidthKey)) - 1;
+  const int height = GPOINTER_TO_INT(g_object_get_data(G_OBJECT(window), kAskedHeightKey)) - 1;
+  if (allocation->width == width && allocation->height == height) forgetAskedSize(window);
+}
+
+void askSize(GtkWidget* window, int width, int height) {
+  if (g_object_get_data(G_OBJECT(window), kAskedWidthKey) == nullptr) {
+    g_signal_handlers_disconnect_by_func(window, reinterpret_cast<gpointer>(onWindowAllocated), nullptr);
+    g_signal_connect(window, "size-allocate", G_CALLBACK(onWindowAllocated), nullptr);
+  }
+  g_object_set_data(G_OBJECT(window), kAskedWidthKey, GINT_TO_POINTER(width + 1));
+  g_object_set_data(G_OBJECT(window), kAskedHeightKey, GINT_TO_POINTER(height + 1));
+  gtk_window_resize(GTK_WINDOW(window), width, height);
+}
+
 bool boxOf(GtkWidget* widget, Box* box) {
   if (!originOf(widget, &box->x, &box->y)) return false;
   if (GTK_IS_WINDOW(widget)) {
     gtk_window_get_size(GTK_WINDOW(widget), &box->width, &box->height);
+    if (const int asked = GPOINTER_TO_INT(g_object_get_data(G_OBJECT(widget), kAskedWidthKey)); asked > 0) {
+      box->width = asked - 1;
+      box->height = GPOINTER_TO_INT(g_object_get_data(G_OBJECT(widget), kAskedHeightKey)) - 1;
+    }
     return true;
   }
   // A child window is as large as it asked to be; the allocation catches up
@@ -148,7 +179,7 @@ bool resizeClient(WindowHandle window, int width, int height) {
   if (GTK_IS_WINDOW(widget)) {
     // The dialog has no frame: its window size is its client size. A window
     // cannot be made empty, so zero stands for the smallest size.
-    gtk_window_resize(GTK_WINDOW(widget), std::max(width, 1), std::max(height, 1));
+    askSize(widget, std::max(width, 1), std::max(height, 1));
   } else {
     gtk_widget_set_size_request(widget, width, height);
   }
