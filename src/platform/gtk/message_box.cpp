@@ -6,6 +6,7 @@
 #include <string>
 
 #include "platform/gtk/text.h"
+#include "platform/gtk/widgets.h"
 
 namespace platform {
 
@@ -13,7 +14,8 @@ using gtk::utf8Of;
 
 int messageBox(WindowHandle owner, std::u16string_view text, std::u16string_view caption,
                unsigned type) {
-  GtkWindow* parent = owner != nullptr ? GTK_WINDOW(reinterpret_cast<GtkWidget*>(owner)) : nullptr;
+  GtkWidget* ownerWidget = gtk::widgetOf(owner);
+  GtkWindow* parent = ownerWidget != nullptr && GTK_IS_WINDOW(ownerWidget) ? GTK_WINDOW(ownerWidget) : nullptr;
   GtkMessageType kind = (type & kMbIconInformation) != 0 ? GTK_MESSAGE_INFO : GTK_MESSAGE_OTHER;
   std::string body = utf8Of(text);
   GtkWidget* dialog = gtk_message_dialog_new(parent, GTK_DIALOG_MODAL, kind, GTK_BUTTONS_OK, "%s",
