@@ -46,9 +46,12 @@ if [ "$headless" = 1 ]; then
        [ "$(sort "$run/install/version_list.txt")" = "$(sort "$served")" ]; then break; fi
     sleep 0.1
   done
+  # The launcher's window is the one of the page's size (900 x 560).
   window=""
   for _ in $(seq 1 100); do
-    window=$(xdotool search --onlyvisible --name '^Glimmerhold$' 2>/dev/null | head -n 1 || true)
+    for id in $(xdotool search --onlyvisible --pid "$launcher_pid" 2>/dev/null); do
+      if xdotool getwindowgeometry "$id" | grep -q "900x560"; then window=$id; fi
+    done
     [ -n "$window" ] && break
     sleep 0.1
   done

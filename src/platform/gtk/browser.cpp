@@ -59,6 +59,12 @@ std::shared_ptr<BrowserView> BrowserView::create(GtkWidget* host) {
   GtkWidget* widget = webkit_web_view_new_with_user_content_manager(manager);
   g_object_unref(manager);  // the view holds it
   g_object_ref_sink(widget);
+  // The launcher page is a flat page of text and gradients. With the GPU
+  // compositing path, a view on an X server without direct rendering (Xvfb,
+  // remote desktops, machines without a GPU driver) paints nothing at all;
+  // software painting works everywhere and is fast enough for this page.
+  webkit_settings_set_hardware_acceleration_policy(webkit_web_view_get_settings(WEBKIT_WEB_VIEW(widget)),
+                                                   WEBKIT_HARDWARE_ACCELERATION_POLICY_NEVER);
   gtk_box_pack_start(GTK_BOX(host), widget, TRUE, TRUE, 0);
   gtk_widget_show(widget);
   return std::make_shared<BrowserView>(Key(), WEBKIT_WEB_VIEW(widget));
