@@ -96,8 +96,17 @@ class Site:
         path = os.path.join(self.root, "nginx-access.log")
         if not os.path.exists(path):
             return []
+        paths = []
         with open(path, errors="replace") as f:
-            return [line.split('"')[1].split(" ")[1] for line in f if '"' in line]
+            for line in f:
+                if '"' not in line:
+                    continue
+                target = line.split('"')[1].split(" ")[1]
+                # The launcher asks in absolute form: "http://host/path".
+                if target.startswith("http://"):
+                    target = "/" + target[len("http://"):].partition("/")[2]
+                paths.append(target)
+        return paths
 
     def file_requests(self):
         return [r for r in self.requests() if "/glimmerhold/" in r and not r.endswith("/version_list.txt")]
@@ -199,8 +208,12 @@ class LauncherTest(unittest.TestCase):
                  seconds, "the installation to be up to date")
 
     def read_install(self, name):
-        with open(os.path.join(self.install.encode(), name), "rb") as f:
-            return f.read()
+        try:
+            with open(os.path.join(self.install.encode(), name), "rb") as f:
+                return f.read()
+        except OSError as error:
+            print("cannot read", name, error, oct(os.stat(os.path.join(self.install.encode(), name)).st_mode))
+            raise
 
     # The game files the tests serve.
 
@@ -310,7 +323,7 @@ class LauncherTest(unittest.TestCase):
         self.assertEqual(self.wait_exit(first, 60), 0)
         self.assertIn("/glimmerhold/Launcher.exe", self.site.file_requests())
         self.answer_box("Glimmerhold Updater")
-        wait_for(lambda: open(installed, "rb").read() == new, 20, "the launcher to be replaced")
+        wait_for(lambda: self.read_install(b"Launcher.exe") == new, 20, "the launcher to be replaced")
         self.wait_up_to_date()
         self.assertTrue(os.path.exists(installed + ".tmp"))
         pauses = [p for p in run("pgrep", "-af", "Launcher.exe.tmp").stdout.splitlines() if "/pause" in p]

@@ -106,6 +106,13 @@ bool deleteFile(const char* path) {
 bool replaceFile(const char* from, const char* to) {
   std::string source = nativePath(from);
   std::string target = nativePath(to);
+  // The new file takes the place of the old one with its permissions, as
+  // Windows keeps a replaced file's attributes: an updated program stays
+  // executable.
+  struct stat replaced {};
+  if (::stat(target.c_str(), &replaced) == 0 && S_ISREG(replaced.st_mode)) {
+    ::chmod(source.c_str(), replaced.st_mode & 07777);
+  }
   if (::rename(source.c_str(), target.c_str()) != 0) return false;
   // MOVEFILE_WRITE_THROUGH: the rename itself is on disk before we go on.
   std::string folder = target.substr(0, target.find_last_of('/') == std::string::npos ? 0 : target.find_last_of('/'));
