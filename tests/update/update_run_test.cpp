@@ -190,6 +190,20 @@ TEST_F(UpdateRunTest, ClosingDuringADownloadKeepsTheListAsAfterTheLastFile) {
   delete inFlight;
 }
 
+TEST_F(UpdateRunTest, AServerThatNeverAnswersKeepsTheRunWaitingAndThePlayerCanClose) {
+  server_ = std::make_unique<TestHttpServer>(TestHttpServer::always(HttpScript().holdOpen()));
+  start();
+  ASSERT_TRUE(server_->waitForRequests(1));
+  for (int i = 0; i < 20; ++i) updater.onTimer();
+  EXPECT_EQ(updater.updateRun.state, FetchingList);
+  EXPECT_EQ(fakePage().argumentsOf(u"disablePlayButton"), (std::vector<PageValue>{true}));
+  EXPECT_TRUE(testsupport::shownBoxes().empty());
+  updater.processMessage(platform::DialogMessage::Close, 0);
+  EXPECT_EQ(testsupport::fakeWindow().endValue, kDialogEndValue);
+  server_->stop();
+  ASSERT_TRUE(testsupport::settleJob(updater.updateRun));
+}
+
 TEST(UpdateRunFormatTest, ProgressDoesNotWrapForLargeGames) {
   // 45 GiB fetched of 50 GiB: the 32-bit product would wrap.
   EXPECT_EQ(progressPercent(45u * 1024 * 1024, 0, 50u * 1024 * 1024), 90);

@@ -238,6 +238,19 @@ TEST_F(PageTest, APageWithoutSetVariableTextIsRejectedInEnglish) {
       ::testing::ExitedWithCode(0), "");
 }
 
+TEST_F(PageTest, APageWhoseScriptCannotBeHadIsRejected) {
+  fakePage().readyStates = {u"complete"};
+  fakePage().scriptAvailable = false;
+  EXPECT_EXIT(
+      {
+        updater.onInitDialog();
+        updater.onTimer();
+        updater.onTimer();
+        std::abort();
+      },
+      ::testing::ExitedWithCode(0), "");
+}
+
 TEST_F(PageTest, TheRejectionBoxIsEnglishOwnedByTheDialogAndHaltsTheTicks) {
   fakePage().readyStates = {u"complete"};
   fakePage().functions.erase(u"setVariableText");
