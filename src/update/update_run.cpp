@@ -44,9 +44,10 @@ std::string updateBase() {
 
 std::u16string downloadErrorText(std::int32_t status) {
   const std::int32_t id = messageForStatus(status);
-  const std::u16string format = messageText(id);
-  // Only message 15 is given a value; page text is never a format beyond it.
-  bool valueLeft = id == kMsgDownloadErrorCode;
+  return formatErrorText(messageText(id), id == kMsgDownloadErrorCode ? &status : nullptr);
+}
+
+std::u16string formatErrorText(std::u16string_view format, const std::int32_t* value) {
   std::u16string text;
   for (std::size_t i = 0; i < format.size() && text.size() < kErrorTextUnits - 1; ++i) {
     if (format[i] == u'%' && i + 1 < format.size()) {
@@ -56,9 +57,9 @@ std::u16string downloadErrorText(std::int32_t status) {
         ++i;
         continue;
       }
-      if (valueLeft && (directive == u'i' || directive == u'd')) {
-        text += widen(std::to_string(status));
-        valueLeft = false;
+      if (value != nullptr && (directive == u'i' || directive == u'd')) {
+        text += widen(std::to_string(*value));
+        value = nullptr;
         ++i;
         continue;
       }

@@ -6,6 +6,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "update/version_list.h"
@@ -65,9 +66,14 @@ class UpdateRun {
 std::string updateBase();
 
 // The download-error text for a failed job's status: the catalogue's message
-// for it, with "%i" or "%d" in message 15 standing for the status and "%%"
-// for "%", every other "%" shown as written, cut to 127 characters.
+// for it, formatted by formatErrorText (the status is its value only for
+// message 15, "Download error code %i").
 std::u16string downloadErrorText(std::int32_t status);
+
+// Formats a page-supplied text: "%%" is "%", the first "%i" or "%d" is
+// `value` when one is given, and every other "%" stands as written; the
+// result is cut to 127 characters. Page text is never a format beyond that.
+std::u16string formatErrorText(std::u16string_view format, const std::int32_t* value);
 
 // The overall percentage for the progress bar, computed wide enough that no
 // installation size makes it wrap; 0 when nothing of measurable size is
