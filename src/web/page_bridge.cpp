@@ -3,8 +3,6 @@
 // later is served by the next call.
 #include "web/page_bridge.h"
 
-#include <new>
-
 #include "shell/updater.h"
 
 namespace {
@@ -35,7 +33,7 @@ BSTR copyOrRaise(std::u16string_view text) {
 
 }  // namespace
 
-[[noreturn]] void raiseOutOfMemory() { throw std::bad_alloc(); }
+[[noreturn]] void raiseOutOfMemory() { throw AutomationError(E_OUTOFMEMORY); }
 
 void Updater::callPage(const char16_t* function, VARIANT& argument,
                        std::optional<std::u16string>* text) {

@@ -2,6 +2,7 @@
 #pragma once
 
 #include <cstdint>
+#include <new>
 #include <optional>
 #include <string>
 
@@ -12,5 +13,11 @@ void showProgress(std::uint16_t percent);
 // Sets the Play button's label; no text passes a null text.
 void showPlayButtonText(std::optional<std::u16string> text);
 
-// Raised when an automation string cannot be allocated. Nothing catches it.
+// The one error the launcher raises: an automation string could not be
+// allocated. It carries E_OUTOFMEMORY, and nothing catches it.
+struct AutomationError : std::bad_alloc {
+  explicit AutomationError(std::int32_t hr) : code(hr) {}
+  const char* what() const noexcept override { return "automation string allocation failed"; }
+  std::int32_t code;
+};
 [[noreturn]] void raiseOutOfMemory();
