@@ -17,6 +17,10 @@
 #include <atomic>
 #include <cstring>
 
+// The calling convention of interface methods: __stdcall on 32-bit Windows,
+// nothing to say elsewhere.
+#define STDMETHODCALLTYPE
+
 using HRESULT = std::int32_t;
 using ULONG = std::uint32_t;
 using UINT = unsigned int;
