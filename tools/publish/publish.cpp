@@ -25,6 +25,8 @@ std::ostream& complain(std::ostream& err) { return err << kProgram << ": "; }
 
 std::string shown(const fs::path& path) { return "\"" + printableName(path.string()) + "\""; }
 
+std::string count(std::size_t n, const char* noun) { return std::to_string(n) + " " + noun + (n == 1 ? "" : "s"); }
+
 // Hashes `path` into an entry named `file.entryName`.
 bool describe(const ReleaseFile& file, const fs::path& path, VersionList& list, std::ostream& err) {
   ContentHash hash = hashFile(path);
@@ -63,11 +65,11 @@ int check(const PublishOptions& options, const ReleaseScan& scan, std::ostream& 
   std::vector<std::string> differences = compareList(text, current);
   for (const std::string& difference : differences) out << difference << "\n";
   if (!differences.empty()) {
-    complain(err) << shown(listPath) << " does not match the release folder (" << differences.size()
-                  << " difference" << (differences.size() == 1 ? "" : "s") << ")\n";
+    complain(err) << shown(listPath) << " does not match the release folder ("
+                  << count(differences.size(), "difference") << ")\n";
     return kDiffers;
   }
-  out << shown(listPath) << " matches the release folder (" << current.size() << " files)\n";
+  out << shown(listPath) << " matches the release folder (" << count(current.size(), "file") << ")\n";
   return kDone;
 }
 
@@ -81,7 +83,7 @@ int writeInPlace(const PublishOptions& options, const ReleaseScan& scan, std::os
     complain(err) << "cannot write " << shown(listPath) << "\n";
     return kFailed;
   }
-  out << "wrote " << shown(listPath) << " (" << list.size() << " files)\n";
+  out << "wrote " << shown(listPath) << " (" << count(list.size(), "file") << ")\n";
   return kDone;
 }
 
@@ -109,7 +111,7 @@ int layOut(const PublishOptions& options, const ReleaseScan& scan, std::ostream&
     complain(err) << error << "\n";
     return kFailed;
   }
-  out << "laid out " << shown(options.out) << " (" << list.size() << " files and " << kVersionListName << ")\n";
+  out << "laid out " << shown(options.out) << " (" << count(list.size(), "file") << " and " << kVersionListName << ")\n";
   return kDone;
 }
 
@@ -159,8 +161,7 @@ int publishRelease(const PublishOptions& options, std::ostream& out, std::ostrea
   for (const std::string& problem : scan.problems) complain(err) << problem << "\n";
   if (scan.unreadable) return kFailed;
   if (!scan.problems.empty()) {
-    complain(err) << scan.problems.size() << " file" << (scan.problems.size() == 1 ? "" : "s")
-                  << " cannot be published; nothing was written\n";
+    complain(err) << count(scan.problems.size(), "file") << " cannot be published; nothing was written\n";
     return kRefused;
   }
   if (options.check) return check(options, scan, out, err);
