@@ -13,14 +13,14 @@ root=$(pwd)
 
 cmake -S . -B build/release -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo \
   -DGLIMMERHOLD_TESTS=OFF -DGLIMMERHOLD_BENCHMARKS=OFF >/dev/null
-cmake --build build/release --target Launcher
+cmake --build build/release --target Launcher glimmerhold-publish
 
 run="$root/demo/run"
 mkdir -p "$run/install"
 rm -rf "$run/www"
 mkdir -p "$run/www"
 cp demo/page/* "$run/www/"
-python3 demo/build_site.py demo/content "$run/www/glimmerhold"
+build/release/bin/glimmerhold-publish --out "$run/www/glimmerhold" demo/content
 
 # The installer's registry values, in the launcher's registry file.
 cat > "$run/Glimmerhold.reg" <<REG

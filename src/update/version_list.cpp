@@ -137,18 +137,20 @@ namespace {
 
 // The list's text exactly as "%s %s %d\n" per entry writes it: the size as a
 // signed 32-bit number, so 2 GiB and more come out negative.
+void appendVersionEntry(std::string& text, const VersionEntry& entry) {
+  char number[16];
+  text += entry.name;
+  text += ' ';
+  text += entry.version;
+  text += ' ';
+  auto result = std::to_chars(number, number + sizeof number, static_cast<std::int32_t>(entry.size));
+  text.append(number, result.ptr);
+  text += '\n';
+}
+
 std::string formatVersionList(const VersionList& list) {
   std::string text;
-  char number[16];
-  for (const VersionEntry& entry : list) {
-    text += entry.name;
-    text += ' ';
-    text += entry.version;
-    text += ' ';
-    auto result = std::to_chars(number, number + sizeof number, static_cast<std::int32_t>(entry.size));
-    text.append(number, result.ptr);
-    text += '\n';
-  }
+  for (const VersionEntry& entry : list) appendVersionEntry(text, entry);
   return text;
 }
 
@@ -163,6 +165,12 @@ bool writeAll(platform::File& file, const std::string& text) {
 }
 
 }  // namespace
+
+std::string formatVersionEntry(const VersionEntry& entry) {
+  std::string text;
+  appendVersionEntry(text, entry);
+  return text;
+}
 
 std::string versionListSideName(const char* fileName) { return std::string(fileName) + kVersionListSideSuffix; }
 
@@ -256,4 +264,79 @@ bool isInstallRelativeName(std::string_view decodedName) {
     start = stop + 1;
   }
   return true;
+}
+
+namespace {
+
+// Of the bytes decodeEntryName leaves alone, those a name may hold as they
+// are: printable ASCII apart from "%", which would start an escape, and "!",
+// which has one.
+EntryNameFault plainByteFault(unsigned char byte) {
+  if (byte == '%') return EntryNameFault::PercentSign;
+  if (byte == '\t' || byte == '\n' || byte == '\v' || byte == '\f' || byte == '\r') return EntryNameFault::WhiteSpace;
+  if (byte < 0x20 || byte == 0x7F) return EntryNameFault::ControlByte;
+  if (byte >= 0x80) return EntryNameFault::UnescapedByte;
+  return EntryNameFault::None;
+}
+
+}  // namespace
+
+EncodedEntryName encodeEntryName(std::string_view localName) {
+  EncodedEntryName result;
+  if (localName.empty()) {
+    result.fault = EntryNameFault::Empty;
+    return result;
+  }
+  std::string escaped;
+  escaped.reserve(localName.size());
+  for (std::size_t i = 0; i < localName.size(); ++i) {
+    const char c = localName[i];
+    auto match = std::find_if(std::begin(kNameEscapes), std::end(kNameEscapes),
+                              [&](const NameEscape& e) { return e.byte == c; });
+    if (match != std::end(kNameEscapes)) {
+      escaped += '%';
+      escaped += match->high;
+      escaped += match->low;
+      continue;
+    }
+    EntryNameFault fault = plainByteFault(static_cast<unsigned char>(c));
+    if (fault != EntryNameFault::None) {
+      result.fault = fault;
+      result.offset = i;
+      return result;
+    }
+    escaped += c;
+  }
+  if (escaped.size() > kMaxEntryName) {
+    result.fault = EntryNameFault::TooLong;
+    return result;
+  }
+  if (!isInstallRelativeName(localName)) {
+    result.fault = EntryNameFault::LeavesInstallation;
+    return result;
+  }
+  result.name = std::move(escaped);
+  return result;
+}
+
+std::string_view entryNameFaultText(EntryNameFault fault) {
+  switch (fault) {
+    case EntryNameFault::None:
+      return "no fault";
+    case EntryNameFault::Empty:
+      return "the name is empty";
+    case EntryNameFault::TooLong:
+      return "the name is longer than 255 bytes once escaped";
+    case EntryNameFault::WhiteSpace:
+      return "the name holds white space other than a blank, which a list line cannot carry";
+    case EntryNameFault::PercentSign:
+      return "the name holds \"%\", which the launcher and web servers read as the start of an escape";
+    case EntryNameFault::ControlByte:
+      return "the name holds a control character";
+    case EntryNameFault::UnescapedByte:
+      return "the name holds a character other than ASCII and the six escaped letters (\u00f1 \u00e1 \u00e9 \u00ed \u00f3 \u00fa)";
+    case EntryNameFault::LeavesInstallation:
+      return "the launcher would refuse the name: it is absolute, holds a colon, or a folder or file name made only of dots";
+  }
+  return "unknown fault";
 }

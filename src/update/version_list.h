@@ -78,12 +78,42 @@ bool saveLocalList(const char* fileName, const VersionList& list);
 // The side file saveLocalList writes before renaming it over `fileName`.
 std::string versionListSideName(const char* fileName);
 
+// One list line exactly as saveLocalList writes it: "%s %s %d\n".
+std::string formatVersionEntry(const VersionEntry& entry);
+
 // The first entry named `name`, byte for byte, or null.
 VersionEntry* findLocalEntry(VersionList& list, std::string_view name);
 
 // The local file name of an entry name: "%20", "%21", "%f1", "%e1", "%e9",
 // "%ed", "%f3" and "%fa" become the one byte they stand for.
 std::string decodeEntryName(std::string_view name);
+
+// Why a local file name cannot be written into a list.
+enum class EntryNameFault {
+  None,
+  Empty,
+  TooLong,             // over 255 bytes once escaped
+  WhiteSpace,          // white space other than the blank, which has an escape
+  PercentSign,         // a "%" would read as the start of an escape
+  ControlByte,         // a byte below 0x20, or 0x7F
+  UnescapedByte,       // a byte of 0x80 or more without an escape of its own
+  LeavesInstallation,  // see isInstallRelativeName
+};
+
+struct EncodedEntryName {
+  std::string name;  // the escaped name; empty unless fault is None
+  EntryNameFault fault = EntryNameFault::None;
+  std::size_t offset = 0;  // of the offending byte in the local name, where one is to blame
+};
+
+// The inverse of decodeEntryName: the entry name of a local file name, with
+// the eight escapes applied ("%20" for a blank, "%21" for "!", and the six
+// Latin-1 letters). A local name the list cannot carry -- one that would not
+// decode back to itself, or that the launcher would refuse -- gives a fault.
+EncodedEntryName encodeEntryName(std::string_view localName);
+
+// A short English phrase for a fault, for the publishing tool's messages.
+std::string_view entryNameFaultText(EntryNameFault fault);
 
 // True when a decoded name stays inside the installation folder: not empty,
 // not absolute, no drive letter (no colon at all), no NUL byte, and no ".."

@@ -3,7 +3,7 @@
 WebKitGTK under Xvfb, the demo launcher page and update files served by nginx
 on port 80 of this process's own network namespace.
 
-Run as: unshare -rn python3 launcher_e2e.py LAUNCHER REPO_ROOT
+Run as: unshare -rn python3 launcher_e2e.py LAUNCHER PUBLISH_TOOL REPO_ROOT
 (ctest does this). Every wait is bounded; nothing is sent off the loopback.
 """
 import os
@@ -16,6 +16,7 @@ import time
 import unittest
 
 LAUNCHER = None
+PUBLISH = None
 REPO = None
 
 PAGE_WIDTH, PAGE_HEIGHT = 900, 560
@@ -74,8 +75,8 @@ class Site:
             f.write(data)
 
     def publish(self):
-        subprocess.run([sys.executable, os.path.join(REPO, "demo", "build_site.py"), self.content,
-                        os.path.join(self.www, "glimmerhold")], check=True)
+        subprocess.run([PUBLISH, "--out", os.path.join(self.www, "glimmerhold"), self.content],
+                       check=True, stdout=subprocess.DEVNULL)
 
     def served_list(self):
         with open(os.path.join(self.www, "glimmerhold", "version_list.txt"), "rb") as f:
@@ -347,6 +348,7 @@ class LauncherTest(unittest.TestCase):
 
 if __name__ == "__main__":
     LAUNCHER = os.path.abspath(sys.argv.pop(1))
+    PUBLISH = os.path.abspath(sys.argv.pop(1))
     REPO = os.path.abspath(sys.argv.pop(1))
     subprocess.run(["ip", "link", "set", "lo", "up"], check=True)
     unittest.main(verbosity=2)

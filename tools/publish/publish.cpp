@@ -1,0 +1,201 @@
+#include "publish.h"
+
+#include <fstream>
+#include <iterator>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "content_hash.h"
+#include "list_check.h"
+#include "release_names.h"
+#include "release_scan.h"
+#include "served_tree.h"
+#include "update/version_list.h"
+
+namespace publish {
+
+namespace fs = std::filesystem;
+
+namespace {
+
+constexpr const char* kProgram = "glimmerhold-publish";
+
+std::ostream& complain(std::ostream& err) { return err << kProgram << ": "; }
+
+std::string shown(const fs::path& path) { return "\"" + printableName(path.string()) + "\""; }
+
+std::string count(std::size_t n, const char* noun) { return std::to_string(n) + " " + noun + (n == 1 ? "" : "s"); }
+
+// Hashes `path` into an entry named `file.entryName`.
+bool describe(const ReleaseFile& file, const fs::path& path, VersionList& list, std::ostream& err) {
+  ContentHash hash = hashFile(path);
+  if (!hash.error.empty()) {
+    complain(err) << "cannot read \"" << printableName(file.diskName) << "\": " << hash.error << "\n";
+    return false;
+  }
+  // The scan checked the size, but the file may have grown since.
+  if (hash.size > 0x7FFFFFFF) {
+    complain(err) << "cannot publish \"" << printableName(file.diskName)
+                  << "\": it is 2 GiB or larger, more than the launcher can fetch\n";
+    return false;
+  }
+  list.append({file.entryName, hash.token, static_cast<std::uint32_t>(hash.size)});
+  return true;
+}
+
+bool readText(const fs::path& path, std::string& text) {
+  std::ifstream in(path, std::ios::binary);
+  if (!in) return false;
+  text.assign(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+  return !in.bad();
+}
+
+int check(const PublishOptions& options, const ReleaseScan& scan, std::ostream& out, std::ostream& err) {
+  const fs::path listPath = (options.out.empty() ? options.release : options.out) / kVersionListName;
+  std::string text;
+  if (!readText(listPath, text)) {
+    complain(err) << "cannot read " << shown(listPath) << "\n";
+    return kFailed;
+  }
+  VersionList current;
+  for (const ReleaseFile& file : scan.files) {
+    if (!describe(file, file.source, current, err)) return kFailed;
+  }
+  std::vector<std::string> differences = compareList(text, current);
+  for (const std::string& difference : differences) out << difference << "\n";
+  if (!differences.empty()) {
+    complain(err) << shown(listPath) << " does not match the release folder ("
+                  << count(differences.size(), "difference") << ")\n";
+    return kDiffers;
+  }
+  out << shown(listPath) << " matches the release folder (" << count(current.size(), "file") << ")\n";
+  return kDone;
+}
+
+int writeInPlace(const PublishOptions& options, const ReleaseScan& scan, std::ostream& out, std::ostream& err) {
+  VersionList list;
+  for (const ReleaseFile& file : scan.files) {
+    if (!describe(file, file.source, list, err)) return kFailed;
+  }
+  const fs::path listPath = options.release / kVersionListName;
+  if (!saveLocalList(listPath.c_str(), list)) {
+    complain(err) << "cannot write " << shown(listPath) << "\n";
+    return kFailed;
+  }
+  out << "wrote " << shown(listPath) << " (" << count(list.size(), "file") << ")\n";
+  return kDone;
+}
+
+int layOut(const PublishOptions& options, const ReleaseScan& scan, std::ostream& out, std::ostream& err) {
+  ServedTree tree(options.out, options.copyOnly);
+  std::string error;
+  if (!tree.open(options.release, error)) {
+    complain(err) << error << "\n";
+    return kFailed;
+  }
+  VersionList list;
+  for (const ReleaseFile& file : scan.files) {
+    fs::path placed;
+    if (!tree.place(file, placed, error)) {
+      complain(err) << error << "\n";
+      return kFailed;
+    }
+    if (!describe(file, placed, list, err)) return kFailed;
+  }
+  if (!saveLocalList(tree.listPath().c_str(), list)) {
+    complain(err) << "cannot write the version list of the served folder\n";
+    return kFailed;
+  }
+  if (!tree.commit(error)) {
+    complain(err) << error << "\n";
+    return kFailed;
+  }
+  out << "laid out " << shown(options.out) << " (" << count(list.size(), "file") << " and " << kVersionListName << ")\n";
+  return kDone;
+}
+
+constexpr const char* kHelp = R"help(Usage: glimmerhold-publish [--out DIR [--copy]] [--check] RELEASE_FOLDER
+
+Writes RELEASE_FOLDER/version_list.txt: one line per file below the folder
+(sub-folders included, "/" between folders), its name escaped, a version
+token derived from its content (SHA-256, 32 hex digits) and its size in
+bytes, sorted by name. The list is replaced in one step.
+
+Names: a blank, "!" and the letters ñ á é í ó ú (spelt in UTF-8 or as their
+Latin-1 byte) are escaped. Any other white space or non-ASCII character, "%",
+"#", a character Windows does not allow in file names, a name over 255 bytes
+once escaped, a Windows device name, a name ending in a dot or a blank, two
+names that differ only in letter case, and the names of the launcher's own
+files are refused, each with a message naming the file; nothing is written.
+Symbolic links to files inside the folder are followed; links that lead out
+of it, dangle or lead to folders are refused. Files of 2 GiB or more are
+refused.
+
+Options:
+  --out DIR  Lay out the folder a static web server serves: every file under
+             the name the server looks up for its listed name (escapes
+             decoded to Latin-1 bytes), hard-linked or copied, plus
+             DIR/version_list.txt. DIR is built beside itself and swapped in
+             whole; an existing DIR must be empty or hold a version_list.txt.
+             The release folder itself is left untouched.
+  --copy     With --out: copy the files instead of hard-linking them.
+  --check    Compare the existing list (of RELEASE_FOLDER, or of DIR with
+             --out) with the folder and print each difference:
+             "missing: NAME", "unlisted: NAME", "changed: NAME (...)",
+             "listed twice: NAME", "malformed line N". Writes nothing.
+  --help     Show this text.
+
+Exit codes:
+  0  the list was written, or --check found no difference
+  1  --check found differences
+  2  the command line is wrong
+  3  files that cannot be published (each named); nothing was written
+  4  a file or folder could not be read or written
+)help";
+
+}  // namespace
+
+int publishRelease(const PublishOptions& options, std::ostream& out, std::ostream& err) {
+  ReleaseScan scan = scanRelease(options.release);
+  for (const std::string& problem : scan.problems) complain(err) << problem << "\n";
+  if (scan.unreadable) return kFailed;
+  if (!scan.problems.empty()) {
+    complain(err) << count(scan.problems.size(), "file") << " cannot be published; nothing was written\n";
+    return kRefused;
+  }
+  if (options.check) return check(options, scan, out, err);
+  return options.out.empty() ? writeInPlace(options, scan, out, err) : layOut(options, scan, out, err);
+}
+
+int publishMain(int argc, const char* const* argv, std::ostream& out, std::ostream& err) {
+  PublishOptions options;
+  bool haveRelease = false;
+  for (int i = 1; i < argc; ++i) {
+    const std::string argument = argv[i];
+    if (argument == "--help" || argument == "-h") {
+      out << kHelp;
+      return kDone;
+    }
+    if (argument == "--check") {
+      options.check = true;
+    } else if (argument == "--copy") {
+      options.copyOnly = true;
+    } else if (argument == "--out" && i + 1 < argc && argv[i + 1][0] != '\0') {
+      options.out = argv[++i];
+    } else if (argument.rfind("--", 0) == 0 || haveRelease || argument.empty()) {
+      complain(err) << "unexpected argument \"" << printableName(argument) << "\" (see --help)\n";
+      return kUsage;
+    } else {
+      options.release = argument;
+      haveRelease = true;
+    }
+  }
+  if (!haveRelease || (options.copyOnly && options.out.empty())) {
+    complain(err) << (haveRelease ? "--copy needs --out DIR" : "no release folder given") << " (see --help)\n";
+    return kUsage;
+  }
+  return publishRelease(options, out, err);
+}
+
+}  // namespace publish

@@ -1,0 +1,31 @@
+// glimmerhold-publish: writes the version list of a release folder, lays out
+// the folder a static web server serves, or checks a list against a folder.
+#pragma once
+
+#include <filesystem>
+#include <ostream>
+
+namespace publish {
+
+// The tool's exit codes, documented in its --help.
+enum ExitCode : int {
+  kDone = 0,     // the list was written, or --check found no difference
+  kDiffers = 1,  // --check: the list and the folder differ
+  kUsage = 2,    // the command line is wrong
+  kRefused = 3,  // files the list cannot carry; nothing was written
+  kFailed = 4,   // a file or folder could not be read or written
+};
+
+struct PublishOptions {
+  std::filesystem::path release;
+  std::filesystem::path out;  // empty: the list goes into the release folder
+  bool check = false;
+  bool copyOnly = false;
+};
+
+int publishRelease(const PublishOptions& options, std::ostream& out, std::ostream& err);
+
+// The whole command line, argv[0] included.
+int publishMain(int argc, const char* const* argv, std::ostream& out, std::ostream& err);
+
+}  // namespace publish

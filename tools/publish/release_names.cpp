@@ -1,0 +1,148 @@
+#include "release_names.h"
+
+#include <algorithm>
+#include <array>
+#include <cstdio>
+
+#include "net/streaming_file.h"
+#include "update/download_plan.h"
+#include "update/version_list.h"
+
+namespace publish {
+
+namespace {
+
+// The second byte of the UTF-8 form (0xC3 0x..) of each Latin-1 letter the
+// list format escapes: ñ á é í ó ú.
+constexpr std::array<unsigned char, 6> kEscapedLetters = {0xF1, 0xE1, 0xE9, 0xED, 0xF3, 0xFA};
+
+bool isEscapedLetter(unsigned char byte) {
+  return std::find(kEscapedLetters.begin(), kEscapedLetters.end(), byte) != kEscapedLetters.end();
+}
+
+char lowerAscii(char c) { return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c; }
+
+bool equalsIgnoringCase(std::string_view a, std::string_view b) {
+  return a.size() == b.size() && std::equal(a.begin(), a.end(), b.begin(),
+                                            [](char x, char y) { return lowerAscii(x) == lowerAscii(y); });
+}
+
+bool endsWithIgnoringCase(std::string_view text, std::string_view suffix) {
+  return text.size() >= suffix.size() && equalsIgnoringCase(text.substr(text.size() - suffix.size()), suffix);
+}
+
+bool isDeviceName(std::string_view component) {
+  std::string_view base = component.substr(0, component.find('.'));
+  // Windows also ignores blanks before the extension: "con .txt" is CON.
+  while (!base.empty() && base.back() == ' ') base.remove_suffix(1);
+  for (std::string_view device : {"con", "prn", "aux", "nul"}) {
+    if (equalsIgnoringCase(base, device)) return true;
+  }
+  if (base.size() == 4 && base[3] >= '1' && base[3] <= '9') {
+    std::string_view stem = base.substr(0, 3);
+    return equalsIgnoringCase(stem, "com") || equalsIgnoringCase(stem, "lpt");
+  }
+  return false;
+}
+
+// The length of the valid UTF-8 sequence starting at `i`, or 0.
+std::size_t utf8SequenceLength(std::string_view text, std::size_t i) {
+  const auto lead = static_cast<unsigned char>(text[i]);
+  std::size_t length = lead >= 0xF0 && lead <= 0xF4 ? 4 : lead >= 0xE0 ? 3 : lead >= 0xC2 && lead <= 0xDF ? 2 : 0;
+  if (length == 0 || lead > 0xF4 || i + length > text.size()) return 0;
+  for (std::size_t k = 1; k < length; ++k) {
+    if ((static_cast<unsigned char>(text[i + k]) & 0xC0) != 0x80) return 0;
+  }
+  return length;
+}
+
+}  // namespace
+
+std::string localNameFromDisk(std::string_view diskName) {
+  std::string local;
+  local.reserve(diskName.size());
+  for (std::size_t i = 0; i < diskName.size(); ++i) {
+    const auto byte = static_cast<unsigned char>(diskName[i]);
+    if (byte == 0xC3 && i + 1 < diskName.size()) {
+      // 0xC3 0x80..0xBF is U+00C0..U+00FF, the Latin-1 byte 0x40 above the
+      // second one.
+      const auto latin1 = static_cast<unsigned char>(static_cast<unsigned char>(diskName[i + 1]) + 0x40);
+      if (isEscapedLetter(latin1)) {
+        local += static_cast<char>(latin1);
+        ++i;
+        continue;
+      }
+    }
+    local += diskName[i];
+  }
+  return local;
+}
+
+std::string windowsNameFault(std::string_view localName) {
+  constexpr std::string_view kRefused = "<>:\"|?*\\#";
+  std::size_t at = localName.find_first_of(kRefused);
+  if (at != std::string_view::npos) {
+    return std::string("the name holds \"") + localName[at] +
+           "\", which Windows does not allow in a file name or a web address would cut";
+  }
+  std::size_t start = 0;
+  while (start <= localName.size()) {
+    std::size_t stop = std::min(localName.find('/', start), localName.size());
+    std::string_view component = localName.substr(start, stop - start);
+    if (!component.empty() && (component.back() == '.' || component.back() == ' ')) {
+      return "\"" + printableName(component) + "\" ends in a dot or a blank, which Windows drops";
+    }
+    if (isDeviceName(component)) {
+      return "\"" + printableName(component) + "\" is a device name on Windows";
+    }
+    start = stop + 1;
+  }
+  return {};
+}
+
+std::string reservedNameFault(std::string_view localName) {
+  const std::string_view file = localName.substr(localName.rfind('/') + 1);
+  if (endsWithIgnoringCase(file, kPartialSuffix)) {
+    return std::string("names ending in \"") + kPartialSuffix + "\" are the launcher's partial downloads";
+  }
+  if (file.size() != localName.size()) return {};  // in a sub-folder
+  const std::string listSide = versionListSideName(kVersionListName);
+  const std::string launcherSides[] = {std::string(kLauncherEntryName) + ".tmp",
+                                       std::string(kLauncherEntryName) + ".new"};
+  if (equalsIgnoringCase(file, kVersionListName) || equalsIgnoringCase(file, listSide)) {
+    return "the launcher keeps its own version list under this name";
+  }
+  for (const std::string& side : launcherSides) {
+    if (equalsIgnoringCase(file, side)) return "the launcher uses this name while it replaces itself";
+  }
+  return {};
+}
+
+std::string foldedName(std::string_view localName) {
+  std::string folded(localName);
+  std::transform(folded.begin(), folded.end(), folded.begin(), lowerAscii);
+  return folded;
+}
+
+std::string printableName(std::string_view name) {
+  std::string shown;
+  for (std::size_t i = 0; i < name.size();) {
+    const auto byte = static_cast<unsigned char>(name[i]);
+    if (byte >= 0x20 && byte < 0x7F && byte != '\\') {
+      shown += name[i++];
+      continue;
+    }
+    if (std::size_t length = byte >= 0x80 ? utf8SequenceLength(name, i) : 0; length > 0) {
+      shown.append(name.substr(i, length));
+      i += length;
+      continue;
+    }
+    char hex[8];
+    std::snprintf(hex, sizeof hex, "\\x%02x", byte);
+    shown += hex;
+    ++i;
+  }
+  return shown;
+}
+
+}  // namespace publish

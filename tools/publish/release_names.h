@@ -1,0 +1,40 @@
+// How the files of a release folder are named in a version list and on the
+// update server. A folder made on Linux spells the six accented letters of
+// the list format in UTF-8; one copied from Windows holds their Latin-1
+// bytes. Either way the launcher stores the Latin-1 byte, so that is the
+// file's local name, and its escaped form is the entry name.
+#pragma once
+
+#include <string>
+#include <string_view>
+
+namespace publish {
+
+// The local (Latin-1) name of a relative path as the release folder spells
+// it: the UTF-8 forms of ñ á é í ó ú become their Latin-1 byte; every other
+// byte is kept, to be judged by encodeEntryName.
+std::string localNameFromDisk(std::string_view diskName);
+
+// Why the installation, a Windows folder, cannot hold a file of this local
+// name, or empty when it can: characters Windows refuses in file names or a
+// URL would cut ("<>:\"|?*\\#"), a folder or file name ending in a dot or a
+// blank (Windows drops those, so two names would meet), and the device names
+// (CON, PRN, AUX, NUL, COM1-9, LPT1-9, with or without an extension).
+std::string windowsNameFault(std::string_view localName);
+
+// Why the name collides with a file the launcher itself keeps in the
+// installation, or empty when it does not. Compared ignoring ASCII case, as
+// Windows does: the side files of the local list, of a download (*.ghpart)
+// and of the self-replacement (Launcher.exe.tmp, Launcher.exe.new), and the
+// local list itself.
+std::string reservedNameFault(std::string_view localName);
+
+// The name with ASCII letters folded to lower case: two names that fold to
+// the same text are one file on Windows.
+std::string foldedName(std::string_view localName);
+
+// A name fit for a message: printable ASCII and valid UTF-8 as they are,
+// every other byte as \xNN.
+std::string printableName(std::string_view name);
+
+}  // namespace publish

@@ -1,0 +1,136 @@
+#include "release_scan.h"
+
+#include <algorithm>
+#include <cstdint>
+#include <limits>
+#include <map>
+
+#include "release_names.h"
+#include "update/version_list.h"
+
+namespace publish {
+
+namespace fs = std::filesystem;
+
+namespace {
+
+// The launcher's client takes a body of at most this many bytes: its length
+// header is read as a signed 32-bit number.
+constexpr std::uintmax_t kMaxFetchableSize = std::numeric_limits<std::int32_t>::max();
+
+std::string refusal(std::string_view diskName, std::string_view reason) {
+  return "cannot publish \"" + printableName(diskName) + "\": " + std::string(reason);
+}
+
+bool isInside(const fs::path& path, const fs::path& base) {
+  fs::path relative = path.lexically_relative(base);
+  return !relative.empty() && *relative.begin() != ".." && relative != ".";
+}
+
+class Scanner {
+ public:
+  explicit Scanner(fs::path base) : base_(std::move(base)) {}
+
+  void add(const fs::directory_entry& entry, ReleaseScan& scan) {
+    std::error_code error;
+    const std::string disk = entry.path().lexically_relative(base_).generic_string();
+    fs::file_status status = entry.symlink_status(error);
+    if (error) {
+      scan.problems.push_back(refusal(disk, error.message()));
+      return;
+    }
+    if (fs::is_directory(status)) return;
+    if (disk == kVersionListName) return;  // the list this tool writes
+
+    fs::path source = entry.path();
+    if (fs::is_symlink(status)) {
+      source = fs::canonical(entry.path(), error);
+      if (error) {
+        scan.problems.push_back(refusal(disk, "the symbolic link leads nowhere"));
+        return;
+      }
+      if (!isInside(source, base_)) {
+        scan.problems.push_back(refusal(disk, "the symbolic link leads out of the release folder"));
+        return;
+      }
+      status = fs::status(source, error);
+      if (fs::is_directory(status)) {
+        scan.problems.push_back(refusal(disk, "the symbolic link leads to a folder; only links to files are followed"));
+        return;
+      }
+    }
+    if (!fs::is_regular_file(status)) {
+      scan.problems.push_back(refusal(disk, "it is not a regular file"));
+      return;
+    }
+    std::uintmax_t size = fs::file_size(source, error);
+    if (!error && size > kMaxFetchableSize) {
+      scan.problems.push_back(refusal(disk, "it is 2 GiB or larger, more than the launcher can fetch"));
+      return;
+    }
+    addNamed(disk, std::move(source), scan);
+  }
+
+ private:
+  void addNamed(const std::string& disk, fs::path source, ReleaseScan& scan) {
+    std::string local = localNameFromDisk(disk);
+    EncodedEntryName encoded = encodeEntryName(local);
+    if (encoded.fault != EntryNameFault::None) {
+      scan.problems.push_back(refusal(disk, entryNameFaultText(encoded.fault)));
+      return;
+    }
+    for (const std::string& fault : {windowsNameFault(local), reservedNameFault(local)}) {
+      if (!fault.empty()) {
+        scan.problems.push_back(refusal(disk, fault));
+        return;
+      }
+    }
+    auto [first, added] = byFoldedName_.try_emplace(foldedName(local), disk);
+    if (!added) {
+      scan.problems.push_back(
+          refusal(disk, "on Windows it is the same file as \"" + printableName(first->second) + "\""));
+      return;
+    }
+    scan.files.push_back({std::move(source), disk, std::move(local), std::move(encoded.name)});
+  }
+
+  fs::path base_;
+  std::map<std::string, std::string> byFoldedName_;  // folded local name -> the first disk name
+};
+
+}  // namespace
+
+ReleaseScan scanRelease(const fs::path& root) {
+  ReleaseScan scan;
+  std::error_code error;
+  const fs::path base = fs::canonical(root, error);
+  fs::recursive_directory_iterator walk;
+  if (!error) walk = fs::recursive_directory_iterator(base, fs::directory_options::none, error);
+  if (error) {
+    scan.problems.push_back("cannot read the release folder \"" + printableName(root.string()) + "\": " +
+                            error.message());
+    scan.unreadable = true;
+    return scan;
+  }
+  // Walked in a fixed order so that messages come out the same each run.
+  std::vector<fs::directory_entry> entries;
+  while (walk != fs::recursive_directory_iterator()) {
+    entries.push_back(*walk);
+    walk.increment(error);
+    if (error) break;
+  }
+  if (error) {
+    scan.problems.push_back("cannot read a folder below \"" + printableName(root.string()) + "\": " +
+                            error.message());
+    scan.unreadable = true;
+    return scan;
+  }
+  std::sort(entries.begin(), entries.end());
+  Scanner scanner(base);
+  for (const fs::directory_entry& entry : entries) scanner.add(entry, scan);
+  std::sort(scan.files.begin(), scan.files.end(),
+            [](const ReleaseFile& a, const ReleaseFile& b) { return a.entryName < b.entryName; });
+  return scan;
+}
+
+}  // namespace publish

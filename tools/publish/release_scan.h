@@ -1,0 +1,31 @@
+// Walking a release folder: every file below it that goes into the version
+// list, with its entry name, in list order, or the reasons why some cannot.
+#pragma once
+
+#include <filesystem>
+#include <string>
+#include <vector>
+
+namespace publish {
+
+struct ReleaseFile {
+  std::filesystem::path source;  // the file to read (a link's target, resolved)
+  std::string diskName;          // relative path as the folder spells it, "/" between folders
+  std::string localName;         // the launcher's file name, and the byte name a web server looks up
+  std::string entryName;         // escaped, as the list carries it
+};
+
+struct ReleaseScan {
+  std::vector<ReleaseFile> files;     // sorted by entryName, byte for byte
+  std::vector<std::string> problems;  // one message per file that cannot be listed
+  bool unreadable = false;            // a folder could not be walked
+};
+
+// Lists every regular file below `root`, sub-folders included, except the
+// folder's own "version_list.txt". Symbolic links: one to a regular file
+// inside the folder is listed under the link's name with the target's
+// content; one that leads outside the folder, dangles, or leads to a folder
+// (which could loop) is refused. Other kinds of file are refused.
+ReleaseScan scanRelease(const std::filesystem::path& root);
+
+}  // namespace publish

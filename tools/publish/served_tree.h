@@ -1,0 +1,45 @@
+// The folder a static web server serves: each listed file under the bytes a
+// server looks up for its entry name (the name with its escapes decoded,
+// "Espa%f1a.txt" -> "Espa\xf1a.txt"), plus "version_list.txt".
+//
+// The new tree is built in a hidden side folder beside the target and then
+// swapped in with one rename, so a server never serves a half-made tree and
+// a failed run leaves the old one as it was.
+#pragma once
+
+#include <filesystem>
+#include <string>
+
+#include "release_scan.h"
+
+namespace publish {
+
+class ServedTree {
+ public:
+  // `copyOnly`: copy every file instead of hard-linking it.
+  ServedTree(std::filesystem::path target, bool copyOnly);
+  // Removes the side folder (and with it a half-made tree) if one is left.
+  ~ServedTree();
+  ServedTree(const ServedTree&) = delete;
+  ServedTree& operator=(const ServedTree&) = delete;
+
+  // Checks the target and makes the side folder. The target may not be the
+  // release folder, lie inside it or hold it; an existing target must be a
+  // folder that is empty or holds a "version_list.txt" (one this tool made),
+  // because the whole of it is replaced.
+  bool open(const std::filesystem::path& release, std::string& error);
+  // Hard-links (or copies) the file into the side folder; `placed` is the
+  // new name, which is what gets hashed, so the list describes exactly the
+  // bytes served.
+  bool place(const ReleaseFile& file, std::filesystem::path& placed, std::string& error);
+  std::filesystem::path listPath() const { return side_ / "version_list.txt"; }
+  // Puts the side folder in the target's place; the old tree is removed.
+  bool commit(std::string& error);
+
+ private:
+  std::filesystem::path target_;
+  std::filesystem::path side_;
+  bool copyOnly_;
+};
+
+}  // namespace publish
