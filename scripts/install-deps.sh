@@ -9,6 +9,7 @@ packages=(
   googletest libgtest-dev libbenchmark-dev
   libgtk-3-dev libwebkit2gtk-4.1-dev
   nginx-light xvfb xdotool x11-utils imagemagick xdg-utils
+  libssl-dev
   iproute2 curl python3 procps
 )
 
