@@ -9,7 +9,7 @@
 CDOMEventHandler::CDOMEventHandler(ElementCallback callbackToRun, void* data)
     : callback(callbackToRun), userData(data) {}
 
-HRESULT CDOMEventHandler::QueryInterface(REFIID riid, void** object) {
+HRESULT STDMETHODCALLTYPE CDOMEventHandler::QueryInterface(REFIID riid, void** object) {
   if (object == nullptr) return E_POINTER;
   *object = nullptr;
   if (IsEqualGUID(riid, IID_IUnknown) || IsEqualGUID(riid, IID_IDispatch)) {
@@ -20,22 +20,22 @@ HRESULT CDOMEventHandler::QueryInterface(REFIID riid, void** object) {
   return E_NOINTERFACE;
 }
 
-ULONG CDOMEventHandler::AddRef() { return static_cast<ULONG>(++refCount); }
+ULONG STDMETHODCALLTYPE CDOMEventHandler::AddRef() { return static_cast<ULONG>(++refCount); }
 
-ULONG CDOMEventHandler::Release() {
+ULONG STDMETHODCALLTYPE CDOMEventHandler::Release() {
   LONG count = --refCount;
   if (count != 0) return static_cast<ULONG>(count);
   delete this;
   return 0;
 }
 
-HRESULT CDOMEventHandler::GetTypeInfoCount(UINT*) { return E_NOTIMPL; }
+HRESULT STDMETHODCALLTYPE CDOMEventHandler::GetTypeInfoCount(UINT*) { return E_NOTIMPL; }
 
-HRESULT CDOMEventHandler::GetTypeInfo(UINT, LCID, ITypeInfo**) { return E_NOTIMPL; }
+HRESULT STDMETHODCALLTYPE CDOMEventHandler::GetTypeInfo(UINT, LCID, ITypeInfo**) { return E_NOTIMPL; }
 
-HRESULT CDOMEventHandler::GetIDsOfNames(REFIID, LPOLESTR*, UINT, LCID, DISPID*) { return S_OK; }
+HRESULT STDMETHODCALLTYPE CDOMEventHandler::GetIDsOfNames(REFIID, LPOLESTR*, UINT, LCID, DISPID*) { return S_OK; }
 
-HRESULT CDOMEventHandler::Invoke(DISPID member, REFIID, LCID, WORD, DISPPARAMS*, VARIANT* result,
+HRESULT STDMETHODCALLTYPE CDOMEventHandler::Invoke(DISPID member, REFIID, LCID, WORD, DISPPARAMS*, VARIANT* result,
                                  EXCEPINFO*, UINT*) {
   // Member 0 is the default member: what the browser calls for an event.
   if (member == 0 && callback != nullptr) callback(result, userData);

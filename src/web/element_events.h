@@ -13,24 +13,26 @@ using ElementCallback = void (*)(VARIANT* result, void* userData);
 // Implements IDispatch and nothing else. Made on the heap with no reference;
 // the element it is handed to takes the first one and owns it, and the last
 // Release deletes it.
+GLIMMERHOLD_COM_CLASS_BEGIN
 class CDOMEventHandler : public IDispatch {
  public:
   CDOMEventHandler(ElementCallback callback, void* userData);
   virtual ~CDOMEventHandler() = default;
 
-  HRESULT QueryInterface(REFIID riid, void** object) override;
-  ULONG AddRef() override;
-  ULONG Release() override;
-  HRESULT GetTypeInfoCount(UINT* count) override;
-  HRESULT GetTypeInfo(UINT index, LCID locale, ITypeInfo** info) override;
-  HRESULT GetIDsOfNames(REFIID riid, LPOLESTR* names, UINT count, LCID locale, DISPID* ids) override;
-  HRESULT Invoke(DISPID member, REFIID riid, LCID locale, WORD flags, DISPPARAMS* params,
+  HRESULT STDMETHODCALLTYPE QueryInterface(REFIID riid, void** object) override;
+  ULONG STDMETHODCALLTYPE AddRef() override;
+  ULONG STDMETHODCALLTYPE Release() override;
+  HRESULT STDMETHODCALLTYPE GetTypeInfoCount(UINT* count) override;
+  HRESULT STDMETHODCALLTYPE GetTypeInfo(UINT index, LCID locale, ITypeInfo** info) override;
+  HRESULT STDMETHODCALLTYPE GetIDsOfNames(REFIID riid, LPOLESTR* names, UINT count, LCID locale, DISPID* ids) override;
+  HRESULT STDMETHODCALLTYPE Invoke(DISPID member, REFIID riid, LCID locale, WORD flags, DISPPARAMS* params,
                  VARIANT* result, EXCEPINFO* exception, UINT* argError) override;
 
   ElementCallback callback;
   std::atomic<LONG> refCount{0};
   void* userData;
 };
+GLIMMERHOLD_COM_CLASS_END
 
 // Opens a link element's "xhref" address with the desktop, outside the
 // launcher. The user data is the element (a platform::HtmlElement).

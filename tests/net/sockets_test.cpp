@@ -1,6 +1,10 @@
 #include "platform/sockets.h"
 
+#if defined(_WIN32)
+#include <winsock2.h>
+#else
 #include <arpa/inet.h>
+#endif
 #include <gtest/gtest.h>
 
 #include <string>
