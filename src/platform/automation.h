@@ -12,14 +12,25 @@
 #if defined(_WIN32)
 #include <oaidl.h>
 #include <ole2.h>
+
+// A COM object ends through its last Release, never through a pointer to an
+// interface, so the system's interfaces have no virtual destructor. GCC's
+// -Wnon-virtual-dtor cannot know that; classes that implement an interface
+// are fenced with these.
+#define GLIMMERHOLD_COM_CLASS_BEGIN \
+  _Pragma("GCC diagnostic push") _Pragma("GCC diagnostic ignored \"-Wnon-virtual-dtor\"")
+#define GLIMMERHOLD_COM_CLASS_END _Pragma("GCC diagnostic pop")
 #else
+
+// The stand-in's interfaces have protected destructors, so nothing to fence.
+#define GLIMMERHOLD_COM_CLASS_BEGIN
+#define GLIMMERHOLD_COM_CLASS_END
+// The calling convention of interface methods: __stdcall on 32-bit Windows,
+// the only one there is elsewhere.
+#define STDMETHODCALLTYPE
 
 #include <atomic>
 #include <cstring>
-
-// The calling convention of interface methods: __stdcall on 32-bit Windows,
-// nothing to say elsewhere.
-#define STDMETHODCALLTYPE
 
 using HRESULT = std::int32_t;
 using ULONG = std::uint32_t;
@@ -118,20 +129,20 @@ struct EXCEPINFO {
 };
 
 struct IUnknown {
-  virtual HRESULT QueryInterface(REFIID riid, void** object) = 0;
-  virtual ULONG AddRef() = 0;
-  virtual ULONG Release() = 0;
+  virtual HRESULT STDMETHODCALLTYPE QueryInterface(REFIID riid, void** object) = 0;
+  virtual ULONG STDMETHODCALLTYPE AddRef() = 0;
+  virtual ULONG STDMETHODCALLTYPE Release() = 0;
 
  protected:
   ~IUnknown() = default;
 };
 
 struct IDispatch : IUnknown {
-  virtual HRESULT GetTypeInfoCount(UINT* count) = 0;
-  virtual HRESULT GetTypeInfo(UINT index, LCID locale, ITypeInfo** info) = 0;
-  virtual HRESULT GetIDsOfNames(REFIID riid, LPOLESTR* names, UINT count, LCID locale,
+  virtual HRESULT STDMETHODCALLTYPE GetTypeInfoCount(UINT* count) = 0;
+  virtual HRESULT STDMETHODCALLTYPE GetTypeInfo(UINT index, LCID locale, ITypeInfo** info) = 0;
+  virtual HRESULT STDMETHODCALLTYPE GetIDsOfNames(REFIID riid, LPOLESTR* names, UINT count, LCID locale,
                                 DISPID* ids) = 0;
-  virtual HRESULT Invoke(DISPID member, REFIID riid, LCID locale, WORD flags, DISPPARAMS* params,
+  virtual HRESULT STDMETHODCALLTYPE Invoke(DISPID member, REFIID riid, LCID locale, WORD flags, DISPPARAMS* params,
                          VARIANT* result, EXCEPINFO* exception, UINT* argError) = 0;
 
  protected:

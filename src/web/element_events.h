@@ -13,10 +13,7 @@ using ElementCallback = void (*)(VARIANT* result, void* userData);
 // Implements IDispatch and nothing else. Made on the heap with no reference;
 // the element it is handed to takes the first one and owns it, and the last
 // Release deletes it.
-// The system's interfaces declare no virtual destructor; the handler is only
-// ever deleted by its own Release, through its own virtual destructor.
-#pragma GCC diagnostic push
-#pragma GCC diagnostic ignored "-Wnon-virtual-dtor"
+GLIMMERHOLD_COM_CLASS_BEGIN
 class CDOMEventHandler : public IDispatch {
  public:
   CDOMEventHandler(ElementCallback callback, void* userData);
@@ -35,7 +32,7 @@ class CDOMEventHandler : public IDispatch {
   std::atomic<LONG> refCount{0};
   void* userData;
 };
-#pragma GCC diagnostic pop
+GLIMMERHOLD_COM_CLASS_END
 
 // Opens a link element's "xhref" address with the desktop, outside the
 // launcher. The user data is the element (a platform::HtmlElement).

@@ -112,7 +112,7 @@ TEST(SelfReplaceTest, CopyReplacesOnlyWithACompleteCopy) {
 TEST(SelfReplaceTest, ModulePathIsThisProgram) {
   std::string path = modulePath();
   ASSERT_FALSE(path.empty());
-  EXPECT_EQ(fs::path(path).filename(), "shell_tests");
+  EXPECT_EQ(fs::path(path).stem(), "shell_tests");
 }
 
 }  // namespace

@@ -40,22 +40,23 @@ void toVariant(const PageValue& value, VARIANT* out) {
 }
 
 // The page's script object: functions by name, numbered in name order.
+GLIMMERHOLD_COM_CLASS_BEGIN
 class FakeScript : public IDispatch {
  public:
   virtual ~FakeScript() = default;
-  HRESULT QueryInterface(REFIID, void** object) override {
+  HRESULT STDMETHODCALLTYPE QueryInterface(REFIID, void** object) override {
     *object = nullptr;
     return E_NOINTERFACE;
   }
-  ULONG AddRef() override { return ++refs_; }
-  ULONG Release() override {
+  ULONG STDMETHODCALLTYPE AddRef() override { return ++refs_; }
+  ULONG STDMETHODCALLTYPE Release() override {
     ULONG left = --refs_;
     if (left == 0) delete this;
     return left;
   }
-  HRESULT GetTypeInfoCount(UINT*) override { return E_NOTIMPL; }
-  HRESULT GetTypeInfo(UINT, LCID, ITypeInfo**) override { return E_NOTIMPL; }
-  HRESULT GetIDsOfNames(REFIID, LPOLESTR* names, UINT count, LCID, DISPID* ids) override {
+  HRESULT STDMETHODCALLTYPE GetTypeInfoCount(UINT*) override { return E_NOTIMPL; }
+  HRESULT STDMETHODCALLTYPE GetTypeInfo(UINT, LCID, ITypeInfo**) override { return E_NOTIMPL; }
+  HRESULT STDMETHODCALLTYPE GetIDsOfNames(REFIID, LPOLESTR* names, UINT count, LCID, DISPID* ids) override {
     if (count != 1) return E_INVALIDARG;
     std::u16string name = platform::bstrText(names[0]);
     DISPID id = 1;
@@ -69,7 +70,7 @@ class FakeScript : public IDispatch {
     ids[0] = DISPID_UNKNOWN;
     return DISP_E_UNKNOWNNAME;
   }
-  HRESULT Invoke(DISPID member, REFIID, LCID, WORD, DISPPARAMS* params, VARIANT* result, EXCEPINFO*,
+  HRESULT STDMETHODCALLTYPE Invoke(DISPID member, REFIID, LCID, WORD, DISPPARAMS* params, VARIANT* result, EXCEPINFO*,
                  UINT*) override {
     DISPID id = 1;
     for (const auto& entry : fakePage().functions) {
@@ -87,6 +88,7 @@ class FakeScript : public IDispatch {
  private:
   ULONG refs_ = 1;
 };
+GLIMMERHOLD_COM_CLASS_END
 
 class FakeElementRef : public platform::HtmlElement {
  public:

@@ -3,6 +3,9 @@
 #include <cstdio>
 
 #include "support/temp_dir.h"
+#if defined(_WIN32)
+#include "support/win32_registry.h"
+#endif
 
 namespace testsupport {
 
@@ -50,9 +53,13 @@ RegFileWriter::RegFileWriter(Format format) : format_(format) {
   text_ = format == Format::Unicode ? "Windows Registry Editor Version 5.00\r\n" : "REGEDIT4\r\n";
 }
 
-RegFileWriter& RegFileWriter::key(const std::string& path) { return line("").line("[" + path + "]"); }
+RegFileWriter& RegFileWriter::key(const std::string& path) {
+  keyPath_ = path;
+  return line("").line("[" + path + "]");
+}
 
 RegFileWriter& RegFileWriter::text(const std::string& name, const std::string& value) {
+  entries_.push_back({keyPath_, name, 1, value + '\0', false});
   return line(nameField(name) + "=" + quoted(value));
 }
 
@@ -62,12 +69,16 @@ RegFileWriter& RegFileWriter::expandText(const std::string& name, const std::str
 }
 
 RegFileWriter& RegFileWriter::dword(const std::string& name, std::uint32_t value) {
+  std::string data;
+  for (int shift = 0; shift < 32; shift += 8) data.push_back(static_cast<char>(value >> shift & 0xFF));
+  entries_.push_back({keyPath_, name, 4, data, false});
   char digits[9];
   std::snprintf(digits, sizeof digits, "%08x", value);
   return line(nameField(name) + "=dword:" + digits);
 }
 
 RegFileWriter& RegFileWriter::hex(const std::string& name, std::uint32_t type, const std::string& bytes) {
+  entries_.push_back({keyPath_, name, type, bytes, format_ == Format::Unicode});
   std::string out = nameField(name) + "=hex";
   if (type != 3) {
     char digits[16];
@@ -102,7 +113,12 @@ std::string RegFileWriter::bytes() const {
   return format_ == Format::Unicode ? "\xFF\xFE" + utf16le(text_) : text_;
 }
 
-void RegFileWriter::write(const std::filesystem::path& file) const { writeFile(file, bytes()); }
+void RegFileWriter::write(const std::filesystem::path& file) const {
+  writeFile(file, bytes());
+#if defined(_WIN32)
+  replaceSettingsInRegistry(entries_);
+#endif
+}
 
 void writeInstallationSettings(const std::filesystem::path& file, const std::string& installPath,
                                const std::string& language) {

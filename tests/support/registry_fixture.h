@@ -1,5 +1,7 @@
 // Registry export files for tests: the current user's registry on POSIX is
-// such a file, named by GLIMMERHOLD_REGISTRY_FILE.
+// such a file, named by GLIMMERHOLD_REGISTRY_FILE. On Windows the same writer
+// also puts its values into the real registry (see win32_registry.h), so the
+// settings tests read what they wrote on both.
 //
 //   TempDir dir;
 //   RegFileWriter().key().text("InstallPath", dir.str()).write(dir / "user.reg");
@@ -9,6 +11,7 @@
 #include <cstdint>
 #include <filesystem>
 #include <string>
+#include <vector>
 
 #include "support/scoped_env.h"
 
@@ -44,16 +47,42 @@ class RegFileWriter {
 
   // The file's bytes in its format's encoding.
   std::string bytes() const;
+  // Writes the file; on Windows also replaces the settings in the registry.
   void write(const std::filesystem::path& file) const;
+
+  // One value as the registry holds it. `wide` data is UTF-16LE (what a
+  // Unicode file's hex data holds), otherwise narrow text or raw bytes.
+  struct Entry {
+    std::string keyPath;
+    std::string name;
+    std::uint32_t type;
+    std::string data;
+    bool wide;
+  };
+  // The values written so far, in order; raw lines are not among them.
+  const std::vector<Entry>& entries() const { return entries_; }
 
  private:
   Format format_;
   std::string text_;  // UTF-8
+  std::string keyPath_;
+  std::vector<Entry> entries_;
 };
 
 // UTF-8 to UTF-16LE bytes.
 std::string utf16le(const std::string& utf8);
 
+#if defined(_WIN32)
+// The settings key is removed from the real registry while this lives, so
+// every test starts from "not installed" and leaves nothing behind.
+class RegistryFileEnv {
+ public:
+  explicit RegistryFileEnv(const std::filesystem::path& file);
+  ~RegistryFileEnv();
+  RegistryFileEnv(const RegistryFileEnv&) = delete;
+  RegistryFileEnv& operator=(const RegistryFileEnv&) = delete;
+};
+#else
 // GLIMMERHOLD_REGISTRY_FILE names `file` while this lives.
 class RegistryFileEnv {
  public:
@@ -62,6 +91,7 @@ class RegistryFileEnv {
  private:
   ScopedEnv env_;
 };
+#endif
 
 // The settings an installer leaves: "InstallPath" as REG_SZ and, when not
 // empty, the language, in a Unicode file.

@@ -1,9 +1,14 @@
 #include "support/test_http_server.h"
 
+#if defined(_WIN32)
+#include <winsock2.h>
+#include <ws2tcpip.h>
+#else
 #include <arpa/inet.h>
 #include <netinet/in.h>
 #include <sys/socket.h>
 #include <unistd.h>
+#endif
 
 #include <cstdio>
 #include <fstream>
@@ -14,9 +19,41 @@ namespace {
 
 constexpr std::size_t kMaxRequest = 64 * 1024;
 
-void sendAll(int connection, std::string_view bytes) {
+// The few calls whose shape differs between Windows Sockets and POSIX.
+#if defined(_WIN32)
+using NativeSocket = SOCKET;
+using AddressSize = int;
+constexpr int kNoSignal = 0;
+constexpr int kShutBoth = SD_BOTH;
+constexpr int kShutSend = SD_SEND;
+// The kernel's TCP table of the Linux system under Wine, where the test
+// binary runs; on a real Windows there is none and awaitClientRead fails.
+constexpr const char* kTcpTable = "Z:\\proc\\net\\tcp";
+void closeNative(NativeSocket socket) { ::closesocket(socket); }
+#else
+using NativeSocket = int;
+using AddressSize = socklen_t;
+constexpr int kNoSignal = MSG_NOSIGNAL;
+constexpr int kShutBoth = SHUT_RDWR;
+constexpr int kShutSend = SHUT_WR;
+constexpr const char* kTcpTable = "/proc/net/tcp";
+void closeNative(NativeSocket socket) { ::close(socket); }
+#endif
+
+NativeSocket native(std::intptr_t socket) { return static_cast<NativeSocket>(socket); }
+
+int sendSome(std::intptr_t connection, std::string_view bytes) {
+  int size = bytes.size() > 1u << 30 ? 1 << 30 : static_cast<int>(bytes.size());
+  return static_cast<int>(::send(native(connection), bytes.data(), size, kNoSignal));
+}
+
+int receiveSome(std::intptr_t connection, char* buffer, int size) {
+  return static_cast<int>(::recv(native(connection), buffer, size, 0));
+}
+
+void sendAll(std::intptr_t connection, std::string_view bytes) {
   while (!bytes.empty()) {
-    ssize_t n = ::send(connection, bytes.data(), bytes.size(), MSG_NOSIGNAL);
+    int n = sendSome(connection, bytes);
     if (n <= 0) return;  // the client has gone: nothing more to say
     bytes.remove_prefix(static_cast<std::size_t>(n));
   }
@@ -24,11 +61,11 @@ void sendAll(int connection, std::string_view bytes) {
 
 // Reads until the blank line that ends a request, the end of the stream, or
 // a size no test request reaches.
-std::string readRequest(int connection) {
+std::string readRequest(std::intptr_t connection) {
   std::string request;
   char buffer[4096];
   while (request.find("\r\n\r\n") == std::string::npos && request.size() < kMaxRequest) {
-    ssize_t n = ::recv(connection, buffer, sizeof buffer, 0);
+    int n = receiveSome(connection, buffer, sizeof buffer);
     if (n <= 0) break;
     request.append(buffer, static_cast<std::size_t>(n));
   }
@@ -45,7 +82,7 @@ struct TcpEntry {
 // bytes sent but not acknowledged, and bytes arrived but not yet read.
 TcpEntry tcpEntry(const sockaddr_in& local, const sockaddr_in& remote) {
   TcpEntry entry;
-  std::ifstream table("/proc/net/tcp");
+  std::ifstream table(kTcpTable);
   std::string line;
   std::getline(table, line);  // column titles
   while (std::getline(table, line)) {
@@ -121,19 +158,32 @@ std::string TestHttpServer::requestPath(const std::string& request) {
 
 TestHttpServer::TestHttpServer(Responder responder, const std::string& address, std::uint16_t port)
     : responder_(std::move(responder)) {
-  int listener = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+#if defined(_WIN32)
+  WSADATA data;
+  socketsStarted_ = ::WSAStartup(MAKEWORD(2, 2), &data) == 0;
+  if (!socketsStarted_) return;
+  NativeSocket listener = ::socket(AF_INET, SOCK_STREAM, 0);
+  if (listener == INVALID_SOCKET) return;
+  // Windows lets a second listener take a port with SO_REUSEADDR; exclusive
+  // use is what a test server wants there.
+  BOOL exclusive = TRUE;
+  ::setsockopt(listener, SOL_SOCKET, SO_EXCLUSIVEADDRUSE, reinterpret_cast<const char*>(&exclusive),
+               sizeof exclusive);
+#else
+  NativeSocket listener = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
   if (listener < 0) return;
   int on = 1;
   ::setsockopt(listener, SOL_SOCKET, SO_REUSEADDR, &on, sizeof on);
+#endif
   sockaddr_in bound{};
   bound.sin_family = AF_INET;
   bound.sin_port = htons(port);
   bound.sin_addr.s_addr = ::inet_addr(address.c_str());
   if (::bind(listener, reinterpret_cast<sockaddr*>(&bound), sizeof bound) != 0 || ::listen(listener, 16) != 0) {
-    ::close(listener);
+    closeNative(listener);
     return;
   }
-  listener_ = listener;
+  listener_ = static_cast<Socket>(listener);
   acceptor_ = std::thread([this] { acceptLoop(); });
 }
 
@@ -145,10 +195,17 @@ void TestHttpServer::stop() {
     std::lock_guard<std::mutex> hold(mutex_);
     if (stopping_) return;
     stopping_ = true;
-    // shutdown wakes every thread blocked on these sockets; each thread
-    // closes its own.
-    if (listener_ >= 0) ::shutdown(listener_, SHUT_RDWR);
-    for (int connection : open_) ::shutdown(connection, SHUT_RDWR);
+    // Wakes every thread blocked on these sockets; each connection thread
+    // closes its own. A listening socket is woken by shutdown on POSIX and
+    // only by closing it on Windows.
+    if (listener_ != kNoSocket) {
+#if defined(_WIN32)
+      closeNative(native(listener_));
+#else
+      ::shutdown(native(listener_), kShutBoth);
+#endif
+    }
+    for (Socket connection : open_) ::shutdown(native(connection), kShutBoth);
   }
   changed_.notify_all();
   if (acceptor_.joinable()) acceptor_.join();
@@ -157,24 +214,33 @@ void TestHttpServer::stop() {
     connections.swap(connections_);
   }
   for (std::thread& connection : connections) connection.join();
-  if (listener_ >= 0) ::close(listener_);
+#if defined(_WIN32)
+  if (socketsStarted_) ::WSACleanup();
+#else
+  if (listener_ != kNoSocket) closeNative(native(listener_));
+#endif
 }
 
 void TestHttpServer::acceptLoop() {
   for (;;) {
-    int connection = ::accept4(listener_, nullptr, nullptr, SOCK_CLOEXEC);
+#if defined(_WIN32)
+    NativeSocket accepted = ::accept(native(listener_), nullptr, nullptr);
+    Socket connection = accepted == INVALID_SOCKET ? kNoSocket : static_cast<Socket>(accepted);
+#else
+    Socket connection = ::accept4(native(listener_), nullptr, nullptr, SOCK_CLOEXEC);
+#endif
     std::lock_guard<std::mutex> hold(mutex_);
     if (stopping_) {
-      if (connection >= 0) ::close(connection);
+      if (connection != kNoSocket) closeNative(native(connection));
       return;
     }
-    if (connection < 0) continue;
+    if (connection == kNoSocket) continue;
     open_.insert(connection);
     connections_.emplace_back([this, connection] { serve(connection); });
   }
 }
 
-void TestHttpServer::serve(int connection) {
+void TestHttpServer::serve(Socket connection) {
   std::string request = readRequest(connection);
   {
     std::lock_guard<std::mutex> hold(mutex_);
@@ -184,10 +250,10 @@ void TestHttpServer::serve(int connection) {
   runScript(connection, responder_(request));
   std::lock_guard<std::mutex> hold(mutex_);
   open_.erase(connection);
-  ::close(connection);
+  closeNative(native(connection));
 }
 
-void TestHttpServer::runScript(int connection, const HttpScript& script) {
+void TestHttpServer::runScript(Socket connection, const HttpScript& script) {
   for (const HttpScript::Step& step : script.steps()) {
     switch (step.kind) {
       case HttpScript::Step::Kind::Send:
@@ -197,8 +263,11 @@ void TestHttpServer::runScript(int connection, const HttpScript& script) {
         if (!awaitClientRead(connection)) return;
         break;
       case HttpScript::Step::Kind::Reset: {
-        linger abort{1, 0};
-        ::setsockopt(connection, SOL_SOCKET, SO_LINGER, &abort, sizeof abort);
+        linger abort{};
+        abort.l_onoff = 1;
+        abort.l_linger = 0;
+        ::setsockopt(native(connection), SOL_SOCKET, SO_LINGER, reinterpret_cast<const char*>(&abort),
+                     sizeof abort);
         return;  // the close that follows sends the reset
       }
       case HttpScript::Step::Kind::HoldOpen: {
@@ -211,19 +280,19 @@ void TestHttpServer::runScript(int connection, const HttpScript& script) {
   // An orderly end: the client reads the end of the stream, closes its side,
   // and only then does this side close, so no unread byte turns the close
   // into a reset.
-  ::shutdown(connection, SHUT_WR);
+  ::shutdown(native(connection), kShutSend);
   char sink[512];
-  while (::recv(connection, sink, sizeof sink, 0) > 0) {
+  while (receiveSome(connection, sink, sizeof sink) > 0) {
   }
 }
 
-bool TestHttpServer::awaitClientRead(int connection) {
+bool TestHttpServer::awaitClientRead(Socket connection) {
   sockaddr_in local{};
   sockaddr_in peer{};
-  socklen_t size = sizeof local;
-  ::getsockname(connection, reinterpret_cast<sockaddr*>(&local), &size);
+  AddressSize size = sizeof local;
+  ::getsockname(native(connection), reinterpret_cast<sockaddr*>(&local), &size);
   size = sizeof peer;
-  ::getpeername(connection, reinterpret_cast<sockaddr*>(&peer), &size);
+  ::getpeername(native(connection), reinterpret_cast<sockaddr*>(&peer), &size);
   // Polled: nothing signals "the peer has read". Bounded in time.
   auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
   while (std::chrono::steady_clock::now() < deadline) {

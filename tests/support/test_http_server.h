@@ -68,7 +68,7 @@ class TestHttpServer {
   TestHttpServer(const TestHttpServer&) = delete;
   TestHttpServer& operator=(const TestHttpServer&) = delete;
 
-  bool listening() const { return listener_ >= 0; }
+  bool listening() const { return listener_ != kNoSocket; }
 
   // Every request so far, byte for byte, in arrival order.
   std::vector<std::string> requests() const;
@@ -79,20 +79,25 @@ class TestHttpServer {
   void stop();
 
  private:
+  // A socket descriptor on POSIX, a SOCKET on Windows.
+  using Socket = std::intptr_t;
+  static constexpr Socket kNoSocket = -1;
+
   void acceptLoop();
-  void serve(int connection);
-  void runScript(int connection, const HttpScript& script);
-  bool awaitClientRead(int connection);
+  void serve(Socket connection);
+  void runScript(Socket connection, const HttpScript& script);
+  bool awaitClientRead(Socket connection);
 
   Responder responder_;
-  int listener_ = -1;
+  bool socketsStarted_ = false;
+  Socket listener_ = kNoSocket;
   std::thread acceptor_;
 
   mutable std::mutex mutex_;
   mutable std::condition_variable changed_;
   bool stopping_ = false;
   std::vector<std::string> requests_;
-  std::set<int> open_;
+  std::set<Socket> open_;
   std::vector<std::thread> connections_;
 };
 

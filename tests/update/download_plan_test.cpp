@@ -131,10 +131,13 @@ TEST_F(DownloadPlan, FolderThatCannotBeMadeStillPlansTheFile) {
   EXPECT_TRUE(fs::is_directory(dir / "ok"));
 
   // A file that exists but cannot be reached for another reason than "no
-  // such file" counts as present.
+  // such file" counts as present. (Windows reports a file in place of a
+  // folder as "no such file" itself, so there it is planned again.)
+#if !defined(_WIN32)
   VersionList local = makeList({{"blocker/x.pak", "1", 0}});
   plan(makeList({{"blocker/x.pak", "1", 0}}), local);
   EXPECT_TRUE(downloadList.empty());
+#endif
 }
 
 TEST_F(DownloadPlan, EmptyPlanResetsResults) {

@@ -280,6 +280,9 @@ TEST_F(UpdateRunExitTest, AResetMidBodyShowsTheSocketErrorNumber) {
 }
 
 TEST_F(UpdateRunExitTest, ANewLauncherIsStartedWithPauseAndTheRunEnds) {
+#if defined(_WIN32)
+  GTEST_SKIP() << "the new launcher here is a shell script; win32/process_test starts a real .tmp program";
+#endif
   EXPECT_EXIT(
       {
         const std::string script = "#!/bin/sh\necho \"$0 $*\" > started-with.txt\n";

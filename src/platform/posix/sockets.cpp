@@ -46,7 +46,9 @@ std::atomic<int> startupCount{0};
 int wsaErrorFromErrno(int error) {
   switch (error) {
     case EINTR: return kWsaEintr;
-    case EBADF: return kWsaEbadf;
+    // A descriptor that is no open socket: Windows says "not a socket" for
+    // any such handle, never WSAEBADF.
+    case EBADF: return kWsaEnotsock;
     case EACCES: return kWsaEacces;
     case EFAULT: return kWsaEfault;
     case EINVAL: return kWsaEinval;

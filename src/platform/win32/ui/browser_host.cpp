@@ -13,10 +13,7 @@ namespace platform::win32 {
 
 namespace {
 
-// COM interfaces have no virtual destructor: objects end through Release,
-// never by a delete through an interface pointer.
-#pragma GCC diagnostic push
-#pragma GCC diagnostic ignored "-Wnon-virtual-dtor"
+GLIMMERHOLD_COM_CLASS_BEGIN
 
 // The client site of one control. The host window holds one reference and
 // the control holds others while it is attached; the site deletes itself
@@ -144,7 +141,7 @@ class BrowserSite final : public IOleClientSite,
   ComPtr<IOleInPlaceObject> inPlace_;
 };
 
-#pragma GCC diagnostic pop
+GLIMMERHOLD_COM_CLASS_END
 
 STDMETHODIMP BrowserSite::QueryInterface(REFIID riid, void** object) {
   if (object == nullptr) return E_POINTER;
