@@ -6,6 +6,7 @@
 #else
 #include <arpa/inet.h>
 #include <netinet/in.h>
+#include <netinet/tcp.h>
 #include <sys/socket.h>
 #include <unistd.h>
 #endif
@@ -104,6 +105,16 @@ TcpEntry tcpEntry(const sockaddr_in& local, const sockaddr_in& remote) {
 
 HttpScript& HttpScript::send(std::string bytes) {
   steps_.push_back({Step::Kind::Send, std::move(bytes)});
+  return *this;
+}
+
+HttpScript& HttpScript::trickle(std::string bytes) {
+  steps_.push_back({Step::Kind::Trickle, std::move(bytes)});
+  return *this;
+}
+
+HttpScript& HttpScript::stall(std::chrono::milliseconds pause) {
+  steps_.push_back({Step::Kind::Stall, {}, pause});
   return *this;
 }
 
@@ -259,6 +270,21 @@ void TestHttpServer::runScript(Socket connection, const HttpScript& script) {
       case HttpScript::Step::Kind::Send:
         sendAll(connection, step.bytes);
         break;
+      case HttpScript::Step::Kind::Trickle: {
+        // Without Nagle's delay each byte leaves in a segment of its own.
+        int on = 1;
+        ::setsockopt(connection, IPPROTO_TCP, TCP_NODELAY, &on, sizeof on);
+        for (char byte : step.bytes) {
+          sendAll(connection, std::string_view(&byte, 1));
+          if (!awaitClientRead(connection)) return;
+        }
+        break;
+      }
+      case HttpScript::Step::Kind::Stall: {
+        std::unique_lock<std::mutex> hold(mutex_);
+        if (changed_.wait_for(hold, step.pause, [this] { return stopping_; })) return;
+        break;
+      }
       case HttpScript::Step::Kind::AwaitClientRead:
         if (!awaitClientRead(connection)) return;
         break;

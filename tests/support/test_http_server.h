@@ -22,12 +22,18 @@ namespace testsupport {
 class HttpScript {
  public:
   struct Step {
-    enum class Kind { Send, AwaitClientRead, Reset, HoldOpen };
+    enum class Kind { Send, Trickle, Stall, AwaitClientRead, Reset, HoldOpen };
     Kind kind;
     std::string bytes;
+    std::chrono::milliseconds pause{0};
   };
 
   HttpScript& send(std::string bytes);
+  // Sends the bytes one at a time, each only after the client has read the
+  // one before, so that every receive of the client gets a single byte.
+  HttpScript& trickle(std::string bytes);
+  // Sends nothing for this long (less if the server stops), then goes on.
+  HttpScript& stall(std::chrono::milliseconds pause);
   // Waits until the client has read everything sent so far, so that what is
   // sent next reaches it in a receive of its own.
   HttpScript& awaitClientRead();

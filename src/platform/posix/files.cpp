@@ -24,6 +24,23 @@ std::string nativePath(const char* path) {
   return native;
 }
 
+// Dirty pages of a file being written are handed to the disk in windows of
+// this size as the file grows, the way Windows' lazy writer trickles them
+// out. A later flush() then waits only for the last window, rather than for
+// the whole file at once, which for a large download would be a long stall
+// after its last byte arrived.
+constexpr off_t kWritebackWindow = 8 * 1024 * 1024;
+
+// After a write of `size` bytes that ended at the file's position: when it
+// completed a window, starts (without waiting for) the writeback of that
+// window. Only a hint; a failure changes nothing.
+void startWriteback(int fd, std::uint32_t size) {
+  off_t end = ::lseek(fd, 0, SEEK_CUR);
+  if (end < 0 || end / kWritebackWindow == (end - static_cast<off_t>(size)) / kWritebackWindow) return;
+  off_t windowEnd = end / kWritebackWindow * kWritebackWindow;
+  ::sync_file_range(fd, windowEnd - kWritebackWindow, kWritebackWindow, SYNC_FILE_RANGE_WRITE);
+}
+
 }  // namespace
 
 File::~File() { close(); }
@@ -75,15 +92,17 @@ bool File::read(void* buffer, std::uint32_t size, std::uint32_t* got) {
 
 bool File::write(const void* buffer, std::uint32_t size) {
   if (handle_ < 0) return false;
+  const int fd = static_cast<int>(handle_);
   const char* bytes = static_cast<const char*>(buffer);
   std::uint32_t left = size;
   while (left > 0) {
-    ssize_t n = ::write(static_cast<int>(handle_), bytes, left);
+    ssize_t n = ::write(fd, bytes, left);
     if (n < 0 && errno == EINTR) continue;
     if (n <= 0) return false;
     bytes += n;
     left -= static_cast<std::uint32_t>(n);
   }
+  startWriteback(fd, size);
   return true;
 }
 

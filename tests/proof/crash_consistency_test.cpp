@@ -1,0 +1,410 @@
+// An update of many files from nginx, killed with SIGKILL again and again at
+// moments spread over the whole run: while a file arrives, between files and
+// while "version_list.txt" is rewritten. After every kill the installation
+// must be consistent -- the list parses, every entry it records names a file
+// holding exactly the served bytes of that version, and no file that was
+// good before is damaged -- and a run left alone afterwards must converge
+// and then have nothing left to fetch.
+#include <gtest/gtest.h>
+#include <poll.h>
+#include <sys/inotify.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <cstdio>
+#include <filesystem>
+#include <fstream>
+#include <functional>
+#include <map>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "net/streaming_file.h"
+#include "support/child_process.h"
+#include "support/driver_outcome.h"
+#include "support/nginx_server.h"
+#include "support/registry_fixture.h"
+#include "support/temp_dir.h"
+#include "update/update_run.h"
+#include "update/version_list.h"
+
+namespace {
+
+namespace fs = std::filesystem;
+using namespace std::chrono_literals;
+using Clock = std::chrono::steady_clock;
+
+constexpr int kMinimumKills = 30;
+constexpr int kMaxRuns = 150;
+
+struct ServedFile {
+  std::string name;       // escaped, as listed
+  std::string localName;  // decoded
+  std::string version;
+  std::string bytes;
+  // The file's bytes and version in the installation before the update, if
+  // it was there.
+  std::optional<std::string> oldBytes;
+  std::string oldVersion;
+};
+
+// Deterministic filler, different for every file.
+std::string content(std::size_t size, std::uint32_t seed) {
+  std::string bytes(size, '\0');
+  std::uint32_t x = seed * 2654435761u + 1;
+  for (char& c : bytes) {
+    x ^= x << 13;
+    x ^= x >> 17;
+    x ^= x << 5;
+    c = static_cast<char>(x);
+  }
+  return bytes;
+}
+
+std::optional<std::string> readIfPresent(const fs::path& path) {
+  std::error_code error;
+  if (!fs::is_regular_file(path, error)) return std::nullopt;
+  return testsupport::readFile(path);
+}
+
+bool endsWith(const std::string& text, const std::string& tail) {
+  return text.size() >= tail.size() && text.compare(text.size() - tail.size(), tail.size(), tail) == 0;
+}
+
+// inotify on a folder and every folder below it, including the ones made
+// while it watches.
+class TreeWatch {
+ public:
+  explicit TreeWatch(const fs::path& root) : fd_(::inotify_init1(IN_NONBLOCK | IN_CLOEXEC)) {
+    watch(root);
+    for (const auto& entry : fs::recursive_directory_iterator(root)) {
+      if (entry.is_directory()) watch(entry.path());
+    }
+  }
+  ~TreeWatch() { ::close(fd_); }
+  TreeWatch(const TreeWatch&) = delete;
+  TreeWatch& operator=(const TreeWatch&) = delete;
+
+  int descriptor() const { return fd_; }
+
+  // Hands every pending event to `seen` (its mask and file name) until that
+  // returns true; true then.
+  bool drain(const std::function<bool(std::uint32_t, const std::string&)>& seen) {
+    alignas(inotify_event) char buffer[64 * 1024];
+    for (;;) {
+      ssize_t got = ::read(fd_, buffer, sizeof buffer);
+      if (got <= 0) return false;
+      for (char* at = buffer; at < buffer + got;) {
+        const auto* event = reinterpret_cast<const inotify_event*>(at);
+        at += sizeof(inotify_event) + event->len;
+        std::string name = event->len > 0 ? std::string(event->name) : std::string();
+        if ((event->mask & IN_CREATE) && (event->mask & IN_ISDIR)) {
+          auto folder = folders_.find(event->wd);
+          if (folder != folders_.end()) watch(folder->second / name);
+        }
+        if (seen(event->mask, name)) return true;
+      }
+    }
+  }
+
+ private:
+  void watch(const fs::path& folder) {
+    int wd = ::inotify_add_watch(fd_, folder.c_str(), IN_CREATE | IN_MOVED_TO | IN_MODIFY);
+    if (wd >= 0) folders_[wd] = folder;
+  }
+
+  int fd_;
+  std::map<int, fs::path> folders_;
+};
+
+// One way to pick the moment of a kill, and how often it has to happen in
+// the run being killed.
+struct KillPoint {
+  // A downloaded file is recognised as any file but the list and its side
+  // file, whatever name it is written under.
+  enum class Kind { ListSideFileCreated, ListReplaced, DownloadCreated, DownloadWritten };
+  Kind kind;
+  int count;
+
+  bool matches(std::uint32_t mask, const std::string& name) const {
+    switch (kind) {
+      case Kind::ListSideFileCreated:
+        return (mask & IN_CREATE) && name == versionListSideName(kVersionListName);
+      case Kind::ListReplaced: return (mask & IN_MOVED_TO) && name == kVersionListName;
+      case Kind::DownloadCreated: return (mask & IN_CREATE) && !(mask & IN_ISDIR) && isDownload(name);
+      case Kind::DownloadWritten: return (mask & IN_MODIFY) && isDownload(name);
+    }
+    return false;
+  }
+
+  static bool isDownload(const std::string& name) {
+    return name != kVersionListName && name != versionListSideName(kVersionListName);
+  }
+};
+
+// Spread over the kinds, and over how far into a run each one strikes.
+KillPoint killPointFor(int run) {
+  switch (run % 4) {
+    case 0: return {KillPoint::Kind::ListSideFileCreated, 1 + (run / 4) % 2};
+    case 1: return {KillPoint::Kind::ListReplaced, 1 + (run / 4) % 2};
+    case 2: return {KillPoint::Kind::DownloadCreated, 1 + (run / 4) % 3};
+    default: return {KillPoint::Kind::DownloadWritten, 2 + (run * 5) % 7};
+  }
+}
+
+class CrashConsistencyTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    fs::create_directories(install());
+    fs::create_directories(site() / "up");
+    fs::create_directories(scratch_ / "start");
+    testsupport::writeInstallationSettings(scratch_ / "user.reg", install().string());
+    buildServedFiles();
+    writeServerAndInstallation();
+  }
+
+  fs::path install() const { return scratch_ / "Glimmerhold"; }
+  fs::path site() const { return scratch_ / "site"; }
+
+  void buildServedFiles() {
+    std::uint32_t seed = 1;
+    auto add = [&](const std::string& name, std::size_t size, bool outdated) {
+      ServedFile file{name, decodeEntryName(name), "v2", content(size, seed++), std::nullopt, ""};
+      if (outdated) {
+        file.oldBytes = content(size / 2 + 7, seed++);
+        file.oldVersion = "v1";
+      }
+      files_.push_back(std::move(file));
+    };
+    // Several MiB each, some replacing an older version.
+    add("packs/world%201.pak", 5 * 1024 * 1024 + 17, true);
+    add("packs/textures.pak", 4 * 1024 * 1024, false);
+    add("sound/m%fasica%20de%20fondo.ogg", 3 * 1024 * 1024 + 999, false);
+    add("big.bin", 2 * 1024 * 1024 + 5, true);
+    add("data/maps/level%201.pak", 3 * 1024 * 1024, false);
+    add("video/intro%21.bik", 2 * 1024 * 1024 + 321, false);
+    for (int i = 0; i < 50; ++i) {
+      const char* const folders[] = {"", "data/", "data/maps/", "docs/Cap%edtulo%20", "Espa%f1a/"};
+      std::string name = std::string(folders[i % 5]) + "file" + std::to_string(i) + (i % 3 == 0 ? "%21.dat" : ".dat");
+      add(name, 512 + static_cast<std::size_t>(i) * 4099 % 300000, i % 4 == 1);
+    }
+    updates_ = files_.size();
+    // Good before the run and served unchanged: thousands of them, so that
+    // every rewrite of the list takes long enough to be caught.
+    for (int i = 0; i < 3000; ++i) {
+      ServedFile file{"keep/k" + std::to_string(i) + ".txt", "", "k1", "kept " + std::to_string(i) + "\n",
+                      std::nullopt, ""};
+      file.localName = file.name;
+      file.oldBytes = file.bytes;
+      file.oldVersion = file.version;
+      files_.push_back(std::move(file));
+    }
+    for (std::size_t i = 0; i < files_.size(); ++i) byName_[files_[i].name] = i;
+  }
+
+  void writeServerAndInstallation() {
+    std::string served;
+    std::string local;
+    // The server lists the kept files between the updates (7919 is a prime
+    // that does not divide the count, so this visits every file once); the
+    // local list names them first.
+    for (std::size_t i = 0; i < files_.size(); ++i) {
+      const ServedFile& file = files_[(i * 7919) % files_.size()];
+      served += file.name + " " + file.version + " " + std::to_string(file.bytes.size()) + "\n";
+      fs::path onSite = site() / "up" / file.localName;
+      fs::create_directories(onSite.parent_path());
+      testsupport::writeFile(onSite, file.bytes);
+    }
+    for (std::size_t i = updates_; i < files_.size(); ++i) local += recordLine(files_[i], files_[i].bytes);
+    for (std::size_t i = 0; i < updates_; ++i) {
+      if (files_[i].oldBytes) local += recordLine(files_[i], *files_[i].oldBytes, true);
+    }
+    testsupport::writeFile(site() / "up" / kVersionListName, served);
+    for (const ServedFile& file : files_) {
+      if (!file.oldBytes) continue;
+      fs::path path = install() / file.localName;
+      fs::create_directories(path.parent_path());
+      testsupport::writeFile(path, *file.oldBytes);
+    }
+    testsupport::writeFile(install() / kVersionListName, local);
+  }
+
+  static std::string recordLine(const ServedFile& file, const std::string& bytes, bool old = false) {
+    return file.name + " " + (old ? file.oldVersion : file.version) + " " + std::to_string(bytes.size()) + "\n";
+  }
+
+  // The invariants that must hold whenever the launcher stops, however it
+  // stops. Returns how many of the updated files are recorded as current.
+  std::size_t expectConsistent() {
+    const std::string text = testsupport::readFile(install() / kVersionListName);
+    EXPECT_TRUE(!text.empty() && text.back() == '\n') << "the list is cut short";
+    VersionList recorded;
+    parseVersionList(text.data(), text.data() + text.size(), recorded);
+    EXPECT_EQ(recorded.size(), static_cast<std::size_t>(std::count(text.begin(), text.end(), '\n')))
+        << "a line of the list does not parse";
+
+    std::size_t current = 0;
+    std::vector<bool> seen(files_.size(), false);
+    for (const VersionEntry& entry : recorded) {
+      auto index = byName_.find(entry.name);
+      if (index == byName_.end()) {
+        ADD_FAILURE() << "recorded but never served or installed: " << entry.name;
+        continue;
+      }
+      const ServedFile& file = files_[index->second];
+      EXPECT_FALSE(seen[index->second]) << "recorded twice: " << entry.name;
+      seen[index->second] = true;
+      std::optional<std::string> bytes = readIfPresent(install() / file.localName);
+      if (entry.version == file.version) {
+        EXPECT_TRUE(bytes == file.bytes) << entry.name << " is recorded current but does not hold the served bytes";
+        EXPECT_EQ(entry.size, file.bytes.size()) << entry.name;
+        if (index->second < updates_) ++current;
+      } else {
+        EXPECT_EQ(entry.version, file.oldVersion) << entry.name;
+        // Its new version may have landed just before the kill, before it
+        // could be recorded; anything else is damage.
+        EXPECT_TRUE(bytes == file.oldBytes || bytes == file.bytes) << entry.name << " is damaged";
+      }
+    }
+    for (std::size_t i = 0; i < files_.size(); ++i) {
+      if (seen[i]) continue;
+      EXPECT_FALSE(files_[i].oldBytes) << files_[i].name << " was recorded before the run and no longer is";
+      std::optional<std::string> bytes = readIfPresent(install() / files_[i].localName);
+      EXPECT_TRUE(!bytes || bytes == files_[i].bytes || bytes == files_[i].oldBytes)
+          << files_[i].name << " holds bytes that were never served";
+    }
+    expectOnlyKnownFiles(/*sideFilesAllowed=*/true);
+    return current;
+  }
+
+  void expectOnlyKnownFiles(bool sideFilesAllowed) {
+    for (const auto& entry : fs::recursive_directory_iterator(install())) {
+      if (entry.is_directory()) continue;
+      std::string relative = fs::relative(entry.path(), install()).string();
+      if (relative == kVersionListName) continue;
+      if (sideFilesAllowed && relative == versionListSideName(kVersionListName)) continue;
+      std::string plain = relative;
+      if (sideFilesAllowed && endsWith(relative, kPartialSuffix)) {
+        plain.resize(relative.size() - std::string(kPartialSuffix).size());
+      }
+      bool known = false;
+      for (const ServedFile& file : files_) known = known || file.localName == plain;
+      EXPECT_TRUE(known) << "stray file " << relative;
+    }
+  }
+
+  testsupport::ChildProcess startDriver() {
+    return testsupport::ChildProcess(UPDATE_DRIVER_PATH, {"--limit-s", "120"}, scratch_ / "start");
+  }
+
+  std::map<std::string, ino_t> inodes() const {
+    std::map<std::string, ino_t> result;
+    for (const auto& entry : fs::recursive_directory_iterator(install())) {
+      struct stat info {};
+      if (::stat(entry.path().c_str(), &info) == 0) result[entry.path().string()] = info.st_ino;
+    }
+    return result;
+  }
+
+  testsupport::TempDir scratch_;
+  testsupport::RegistryFileEnv registry_{scratch_ / "user.reg"};
+  std::vector<ServedFile> files_;
+  std::size_t updates_ = 0;
+  std::map<std::string, std::size_t> byName_;
+};
+
+TEST_F(CrashConsistencyTest, KilledAnywhereTheInstallationStaysConsistentAndThenConverges) {
+  testsupport::NginxServer nginx(site());
+  ASSERT_TRUE(nginx.running()) << nginx.errorLog();
+  ASSERT_EQ(expectConsistent(), 0u);
+
+  int kills = 0;
+  int killsWithListSideFile = 0;
+  int killsWithPartialFile = 0;
+  std::vector<std::size_t> progressAtKill;
+  bool convergedWhileKilling = false;
+  const auto deadline = Clock::now() + 150s;
+  for (int run = 0; run < kMaxRuns && !convergedWhileKilling; ++run) {
+    ASSERT_LT(Clock::now(), deadline) << "the kills took too long";
+    SCOPED_TRACE("run " + std::to_string(run));
+    const KillPoint point = killPointFor(run);
+    TreeWatch watch(install());
+    testsupport::ChildProcess driver = startDriver();
+    ASSERT_TRUE(driver.started());
+    int matches = 0;
+    bool killed = false;
+    while (!killed) {
+      pollfd events[2] = {{watch.descriptor(), POLLIN, 0}, {driver.exitEvent(), POLLIN, 0}};
+      int ready = ::poll(events, 2, 30000);
+      ASSERT_GT(ready, 0) << "the driver neither progressed nor ended";
+      if (events[0].revents & POLLIN) {
+        killed = watch.drain([&](std::uint32_t mask, const std::string& name) {
+          return point.matches(mask, name) && ++matches >= point.count;
+        });
+        if (killed) {
+          driver.kill();
+          break;
+        }
+      }
+      if (events[1].revents & POLLIN) {
+        // The run ended before this kill point came: it has converged.
+        ASSERT_TRUE(driver.wait(10s));
+        ASSERT_EQ(driver.exitCode(), 0) << driver.output();
+        convergedWhileKilling = true;
+        break;
+      }
+    }
+    if (!killed) break;
+    ASSERT_TRUE(driver.killedBySignal());
+    ++kills;
+    if (fs::exists(install() / versionListSideName(kVersionListName))) ++killsWithListSideFile;
+    for (const auto& entry : fs::recursive_directory_iterator(install())) {
+      if (endsWith(entry.path().string(), kPartialSuffix)) {
+        ++killsWithPartialFile;
+        break;
+      }
+    }
+    progressAtKill.push_back(expectConsistent());
+    if (HasFailure()) return;
+  }
+  std::printf("kills survived: %d (list side file present at %d, a partial file at %d); files current at the kills:",
+              kills, killsWithListSideFile, killsWithPartialFile);
+  for (std::size_t progress : progressAtKill) std::printf(" %zu", progress);
+  std::printf(" of %zu\n", updates_);
+  RecordProperty("kills_survived", kills);
+  EXPECT_GE(kills, kMinimumKills);
+  ASSERT_FALSE(progressAtKill.empty());
+  EXPECT_EQ(progressAtKill.front(), 0u) << "no kill before the first file was recorded";
+  EXPECT_GE(progressAtKill.back() * 10, updates_ * 8) << "no kill near the end of the run";
+
+  // Left alone, a run converges on the served state...
+  {
+    testsupport::ChildProcess driver = startDriver();
+    ASSERT_TRUE(driver.wait(150s));
+    ASSERT_EQ(driver.exitCode(), 0) << driver.output();
+    EXPECT_EQ(testsupport::parseDriverOutput(driver.output()).state, Finished) << driver.output();
+  }
+  EXPECT_EQ(expectConsistent(), updates_);
+  expectOnlyKnownFiles(/*sideFilesAllowed=*/false);
+  for (const ServedFile& file : files_) {
+    EXPECT_TRUE(readIfPresent(install() / file.localName) == file.bytes) << file.name;
+  }
+
+  // ...and the next one has nothing left to fetch and touches nothing.
+  const auto before = inodes();
+  const std::string listBefore = testsupport::readFile(install() / kVersionListName);
+  {
+    testsupport::ChildProcess driver = startDriver();
+    ASSERT_TRUE(driver.wait(60s));
+    testsupport::DriverOutcome outcome = testsupport::parseDriverOutput(driver.output());
+    EXPECT_EQ(outcome.state, Finished) << driver.output();
+    EXPECT_EQ(outcome.planned, 0u);
+    EXPECT_EQ(outcome.started, 0u);
+  }
+  EXPECT_EQ(inodes(), before);
+  EXPECT_EQ(testsupport::readFile(install() / kVersionListName), listBefore);
+}
+
+}  // namespace

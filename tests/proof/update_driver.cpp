@@ -1,0 +1,126 @@
+// A headless launcher for tests and measurements that need a process of its
+// own to kill, starve or time: the real update run and download jobs behind
+// the scripted page, ticked at full speed or at a fixed period.
+//
+//   update_driver [--base HOST/PATH/] [--tick-ms N] [--limit-s N]
+//
+// The installation comes from the registry file named by
+// GLIMMERHOLD_REGISTRY_FILE, as in the launcher. On every way out -- the run
+// finished, a failure box answered, the time limit -- it writes what became
+// of the run to standard output:
+//   planned=<files planned> started=<file downloads started> state=<UpdateState>
+//   box=<caption>|<text>        (one line per message box)
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <string>
+#include <thread>
+
+#include "net/streaming_file.h"
+#include "shell/updater.h"
+#include "support/fake_ui.h"
+#include "web/message_catalogue.h"
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+using testsupport::fakePage;
+using testsupport::narrow;
+
+struct Options {
+  std::string base = "127.0.0.1/up/";
+  int tickMs = 0;
+  int limitSeconds = 120;
+};
+
+bool parseOptions(int argc, char** argv, Options& options) {
+  for (int i = 1; i + 1 < argc; i += 2) {
+    const std::string name = argv[i];
+    const char* value = argv[i + 1];
+    if (name == "--base") {
+      options.base = value;
+    } else if (name == "--tick-ms") {
+      options.tickMs = std::atoi(value);
+    } else if (name == "--limit-s") {
+      options.limitSeconds = std::atoi(value);
+    } else {
+      return false;
+    }
+  }
+  return argc % 2 == 1 && options.tickMs >= 0 && options.limitSeconds > 0;
+}
+
+// The run being driven, for the report written when the process ends from
+// inside a tick (a failure box, a started launcher): exit() does not unwind.
+const UpdateRun* liveRun = nullptr;
+
+void report() {
+  if (liveRun == nullptr) return;
+  std::size_t started = 0;
+  const std::u16string downloading = englishDefault(kMsgDownloading);
+  for (const testsupport::PageValue& text : fakePage().argumentsOf(u"setVariableText")) {
+    const auto* shown = std::get_if<std::u16string>(&text);
+    if (shown != nullptr && shown->starts_with(downloading)) ++started;
+  }
+  std::printf("planned=%zu started=%zu state=%d\n", liveRun->downloadList.size(), started,
+              static_cast<int>(liveRun->state));
+  for (const testsupport::ShownBox& box : testsupport::shownBoxes()) {
+    std::printf("box=%s|%s\n", narrow(box.caption).c_str(), narrow(box.text).c_str());
+  }
+  std::fflush(stdout);
+  liveRun = nullptr;
+}
+
+// Waits until the job in flight has ended or the deadline passed: at full
+// speed a tick is only worth making when there is something to see.
+void awaitJob(const cStreamingFile& job, Clock::time_point deadline) {
+  while (job.status.load() == 0 && !job.done.load(std::memory_order_acquire) && Clock::now() < deadline) {
+    std::this_thread::sleep_for(std::chrono::microseconds(100));
+  }
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  Options options;
+  if (!parseOptions(argc, argv, options)) {
+    std::fprintf(stderr, "usage: update_driver [--base HOST/PATH/] [--tick-ms N] [--limit-s N]\n");
+    return 2;
+  }
+  testsupport::resetFakes();
+  std::map<std::int32_t, std::u16string> texts;
+  for (std::int32_t id = kMsgCaption; id <= kMsgDownloading; ++id) texts[id] = englishDefault(id);
+  texts[kMsgUpdateBase] = std::u16string(options.base.begin(), options.base.end());
+  fakePage().defineLauncherFunctions(texts);
+  std::atexit(report);
+
+  const auto deadline = Clock::now() + std::chrono::seconds(options.limitSeconds);
+  const auto period = std::chrono::milliseconds(options.tickMs);
+  int result = 0;
+  {
+    Updater updater;
+    liveRun = &updater.updateRun;
+    updater.onInitDialog();
+    auto nextTick = Clock::now();
+    while (updater.updateRun.state != Finished) {
+      if (Clock::now() >= deadline) {
+        std::printf("time limit passed\n");
+        result = 3;
+        break;
+      }
+      if (options.tickMs > 0) {
+        // A timer's schedule: ticks keep their period whatever a tick took.
+        nextTick += period;
+        std::this_thread::sleep_until(nextTick);
+      } else if (updater.updateRun.job != nullptr) {
+        awaitJob(*updater.updateRun.job, deadline);
+      }
+      updater.onTimer();
+    }
+    report();
+    // A job that never ended is left to the process's end, as the launcher
+    // leaves it.
+  }
+  return result;
+}
