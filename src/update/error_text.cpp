@@ -2,9 +2,19 @@
 
 #include <string>
 
+namespace {
+
+bool isHighSurrogate(char16_t unit) { return unit >= 0xD800 && unit <= 0xDBFF; }
+bool isLowSurrogate(char16_t unit) { return unit >= 0xDC00 && unit <= 0xDFFF; }
+
+}  // namespace
+
 std::u16string formatErrorText(std::u16string_view format, const std::int32_t* value) {
+  constexpr std::size_t kLongest = kErrorTextUnits - 1;
   std::u16string text;
-  for (std::size_t i = 0; i < format.size() && text.size() < kErrorTextUnits - 1; ++i) {
+  // One unit beyond the longest text is gathered, so that the cut below can
+  // see whether it would split a character.
+  for (std::size_t i = 0; i < format.size() && text.size() <= kLongest; ++i) {
     if (format[i] == u'%' && i + 1 < format.size()) {
       char16_t directive = format[i + 1];
       if (directive == u'%') {
@@ -21,6 +31,12 @@ std::u16string formatErrorText(std::u16string_view format, const std::int32_t* v
     }
     text += format[i];
   }
-  if (text.size() > kErrorTextUnits - 1) text.resize(kErrorTextUnits - 1);
+  if (text.size() > kLongest) {
+    // A character outside the basic plane takes two units; it is kept whole
+    // or left out whole, never cut to half a character.
+    std::size_t cut = kLongest;
+    if (isHighSurrogate(text[cut - 1]) && isLowSurrogate(text[cut])) --cut;
+    text.resize(cut);
+  }
   return text;
 }
