@@ -11,6 +11,12 @@ cd "$(dirname "$0")/.."
 seconds=${1:-12}
 targets=(version_list entry_name response_header reg_export error_text)
 
+# Debian's clang with its runtime libraries (clang, libclang-rt-14-dev).
+if ! command -v clang++ >/dev/null 2>&1; then
+  echo "fuzz.sh: clang++ is missing (Debian packages clang and libclang-rt-14-dev)" >&2
+  exit 1
+fi
+
 CC=clang CXX=clang++ cmake -S . -B build/fuzz -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo \
   -DGLIMMERHOLD_FUZZ=ON -DGLIMMERHOLD_TESTS=OFF -DGLIMMERHOLD_BENCHMARKS=OFF >/dev/null
 cmake --build build/fuzz -j "$(nproc)" --target fuzz_targets
