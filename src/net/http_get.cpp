@@ -108,10 +108,7 @@ std::int32_t exchange(cStreamingFile& job, const Connection& connection, BodyDes
   // Not examined: a broken connection shows at the next receive.
   platform::sendBytes(connection.handle(), request.data(), static_cast<int>(request.size()));
 
-  // The header is gathered across receives until its blank line arrives. The
-  // spare receive's worth of room keeps appends from ever reallocating.
-  std::string header;
-  header.reserve(kMaxHeaderBytes + kReceiveSize);
+  HeaderCollector header(kMaxHeaderBytes, kReceiveSize);
   std::array<char, kReceiveSize> chunk;
   BodyPlan plan;
   bool inBody = false;
@@ -121,22 +118,16 @@ std::int32_t exchange(cStreamingFile& job, const Connection& connection, BodyDes
     if (!inBody) {
       // Closed before the header ended: nothing usable came.
       if (n == 0) return BadResponse;
-      std::size_t searchFrom = header.size() < 3 ? 0 : header.size() - 3;
-      header.append(chunk.data(), static_cast<std::size_t>(n));
-      std::size_t blockEnd = headerBlockLength(std::string_view(header).substr(searchFrom));
-      if (blockEnd == kNotFound) {
-        if (header.size() >= kMaxHeaderBytes) return BadResponse;
-        continue;
-      }
-      blockEnd += searchFrom;
-      if (blockEnd > kMaxHeaderBytes) return BadResponse;
-      std::string_view block(header.data(), blockEnd);
-      if (DownloadStatus planned = planBody(job, block, &plan); planned != None) return planned;
+      HeaderCollector::Progress progress = header.add(std::string_view(chunk.data(), static_cast<std::size_t>(n)));
+      if (progress == HeaderCollector::Progress::NeedMore) continue;
+      if (progress == HeaderCollector::Progress::TooLong) return BadResponse;
+      if (DownloadStatus planned = planBody(job, header.block(), &plan); planned != None) return planned;
       if (DownloadStatus opened = destination.open(plan.announced, plan.length); opened != None) return opened;
       inBody = true;
-      auto firstBody = static_cast<std::uint32_t>(header.size() - blockEnd);
-      if (firstBody > 0) {
-        DownloadStatus stored = storeBody(job, plan, destination, header.data() + blockEnd, firstBody);
+      std::string_view firstBody = header.bodyBytes();
+      if (!firstBody.empty()) {
+        DownloadStatus stored =
+            storeBody(job, plan, destination, firstBody.data(), static_cast<std::uint32_t>(firstBody.size()));
         if (stored != None) return stored;
       } else if (plan.announced && plan.length == 0) {
         // Nothing more to come: an empty body is complete at once.

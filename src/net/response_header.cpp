@@ -36,6 +36,42 @@ std::size_t headerBlockLength(std::string_view received) {
   return end == std::string_view::npos ? kNotFound : end + 4;
 }
 
+HeaderCollector::HeaderCollector(std::size_t maxBlockBytes, std::size_t maxChunkBytes)
+    : maxBlockBytes_(maxBlockBytes) {
+  received_.reserve(maxBlockBytes + maxChunkBytes);
+}
+
+HeaderCollector::Progress HeaderCollector::add(std::string_view chunk) {
+  if (progress_ != Progress::NeedMore) return progress_;
+  // The blank line may have begun in the bytes already held: look again from
+  // three bytes before the new ones, not from the start.
+  std::size_t searchFrom = received_.size() < 3 ? 0 : received_.size() - 3;
+  received_.append(chunk);
+  std::size_t end = headerBlockLength(std::string_view(received_).substr(searchFrom));
+  if (end == kNotFound) {
+    if (received_.size() >= maxBlockBytes_) progress_ = Progress::TooLong;
+    return progress_;
+  }
+  end += searchFrom;
+  if (end > maxBlockBytes_) {
+    progress_ = Progress::TooLong;
+  } else {
+    blockEnd_ = end;
+    progress_ = Progress::Complete;
+  }
+  return progress_;
+}
+
+std::string_view HeaderCollector::block() const {
+  if (progress_ != Progress::Complete) return {};
+  return std::string_view(received_).substr(0, blockEnd_);
+}
+
+std::string_view HeaderCollector::bodyBytes() const {
+  if (progress_ != Progress::Complete) return {};
+  return std::string_view(received_).substr(blockEnd_);
+}
+
 bool statusIsOk(std::string_view headerBlock) {
   return headerBlock.size() >= 15 && equalNoCase(headerBlock.substr(9, 6), "200 OK");
 }

@@ -4,6 +4,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <string>
 #include <string_view>
 
 namespace net {
@@ -19,6 +20,38 @@ std::size_t findNoCase(std::string_view text, std::string_view pattern);
 // line) at the start of `received`, or kNotFound when its blank line has not
 // arrived yet.
 std::size_t headerBlockLength(std::string_view received);
+
+// Gathers a response's header block across receives: the block may arrive
+// in pieces, and the bytes after it in the receive that completes it are the
+// body's first bytes.
+class HeaderCollector {
+ public:
+  enum class Progress {
+    NeedMore,  // the blank line has not arrived yet
+    Complete,  // block() and bodyBytes() are known
+    TooLong,   // no blank line within `maxBlockBytes`
+  };
+
+  // Room for the longest block plus one receive is set aside at once, so
+  // that adding a receive never reallocates.
+  HeaderCollector(std::size_t maxBlockBytes, std::size_t maxChunkBytes);
+
+  // Adds one receive's bytes. Once the outcome is Complete or TooLong it
+  // stays so and further bytes are not taken.
+  Progress add(std::string_view chunk);
+
+  Progress progress() const { return progress_; }
+  // When Complete: the header block, blank line included, and the bytes that
+  // came after it.
+  std::string_view block() const;
+  std::string_view bodyBytes() const;
+
+ private:
+  std::string received_;
+  std::size_t maxBlockBytes_;
+  std::size_t blockEnd_ = 0;
+  Progress progress_ = Progress::NeedMore;
+};
 
 // The six bytes at offsets 9 to 14 of the block read "200 OK", case-blind.
 // A block shorter than that fails.

@@ -47,29 +47,6 @@ std::u16string downloadErrorText(std::int32_t status) {
   return formatErrorText(messageText(id), id == kMsgDownloadErrorCode ? &status : nullptr);
 }
 
-std::u16string formatErrorText(std::u16string_view format, const std::int32_t* value) {
-  std::u16string text;
-  for (std::size_t i = 0; i < format.size() && text.size() < kErrorTextUnits - 1; ++i) {
-    if (format[i] == u'%' && i + 1 < format.size()) {
-      char16_t directive = format[i + 1];
-      if (directive == u'%') {
-        text += u'%';
-        ++i;
-        continue;
-      }
-      if (value != nullptr && (directive == u'i' || directive == u'd')) {
-        text += widen(std::to_string(*value));
-        value = nullptr;
-        ++i;
-        continue;
-      }
-    }
-    text += format[i];
-  }
-  if (text.size() > kErrorTextUnits - 1) text.resize(kErrorTextUnits - 1);
-  return text;
-}
-
 std::uint16_t progressPercent(std::uint32_t doneKiB, std::uint32_t receivedBytes, std::uint32_t totalKiB) {
   if (totalKiB == 0) return 0;
   std::uint64_t fetchedKiB = std::uint64_t{doneKiB} + receivedBytes / 1024;

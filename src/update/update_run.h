@@ -9,6 +9,7 @@
 #include <string_view>
 #include <vector>
 
+#include "update/error_text.h"
 #include "update/version_list.h"
 
 class cStreamingFile;
@@ -21,9 +22,6 @@ enum UpdateState : std::int32_t {
   Finished = 10,
   Failed = 100,
 };
-
-// The longest text a download-error box shows.
-constexpr std::size_t kErrorTextUnits = 128;
 
 class UpdateRun {
  public:
@@ -69,11 +67,6 @@ std::string updateBase();
 // for it, formatted by formatErrorText (the status is its value only for
 // message 15, "Download error code %i").
 std::u16string downloadErrorText(std::int32_t status);
-
-// Formats a page-supplied text: "%%" is "%", the first "%i" or "%d" is
-// `value` when one is given, and every other "%" stands as written; the
-// result is cut to 127 characters. Page text is never a format beyond that.
-std::u16string formatErrorText(std::u16string_view format, const std::int32_t* value);
 
 // The overall percentage for the progress bar, computed wide enough that no
 // installation size makes it wrap; 0 when nothing of measurable size is

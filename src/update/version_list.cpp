@@ -37,9 +37,11 @@ VersionEntry* findLocalEntry(VersionList& list, std::string_view name) { return 
 
 namespace {
 
-// White space inside a line. A "\r" can only be the rest of a "\r\n" line end
-// or a stray one; either way it separates nothing from anything.
-bool isBlank(char c) { return c == ' ' || c == '\t' || c == '\r'; }
+// White space inside a line: what the C library's text reading skips between
+// fields. A "\r" can only be the rest of a "\r\n" line end or a stray one;
+// either way it separates nothing from anything. A vertical tab or form feed
+// ends a field as a blank does, so that no name or version holds one.
+bool isBlank(char c) { return c == ' ' || c == '\t' || c == '\r' || c == '\v' || c == '\f'; }
 
 // Cuts the next run of non-blank bytes off the front of `line`; empty when
 // the line holds no further field.

@@ -54,11 +54,12 @@ class VersionList {
 
 // Appends one entry per well-formed line of [begin, end) to `list`. Never
 // reads outside the range. A line is "name version size", fields separated by
-// blanks or tabs, ended by "\n" or "\r\n" (the last one may lack it); the
-// size may carry a "k" that means nothing. A line yields no entry when it
-// lacks a field, holds a name over 255 bytes or a version over 32, holds a
-// NUL byte, or its size is not a number that fits 32 bits ("-N" for N up to
-// 2^31 reads as 2^32 - N, which is how sizes of 2 GiB and more are written).
+// white space (blanks, tabs, vertical tabs, form feeds), ended by "\n" or
+// "\r\n" (the last one may lack it); the size may carry a "k" that means
+// nothing. A line yields no entry when it lacks a field, holds a name over
+// 255 bytes or a version over 32, holds a NUL byte, or its size is not a
+// number that fits 32 bits ("-N" for N up to 2^31 reads as 2^32 - N, which
+// is how sizes of 2 GiB and more are written).
 void parseVersionList(const char* begin, const char* end, VersionList& list);
 
 // Appends the entries of the named list file to `list`. False, with nothing

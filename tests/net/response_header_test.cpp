@@ -72,3 +72,59 @@ TEST(ResponseHeader, LengthNeedsTheHeaderNameTheBlankAndANumber) {
 }
 
 }  // namespace
+
+namespace {
+
+using net::HeaderCollector;
+using Progress = HeaderCollector::Progress;
+
+TEST(HeaderCollector, BlankLineSplitAnywhereAcrossReceives) {
+  const std::string response = "HTTP/1.0 200 OK\r\nContent-Length: 3\r\n\r\nabc";
+  const std::size_t blockEnd = response.find("\r\n\r\n") + 4;
+  // Every cut into two receives, the blank line's own bytes included.
+  for (std::size_t cut = 1; cut < response.size(); ++cut) {
+    HeaderCollector collector(1024, 2048);
+    Progress first = collector.add(std::string_view(response).substr(0, cut));
+    if (cut < blockEnd) {
+      EXPECT_EQ(first, Progress::NeedMore) << cut;
+      EXPECT_EQ(collector.add(std::string_view(response).substr(cut)), Progress::Complete) << cut;
+    } else {
+      EXPECT_EQ(first, Progress::Complete) << cut;
+    }
+    EXPECT_EQ(collector.block(), response.substr(0, blockEnd)) << cut;
+    // The body's first bytes are those of the receive that completed the
+    // block, no more.
+    const std::size_t fed = cut < blockEnd ? response.size() : cut;
+    EXPECT_EQ(collector.bodyBytes(), response.substr(blockEnd, fed - blockEnd)) << cut;
+  }
+  // One byte per receive.
+  HeaderCollector bytewise(1024, 1);
+  Progress progress = Progress::NeedMore;
+  for (char c : response.substr(0, blockEnd)) progress = bytewise.add(std::string_view(&c, 1));
+  EXPECT_EQ(progress, Progress::Complete);
+  EXPECT_EQ(bytewise.bodyBytes(), "");
+}
+
+TEST(HeaderCollector, StaysDoneAndRefusesLongBlocks) {
+  HeaderCollector done(1024, 2048);
+  EXPECT_EQ(done.add("HTTP/1.0 200 OK\r\n\r\nab"), Progress::Complete);
+  // Later receives are the body's, not the header's.
+  EXPECT_EQ(done.add("\r\n\r\nmore"), Progress::Complete);
+  EXPECT_EQ(done.block(), "HTTP/1.0 200 OK\r\n\r\n");
+  EXPECT_EQ(done.bodyBytes(), "ab");
+
+  // A block of exactly the limit is taken; one byte more is refused, whether
+  // its end arrives or not.
+  const std::string block = "HTTP/1.0 200 OK\r\nX: " + std::string(20, 'x') + "\r\n\r\n";
+  HeaderCollector exact(block.size(), 2048);
+  EXPECT_EQ(exact.add(block + "body"), Progress::Complete);
+  HeaderCollector over(block.size() - 1, 2048);
+  EXPECT_EQ(over.add(block), Progress::TooLong);
+  EXPECT_EQ(over.block(), "");
+  HeaderCollector endless(block.size() - 1, 2048);
+  EXPECT_EQ(endless.add(block.substr(0, block.size() - 5)), Progress::NeedMore);
+  EXPECT_EQ(endless.add("xxxx"), Progress::TooLong);
+  EXPECT_EQ(endless.add("\r\n\r\n"), Progress::TooLong);
+}
+
+}  // namespace

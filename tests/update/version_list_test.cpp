@@ -51,6 +51,14 @@ TEST(ParseVersionList, LineEndsAndSeparators) {
   VersionList extra = parse("a v 7 trailing words\n");
   ASSERT_EQ(extra.size(), 1u);
   expectEntry(extra, 0, "a", "v", 7);
+
+  // A vertical tab or form feed separates fields as the C library's reading
+  // does; it never ends up inside a name or version, where the saved list
+  // would carry it into a file name.
+  VersionList white = parse("maps/a.pak\v1a2b\f2048k\nb\f\v v2 \v9\n");
+  ASSERT_EQ(white.size(), 2u);
+  expectEntry(white, 0, "maps/a.pak", "1a2b", 2048);
+  expectEntry(white, 1, "b", "v2", 9);
 }
 
 TEST(ParseVersionList, BlankAndShortLinesYieldNothingAndTakeNothing) {

@@ -1,0 +1,73 @@
+// Entry names from a server's list: what they decode to, and whether the
+// decoded name may be used as a file below the installation folder.
+#include <cstddef>
+#include <cstdint>
+#include <string>
+#include <string_view>
+
+#include "check.h"
+#include "update/version_list.h"
+
+namespace {
+
+// The escapes replaced one at a time, each until none is left, searching
+// from the start after every replacement: slow, and plainly right.
+std::string decodeByReplacing(std::string_view name) {
+  static constexpr struct {
+    const char* escape;
+    char byte;
+  } kEscapes[] = {{"%20", '\x20'}, {"%21", '\x21'}, {"%f1", '\xf1'}, {"%e1", '\xe1'},
+                  {"%e9", '\xe9'}, {"%ed", '\xed'}, {"%f3", '\xf3'}, {"%fa", '\xfa'}};
+  std::string text(name);
+  for (const auto& e : kEscapes) {
+    for (std::size_t at = text.find(e.escape); at != std::string::npos; at = text.find(e.escape)) {
+      text.replace(at, 3, 1, e.byte);
+    }
+  }
+  return text;
+}
+
+bool isSeparator(char c) { return c == '/' || c == '\\'; }
+
+// A component Windows may read as the parent folder: "..", or dots and
+// blanks that it trims down to nothing but dots, two or more of them.
+bool namesParent(std::string_view component) {
+  if (component == "..") return true;
+  if (component.size() < 2) return false;
+  return component.find_first_not_of(". ") == std::string_view::npos;
+}
+
+void checkStaysInside(std::string_view name) {
+  FUZZ_CHECK(!name.empty());
+  FUZZ_CHECK(!isSeparator(name.front()));
+  FUZZ_CHECK(name.find(':') == std::string_view::npos);
+  FUZZ_CHECK(name.find('\0') == std::string_view::npos);
+  std::size_t start = 0;
+  for (std::size_t i = 0; i <= name.size(); ++i) {
+    if (i == name.size() || isSeparator(name[i])) {
+      FUZZ_CHECK(!namesParent(name.substr(start, i - start)));
+      start = i + 1;
+    }
+  }
+}
+
+}  // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
+  std::string_view name(reinterpret_cast<const char*>(data), size);
+  std::string decoded = decodeEntryName(name);
+
+  FUZZ_CHECK(decoded.size() <= name.size());
+  FUZZ_CHECK(decoded == decodeByReplacing(name));
+  // A decoded name holds no escape that a second decoding would find.
+  FUZZ_CHECK(decodeEntryName(decoded) == decoded);
+  if (name.find('%') == std::string_view::npos) FUZZ_CHECK(decoded == name);
+
+  if (isInstallRelativeName(decoded)) checkStaysInside(decoded);
+  // Refusing is about the name, not about where it sits: a folder prefix
+  // that stays inside changes nothing.
+  if (!decoded.empty() && !isSeparator(decoded.front())) {
+    FUZZ_CHECK(isInstallRelativeName(decoded) == isInstallRelativeName("maps/" + decoded));
+  }
+  return 0;
+}
