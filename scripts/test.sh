@@ -1,8 +1,9 @@
 #!/usr/bin/env bash
 # The whole test suite, on a fresh Debian 12 machine: installs what it needs,
 # builds with AddressSanitizer and UndefinedBehaviorSanitizer and runs every
-# test, then builds the threaded download code with ThreadSanitizer and runs
-# its tests again.
+# test, builds the threaded download code with ThreadSanitizer and runs its
+# tests again, runs each fuzzer for a bounded time, and builds the Windows
+# launcher (32-bit) and the test suite (64-bit), which runs under Wine.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
@@ -20,3 +21,6 @@ cmake -S . -B build/tsan -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo \
   -DGLIMMERHOLD_SANITIZE=thread -DGLIMMERHOLD_BENCHMARKS=OFF >/dev/null
 cmake --build build/tsan -j "$jobs" --target net_tests
 TSAN_OPTIONS=halt_on_error=1 ctest --test-dir build/tsan --output-on-failure -R '^net_tests$'
+
+./scripts/fuzz.sh 12
+./scripts/test-windows.sh
