@@ -273,7 +273,7 @@ void TestHttpServer::runScript(Socket connection, const HttpScript& script) {
       case HttpScript::Step::Kind::Trickle: {
         // Without Nagle's delay each byte leaves in a segment of its own.
         int on = 1;
-        ::setsockopt(connection, IPPROTO_TCP, TCP_NODELAY, &on, sizeof on);
+        ::setsockopt(native(connection), IPPROTO_TCP, TCP_NODELAY, reinterpret_cast<const char*>(&on), sizeof on);
         for (char byte : step.bytes) {
           sendAll(connection, std::string_view(&byte, 1));
           if (!awaitClientRead(connection)) return;
