@@ -48,6 +48,9 @@ unshare -rn bash -c '
   timeout 120 "$WINE" cmd /c exit 0 >/dev/null 2>&1 || { echo "Wine prefix could not be made" >&2; exit 1; }
   # No X server: windows exist for the dialog tests, but nothing is drawn.
   "$WINE" reg add "HKCU\\Software\\Wine\\Drivers" /v Graphics /t REG_SZ /d null /f >/dev/null 2>&1
+  # The driver is chosen when the Wine server starts: start it afresh.
+  "$WINESERVER" -k 2>/dev/null || true
+  "$WINESERVER" -w 2>/dev/null || true
   passed=0
   failed=0
   for t in '"${tests[*]}"'; do
