@@ -31,9 +31,16 @@ constexpr std::uint32_t kRegQword = 11;
 class RegistryKey {
  public:
   RegistryKey() = default;
-  ~RegistryKey();
-  RegistryKey(RegistryKey&& other) noexcept;
-  RegistryKey& operator=(RegistryKey&& other) noexcept;
+  ~RegistryKey() { close(); }
+  RegistryKey(RegistryKey&& other) noexcept : handle_(other.handle_) { other.handle_ = nullptr; }
+  RegistryKey& operator=(RegistryKey&& other) noexcept {
+    if (this != &other) {
+      close();
+      handle_ = other.handle_;
+      other.handle_ = nullptr;
+    }
+    return *this;
+  }
   RegistryKey(const RegistryKey&) = delete;
   RegistryKey& operator=(const RegistryKey&) = delete;
 

@@ -43,19 +43,6 @@ void startWriteback(int fd, std::uint32_t size) {
 
 }  // namespace
 
-File::~File() { close(); }
-
-File::File(File&& other) noexcept : handle_(other.handle_) { other.handle_ = -1; }
-
-File& File::operator=(File&& other) noexcept {
-  if (this != &other) {
-    close();
-    handle_ = other.handle_;
-    other.handle_ = -1;
-  }
-  return *this;
-}
-
 File File::open(const char* path, Access access) {
   File file;
   std::string native = nativePath(path);

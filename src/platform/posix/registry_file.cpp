@@ -74,19 +74,6 @@ std::optional<std::string> readWholeFile(const std::string& path) {
 
 }  // namespace
 
-RegistryKey::~RegistryKey() { close(); }
-
-RegistryKey::RegistryKey(RegistryKey&& other) noexcept : handle_(other.handle_) { other.handle_ = nullptr; }
-
-RegistryKey& RegistryKey::operator=(RegistryKey&& other) noexcept {
-  if (this != &other) {
-    close();
-    handle_ = other.handle_;
-    other.handle_ = nullptr;
-  }
-  return *this;
-}
-
 void RegistryKey::close() {
   // The opaque handle owns its OpenKey; adopting it here frees it.
   std::unique_ptr<OpenKey> owned(static_cast<OpenKey*>(handle_));

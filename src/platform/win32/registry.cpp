@@ -11,19 +11,6 @@ HKEY native(void* handle) { return static_cast<HKEY>(handle); }
 
 }  // namespace
 
-RegistryKey::~RegistryKey() { close(); }
-
-RegistryKey::RegistryKey(RegistryKey&& other) noexcept : handle_(other.handle_) { other.handle_ = nullptr; }
-
-RegistryKey& RegistryKey::operator=(RegistryKey&& other) noexcept {
-  if (this != &other) {
-    close();
-    handle_ = other.handle_;
-    other.handle_ = nullptr;
-  }
-  return *this;
-}
-
 void RegistryKey::close() {
   if (handle_ != nullptr) ::RegCloseKey(native(handle_));
   handle_ = nullptr;
