@@ -31,9 +31,21 @@ if [ "$(id -u)" -ne 0 ]; then
   sudo="sudo"
 fi
 echo "Installing: ${missing[*]}"
+# Debian starts a web server's service when its package is installed. The
+# project runs its own servers in private network namespaces and needs none
+# on this machine, so the services are kept from starting the Debian way: a
+# policy-rc.d that refuses every start for the length of the install. One
+# that already exists is the machine owner's and is left as it is. No
+# process is stopped: a server already running here is not ours to touch.
+policy=/usr/sbin/policy-rc.d
+own_policy=""
+if [ ! -e "$policy" ] && [ ! -L "$policy" ]; then
+  printf '#!/bin/sh\n# Written by glimmerhold scripts/install-deps.sh for one install.\nexit 101\n' |
+    $sudo tee "$policy" >/dev/null
+  $sudo chmod 755 "$policy"
+  own_policy=1
+fi
+remove_policy() { if [ -n "$own_policy" ]; then $sudo rm -f "$policy"; fi; }
+trap remove_policy EXIT
 $sudo apt-get update -qq
 DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y -qq --no-install-recommends "${missing[@]}"
-# Debian starts nginx when it is installed; the project runs its own servers
-# in private network namespaces and needs none on this machine's port 80.
-if command -v systemctl >/dev/null 2>&1; then $sudo systemctl disable --now nginx >/dev/null 2>&1 || true; fi
-$sudo pkill -x nginx >/dev/null 2>&1 || true
