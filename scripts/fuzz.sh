@@ -18,7 +18,7 @@ if ! command -v clang++ >/dev/null 2>&1; then
 fi
 
 CC=clang CXX=clang++ cmake -S . -B build/fuzz -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo \
-  -DGLIMMERHOLD_FUZZ=ON -DGLIMMERHOLD_TESTS=OFF -DGLIMMERHOLD_BENCHMARKS=OFF >/dev/null
+  -DGLIMMERHOLD_WERROR=ON -DGLIMMERHOLD_FUZZ=ON -DGLIMMERHOLD_TESTS=OFF -DGLIMMERHOLD_BENCHMARKS=OFF >/dev/null
 cmake --build build/fuzz -j "$(nproc)" --target fuzz_targets
 
 work=build/fuzz/run

@@ -15,13 +15,13 @@ jobs=$(nproc)
 limit=${GLIMMERHOLD_WINE_TEST_LIMIT:-300}
 
 cmake -S . -B build/win32 -G Ninja -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-i686.cmake \
-  -DCMAKE_BUILD_TYPE=Release -DGLIMMERHOLD_TESTS=OFF -DGLIMMERHOLD_BENCHMARKS=OFF >/dev/null
+  -DCMAKE_BUILD_TYPE=Release -DGLIMMERHOLD_WERROR=ON -DGLIMMERHOLD_TESTS=OFF -DGLIMMERHOLD_BENCHMARKS=OFF >/dev/null
 cmake --build build/win32 -j "$jobs"
 # The release executable's headers, dialog template, icons and manifest.
 python3 tests/win32_ui/check_launcher_exe.py build/win32/bin/Launcher.exe
 
 cmake -S . -B build/win64 -G Ninja -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-x86_64.cmake \
-  -DCMAKE_BUILD_TYPE=Debug -DGLIMMERHOLD_BENCHMARKS=OFF >/dev/null
+  -DCMAKE_BUILD_TYPE=Debug -DGLIMMERHOLD_WERROR=ON -DGLIMMERHOLD_BENCHMARKS=OFF >/dev/null
 cmake --build build/win64 -j "$jobs"
 
 bin=$(pwd)/build/win64/bin
