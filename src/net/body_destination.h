@@ -21,11 +21,9 @@ class BodyDestination {
   BodyDestination(const BodyDestination&) = delete;
   BodyDestination& operator=(const BodyDestination&) = delete;
 
-  // Makes room for a body of `length` bytes, or, when `announced` is false,
-  // for one whose length shows only at its end. Memory: the buffer of length
-  // + 1 bytes, or a first one that doubles as it fills, up to kMaxMemoryBody
-  // + 1. File: the side file, created or truncated.
-  DownloadStatus open(bool announced, std::uint32_t length);
+  // Makes room for a body of `length` bytes. Memory: the buffer of length +
+  // 1 bytes, allocated once. File: the side file, created or truncated.
+  DownloadStatus open(std::uint32_t length);
   // Stores the bytes and adds them to the job's `received`.
   DownloadStatus append(const char* bytes, std::uint32_t count);
   // Memory: the 0 byte after the body. File: the buffered rest written, the
@@ -36,11 +34,9 @@ class BodyDestination {
   void abandon();
 
  private:
-  DownloadStatus reserveMemory(std::uint32_t bodyBytes);
   bool writePending();
 
   cStreamingFile& job_;
-  bool growable_ = false;
   std::uint32_t capacity_ = 0;
   std::string sidePath_;
   platform::File file_;

@@ -1,13 +1,13 @@
 #include "net/http_get.h"
 
 #include <array>
-#include <limits>
 #include <string>
 #include <string_view>
 
 #include "net/body_destination.h"
 #include "net/response_header.h"
 #include "net/streaming_file.h"
+#include "net/transfer_limits.h"
 #include "platform/sockets.h"
 
 namespace net {
@@ -16,12 +16,24 @@ namespace {
 
 constexpr std::uint16_t kHttpPort = 80;
 constexpr int kReceiveSize = 2048;
-// What a missing "Content-Length: " leaves in expectedLength while the body
-// arrives.
+// The expected length when the response announces none: such a body is
+// whole only when it has exactly this many bytes.
 constexpr std::int32_t kDefaultLength = 32768;
 
 // The host part of a url: everything before the first "/".
 std::string hostOf(const std::string& url) { return url.substr(0, url.find('/')); }
+
+// The url goes into the request line as it is, so it may hold only what a
+// request line carries unescaped: no control character (a CR or LF would
+// start a new header line), no blank (it would end the target), nothing of
+// 0x7F and above.
+bool isSendableUrl(std::string_view url) {
+  for (char c : url) {
+    unsigned char byte = static_cast<unsigned char>(c);
+    if (byte <= 0x20 || byte >= 0x7F) return false;
+  }
+  return true;
+}
 
 // The request: the target in absolute form, then exactly four headers. The
 // url goes out verbatim.
@@ -48,8 +60,9 @@ class Connection {
 // The body's rules, fixed by the header.
 struct BodyPlan {
   bool announced = false;
-  std::uint32_t length = 0;  // when announced
-  std::uint32_t limit = 0;   // when not: the most the destination may take
+  // The announced length, or kDefaultLength when none is announced: a body
+  // without "Content-Length: " is whole only at exactly that size.
+  std::uint32_t length = 0;
 };
 
 // Judges a complete header block and publishes the expected length.
@@ -59,38 +72,44 @@ DownloadStatus planBody(cStreamingFile& job, std::string_view headerBlock, BodyP
   if (length.kind == ContentLength::Kind::OutOfRange) return BodyTooLarge;
   if (length.kind == ContentLength::Kind::Announced && length.value < 0) return LengthInvalid;
   plan->announced = length.kind == ContentLength::Kind::Announced;
-  plan->length = plan->announced ? static_cast<std::uint32_t>(length.value) : 0;
-  plan->limit = job.inMemory ? kMaxMemoryBody : static_cast<std::uint32_t>(std::numeric_limits<std::int32_t>::max());
-  if (job.inMemory && plan->announced && plan->length > kMaxMemoryBody) return BodyTooLarge;
+  plan->length = static_cast<std::uint32_t>(plan->announced ? length.value : kDefaultLength);
+  if (job.inMemory && plan->length > kMaxMemoryBody) return BodyTooLarge;
   platform::CriticalSectionLock hold(job.lock);
-  job.expectedLength.store(plan->announced ? length.value : kDefaultLength, std::memory_order_release);
+  job.expectedLength.store(static_cast<std::int32_t>(plan->length), std::memory_order_release);
   return None;
+}
+
+// A body that does not have its expected length fails; without an announced
+// length the fault is the missing header, and the status says so.
+DownloadStatus wrongLength(const BodyPlan& plan, DownloadStatus announcedFault) {
+  return plan.announced ? announcedFault : LengthMissing;
 }
 
 DownloadStatus storeBody(cStreamingFile& job, const BodyPlan& plan, BodyDestination& destination,
                          const char* bytes, std::uint32_t count) {
   std::uint32_t received = job.received.load(std::memory_order_relaxed);
-  if (plan.announced && count > plan.length - received) return BodyOverlong;
-  if (!plan.announced && count > plan.limit - received) return BodyTooLarge;
+  if (count > plan.length - received) return wrongLength(plan, BodyOverlong);
   return destination.append(bytes, count);
 }
 
-// The connection has ended cleanly: the body is whole if it has its announced
-// length, or, with none announced, whatever arrived.
+// The connection has ended cleanly: the body is whole only at its expected
+// length.
 DownloadStatus finishBody(cStreamingFile& job, const BodyPlan& plan, BodyDestination& destination) {
   std::uint32_t received = job.received.load(std::memory_order_relaxed);
-  if (plan.announced && received != plan.length) return BodyTruncated;
-  DownloadStatus finished = destination.finish();
-  if (finished != None) return finished;
-  job.expectedLength.store(static_cast<std::int32_t>(received), std::memory_order_release);
-  return None;
+  if (received != plan.length) return wrongLength(plan, BodyTruncated);
+  return destination.finish();
 }
 
-DownloadStatus connect(const Connection& connection, const std::string& host) {
+// A server that never answers the connection is a stall like a silent
+// receive and is reported the same way, with the socket layer's number;
+// every other connect failure is ConnectFailed.
+std::int32_t connect(const Connection& connection, const std::string& host, std::uint32_t limitMs) {
   if (!connection.isOpen()) return SocketFailed;
   std::uint32_t address = platform::inetAddr(host.c_str());
   if (address == platform::kInaddrNone && !platform::resolveHost(host.c_str(), &address)) return HostNotFound;
-  if (platform::connectTo(connection.handle(), address, kHttpPort) != 0) return ConnectFailed;
+  if (platform::connectTo(connection.handle(), address, kHttpPort, limitMs) != 0) {
+    return platform::lastSocketError() == platform::kWsaEtimedout ? platform::kWsaEtimedout : ConnectFailed;
+  }
   return None;
 }
 
@@ -102,7 +121,9 @@ std::int32_t receiveFailure() {
 }
 
 std::int32_t exchange(cStreamingFile& job, const Connection& connection, BodyDestination& destination) {
-  DownloadStatus connected = connect(connection, hostOf(job.url));
+  if (!isSendableUrl(job.url)) return UrlRefused;
+  const TransferLimits limits = transferLimits();
+  std::int32_t connected = connect(connection, hostOf(job.url), limits.connectMs);
   if (connected != None) return connected;
   std::string request = requestText(job.url);
   // Not examined: a broken connection shows at the next receive.
@@ -113,7 +134,7 @@ std::int32_t exchange(cStreamingFile& job, const Connection& connection, BodyDes
   BodyPlan plan;
   bool inBody = false;
   for (;;) {
-    int n = platform::receiveBytes(connection.handle(), chunk.data(), kReceiveSize);
+    int n = platform::receiveBytes(connection.handle(), chunk.data(), kReceiveSize, limits.receiveMs);
     if (n == platform::kSocketError) return receiveFailure();
     if (!inBody) {
       // Closed before the header ended: nothing usable came.
@@ -122,7 +143,7 @@ std::int32_t exchange(cStreamingFile& job, const Connection& connection, BodyDes
       if (progress == HeaderCollector::Progress::NeedMore) continue;
       if (progress == HeaderCollector::Progress::TooLong) return BadResponse;
       if (DownloadStatus planned = planBody(job, header.block(), &plan); planned != None) return planned;
-      if (DownloadStatus opened = destination.open(plan.announced, plan.length); opened != None) return opened;
+      if (DownloadStatus opened = destination.open(plan.length); opened != None) return opened;
       inBody = true;
       std::string_view firstBody = header.bodyBytes();
       if (!firstBody.empty()) {

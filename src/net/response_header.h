@@ -60,7 +60,7 @@ bool statusIsOk(std::string_view headerBlock);
 struct ContentLength {
   enum class Kind {
     // No "Content-Length: " in the block, or no number after it: the body
-    // runs until the server closes the connection.
+    // must be exactly 32768 bytes.
     Unannounced,
     // A number; it may be negative (one below the 32-bit range reads as the
     // lowest 32-bit value).

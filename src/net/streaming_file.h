@@ -33,13 +33,20 @@ enum DownloadStatus : std::int32_t {
   OutOfMemory = 9,
   // The file could not be created, written, flushed or put in place.
   DestinationFailed = 10,
+  // The response has no "Content-Length: " header and its body is not
+  // exactly 32768 bytes, the only length such a body may have.
+  LengthMissing = 11,
+  // The url holds a byte the request line cannot carry as it is (a control
+  // character, a blank, "\x7f" or above); nothing was sent.
+  UrlRefused = 14,
 };
 
 // A response header block longer than this is refused.
 constexpr std::uint32_t kMaxHeaderBytes = 64 * 1024;
-// The largest body held in memory: far beyond any version list, small enough
-// that a wrong length cannot take the launcher's memory.
-constexpr std::uint32_t kMaxMemoryBody = 64 * 1024 * 1024;
+// The largest body held in memory, the largest server version list: room for
+// a list of a million files with long names, small enough that a wrong length
+// cannot take a 32-bit launcher's memory.
+constexpr std::uint32_t kMaxMemoryBody = 128 * 1024 * 1024;
 // A file is fetched into localPath + this suffix and moved over localPath
 // only once complete, so a broken download never replaces a good file.
 constexpr const char* kPartialSuffix = ".ghpart";
@@ -63,7 +70,7 @@ class cStreamingFile {
   std::string url;
   std::string localPath;
   // 0 until the header is read; then the announced length, or 32768 when
-  // none is announced (the body then runs until the server closes). Once
+  // none is announced (and the body must then be exactly that long). Once
   // complete, the number of body bytes stored.
   std::atomic<std::int32_t> expectedLength{0};
   platform::ThreadHandle worker = nullptr;

@@ -49,13 +49,19 @@ std::uint32_t inetAddr(const char* host);
 // gethostbyname: the first IPv4 address (network byte order) of the name.
 bool resolveHost(const char* host, std::uint32_t* address);
 // connect to address:port (both in host terms: address in network order,
-// port as a plain number). Returns 0 or kSocketError.
-int connectTo(SocketHandle socket, std::uint32_t address, std::uint16_t port);
+// port as a plain number), waiting at most `limitMs` milliseconds for the
+// peer's answer (a non-blocking connect and select, on Windows). Returns 0
+// or kSocketError; a peer that does not answer in time leaves
+// kWsaEtimedout. The socket is blocking again afterwards.
+int connectTo(SocketHandle socket, std::uint32_t address, std::uint16_t port, std::uint32_t limitMs);
 // send(socket, data, length, 0): bytes sent or kSocketError.
 int sendBytes(SocketHandle socket, const void* data, int length);
-// recv(socket, buffer, length, 0): bytes received, 0 at the end of the
-// stream, or kSocketError.
-int receiveBytes(SocketHandle socket, void* buffer, int length);
+// recv(socket, buffer, length, 0) after waiting at most `limitMs`
+// milliseconds for the socket to become readable (select, on Windows):
+// bytes received, 0 at the end of the stream, or kSocketError. When nothing
+// arrives in time the error is kWsaEtimedout. The limit is per call: a slow
+// stream that keeps bringing bytes never runs into it.
+int receiveBytes(SocketHandle socket, void* buffer, int length, std::uint32_t limitMs);
 // closesocket.
 void closeSocket(SocketHandle socket);
 // WSAGetLastError for the calling thread.

@@ -4,6 +4,8 @@
 #include <winsock2.h>
 #else
 #include <arpa/inet.h>
+#include <sys/socket.h>
+#include <unistd.h>
 #endif
 #include <gtest/gtest.h>
 
@@ -18,6 +20,8 @@ using testsupport::HttpScript;
 using testsupport::TestHttpServer;
 
 const std::uint32_t kLoopback = htonl(0x7F000001);
+// Far longer than any of these exchanges takes.
+constexpr std::uint32_t kLimitMs = 20000;
 
 // The socket library, started for one test as a job starts it (Windows
 // refuses every socket call before that).
@@ -58,14 +62,14 @@ TEST(Sockets, NamesResolveToTheirFirstIpv4Address) {
 TEST(Sockets, FailuresCarryWindowsNumbersPerThread) {
   Client client;
   ASSERT_NE(client.socket, platform::kInvalidSocket);
-  EXPECT_EQ(platform::connectTo(client.socket, kLoopback, 80), platform::kSocketError);
+  EXPECT_EQ(platform::connectTo(client.socket, kLoopback, 80, kLimitMs), platform::kSocketError);
   EXPECT_EQ(platform::lastSocketError(), platform::kWsaEconnrefused);
 
   int otherThreadsError = -1;
   std::thread other([&] {
     SocketLibrary library;
     char byte;
-    EXPECT_EQ(platform::receiveBytes(platform::kInvalidSocket, &byte, 1), platform::kSocketError);
+    EXPECT_EQ(platform::receiveBytes(platform::kInvalidSocket, &byte, 1, kLimitMs), platform::kSocketError);
     otherThreadsError = platform::lastSocketError();
   });
   other.join();
@@ -79,14 +83,14 @@ TEST(Sockets, ResetPeerIsAnErrorNotASignal) {
   TestHttpServer server(TestHttpServer::always(HttpScript().send("partial").awaitClientRead().reset()));
   ASSERT_TRUE(server.listening());
   Client client;
-  ASSERT_EQ(platform::connectTo(client.socket, kLoopback, 80), 0);
+  ASSERT_EQ(platform::connectTo(client.socket, kLoopback, 80, kLimitMs), 0);
   std::string request = "GET / HTTP/1.0\r\n\r\n";
   EXPECT_EQ(platform::sendBytes(client.socket, request.data(), static_cast<int>(request.size())),
             static_cast<int>(request.size()));
   std::string received;
   char buffer[2048];
   int n;
-  while ((n = platform::receiveBytes(client.socket, buffer, sizeof buffer)) > 0) received.append(buffer, n);
+  while ((n = platform::receiveBytes(client.socket, buffer, sizeof buffer, kLimitMs)) > 0) received.append(buffer, n);
   EXPECT_EQ(n, platform::kSocketError);
   EXPECT_EQ(platform::lastSocketError(), platform::kWsaEconnreset);
   // Sending to the dead connection fails with a number; without
@@ -95,5 +99,29 @@ TEST(Sockets, ResetPeerIsAnErrorNotASignal) {
             platform::kSocketError);
   EXPECT_EQ(platform::lastSocketError(), platform::kWsaEconnreset);
 }
+
+#if !defined(_WIN32)
+TEST(Sockets, ConnectGivesUpOnAPeerThatNeverAnswers) {
+  // A listener whose accept queue is full (backlog 0, one connection
+  // waiting) leaves further handshakes unanswered, as a dropped route does.
+  // Windows refuses such a connection instead, so this runs on POSIX only.
+  constexpr std::uint16_t kPort = 81;
+  int listener = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+  ASSERT_GE(listener, 0);
+  sockaddr_in bound{};
+  bound.sin_family = AF_INET;
+  bound.sin_port = htons(kPort);
+  bound.sin_addr.s_addr = kLoopback;
+  ASSERT_EQ(::bind(listener, reinterpret_cast<sockaddr*>(&bound), sizeof bound), 0);
+  ASSERT_EQ(::listen(listener, 0), 0);
+  Client waiting;
+  ASSERT_EQ(platform::connectTo(waiting.socket, kLoopback, kPort, kLimitMs), 0);
+
+  Client unanswered;
+  EXPECT_EQ(platform::connectTo(unanswered.socket, kLoopback, kPort, 300), platform::kSocketError);
+  EXPECT_EQ(platform::lastSocketError(), platform::kWsaEtimedout);
+  ::close(listener);
+}
+#endif
 
 }  // namespace

@@ -8,6 +8,7 @@
 #include <set>
 #include <string>
 
+#include "net/transfer_limits.h"
 #include "platform/sockets.h"
 #include "support/job_wait.h"
 #include "support/temp_dir.h"
@@ -153,28 +154,68 @@ TEST_F(DownloadJob, LengthHeaderMustStartALineAndKeepItsBlank) {
   auto lower = fetchToMemory(HttpScript().send("HTTP/1.0 200 OK\r\ncontent-length: 3\r\n\r\nhello"));
   EXPECT_EQ(lower->status, BodyOverlong);
   EXPECT_FALSE(lower->isComplete());
-  // Not recognised: the body runs to the end of the stream.
+  // Not recognised: the body is taken to be 32768 bytes.
+  std::string content = randomBytes(32768, 8);
   for (const char* header : {"Content-Length:3", "X-Original-Content-Length: 3", "Server: x", "Content-Length: ?"}) {
-    auto job = fetchToMemory(HttpScript().send("HTTP/1.0 200 OK\r\n" + std::string(header) + "\r\n\r\nhello"));
+    auto job = fetchToMemory(HttpScript().send("HTTP/1.0 200 OK\r\n" + std::string(header) + "\r\n\r\n" + content));
     EXPECT_TRUE(job->isComplete()) << header;
-    EXPECT_EQ(body(*job), "hello") << header;
+    EXPECT_TRUE(body(*job) == content) << header;
   }
 }
 
-TEST_F(DownloadJob, BodyWithoutLengthEndsWithTheConnection) {
-  for (std::size_t size : {std::size_t{0}, std::size_t{32767}, std::size_t{32768}, std::size_t{300000}}) {
+TEST_F(DownloadJob, BodyWithoutLengthMustBeExactly32768Bytes) {
+  for (std::size_t size : {std::size_t{0}, std::size_t{5000}, std::size_t{32767}, std::size_t{32768},
+                           std::size_t{32769}, std::size_t{300000}}) {
     std::string content = randomBytes(size, 2);
     auto job = fetchToMemory(HttpScript().send(ok(content, false)));
-    ASSERT_TRUE(job->isComplete()) << size;
-    EXPECT_EQ(job->expectedLength, static_cast<std::int32_t>(size));
-    EXPECT_TRUE(body(*job) == content) << size;
-    EXPECT_EQ(job->bufferStart[size], '\0');
-
     auto file = fetchOverOldFile(HttpScript().send(ok(content, false)));
-    ASSERT_TRUE(file->isComplete()) << size;
-    EXPECT_EQ(file->expectedLength, static_cast<std::int32_t>(size));
-    EXPECT_TRUE(testsupport::readFile(destination) == content) << size;
+    if (size != 32768) {
+      EXPECT_EQ(job->status, LengthMissing) << size;
+      EXPECT_FALSE(job->isComplete()) << size;
+      EXPECT_EQ(file->status, LengthMissing) << size;
+      expectOldFileKept();
+      continue;
+    }
+    ASSERT_TRUE(job->isComplete());
+    EXPECT_TRUE(body(*job) == content);
+    EXPECT_EQ(job->bufferStart[size], '\0');
+    ASSERT_TRUE(file->isComplete());
+    EXPECT_EQ(file->expectedLength, 32768);
+    EXPECT_TRUE(testsupport::readFile(destination) == content);
   }
+}
+
+TEST_F(DownloadJob, UrlTheRequestLineCannotCarryIsRefusedUnsent) {
+  TestHttpServer server(TestHttpServer::always(HttpScript().send(ok("x"))));
+  const std::string urls[] = {"127.0.0.1/a\r\nX-Injected: 1", "127.0.0.1/a b", "127.0.0.1/a\tb",
+                              std::string("127.0.0.1/a\0b", 13), "127.0.0.1/\x7f", "127.0.0.1/Espa\xf1" "a.txt"};
+  for (const std::string& url : urls) {
+    auto job = std::make_unique<cStreamingFile>(url, destination.string());
+    ASSERT_TRUE(jobEnded(*job));
+    EXPECT_EQ(job->status, UrlRefused);
+  }
+  EXPECT_TRUE(server.requests().empty());
+  EXPECT_FALSE(std::filesystem::exists(destination));
+}
+
+TEST_F(DownloadJob, ASilentServerEndsTheJobButASlowOneDoesNot) {
+  // Each receive may wait 1.5 s; the trickle below pauses 0.4 s between
+  // pieces and takes well over 1.5 s in all.
+  net::ScopedTransferLimits limits({20000, 1500});
+  std::string content = randomBytes(60000, 9);
+  auto silent = fetchOverOldFile(HttpScript().holdOpen());
+  EXPECT_EQ(silent->status, platform::kWsaEtimedout);
+  expectOldFileKept();
+  auto stopped = fetchOverOldFile(HttpScript().send(ok(content).substr(0, 20000)).holdOpen());
+  EXPECT_EQ(stopped->status, platform::kWsaEtimedout);
+  expectOldFileKept();
+
+  HttpScript slow;
+  slow.send("HTTP/1.0 200 OK\r\nContent-Length: 60000\r\n\r\n");
+  for (std::size_t at = 0; at < content.size(); at += 10000) slow.stall(std::chrono::milliseconds(400)).send(content.substr(at, 10000));
+  auto moving = fetchOverOldFile(slow);
+  ASSERT_TRUE(moving->isComplete()) << moving->status;
+  EXPECT_TRUE(testsupport::readFile(destination) == content);
 }
 
 TEST_F(DownloadJob, EmptyBodyIsACompleteJob) {

@@ -9,8 +9,12 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include <fcntl.h>
+
+#include <algorithm>
 #include <atomic>
 #include <cerrno>
+#include <chrono>
 #include <cstring>
 
 namespace platform {
@@ -100,15 +104,40 @@ int wsaErrorFromResolver(int error) {
 
 int fd(SocketHandle socket) { return static_cast<int>(socket); }
 
-// A blocking connect interrupted by a signal goes on in the background (POSIX
-// says so); Windows has no such state, so wait for its outcome here.
-int finishInterruptedConnect(int socket) {
-  pollfd watch{socket, POLLOUT, 0};
-  int ready;
-  do {
-    ready = ::poll(&watch, 1, -1);
-  } while (ready < 0 && errno == EINTR);
-  if (ready < 0) return failWithErrno();
+// Waits until `events` are ready on the socket, at most `limitMs` in all,
+// however often a signal interrupts the wait. 1 when ready, 0 when the limit
+// passed (kWsaEtimedout is left), kSocketError on failure.
+int waitFor(int socket, short events, std::uint32_t limitMs) {
+  // poll skips a negative descriptor and would only wait out the limit.
+  if (socket < 0) {
+    lastError = kWsaEnotsock;
+    return kSocketError;
+  }
+  using Clock = std::chrono::steady_clock;
+  const Clock::time_point deadline = Clock::now() + std::chrono::milliseconds(limitMs);
+  for (;;) {
+    auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now()).count();
+    pollfd watch{socket, events, 0};
+    int ready = ::poll(&watch, 1, static_cast<int>(std::max<long long>(left, 0)));
+    if (ready > 0) return 1;
+    if (ready == 0) {
+      lastError = kWsaEtimedout;
+      return 0;
+    }
+    if (errno != EINTR) return failWithErrno();
+  }
+}
+
+bool setNonBlocking(int socket, bool on) {
+  int flags = ::fcntl(socket, F_GETFL);
+  if (flags < 0) return false;
+  flags = on ? (flags | O_NONBLOCK) : (flags & ~O_NONBLOCK);
+  return ::fcntl(socket, F_SETFL, flags) == 0;
+}
+
+// The outcome of a connect that went on in the background, once the socket
+// is writable.
+int connectOutcome(int socket) {
   int error = 0;
   socklen_t size = sizeof error;
   if (::getsockopt(socket, SOL_SOCKET, SO_ERROR, &error, &size) != 0) return failWithErrno();
@@ -167,14 +196,24 @@ bool resolveHost(const char* host, std::uint32_t* address) {
   return true;
 }
 
-int connectTo(SocketHandle socket, std::uint32_t address, std::uint16_t port) {
+int connectTo(SocketHandle socket, std::uint32_t address, std::uint16_t port, std::uint32_t limitMs) {
   sockaddr_in target{};
   target.sin_family = AF_INET;
   target.sin_port = htons(port);
   target.sin_addr.s_addr = address;
-  if (::connect(fd(socket), reinterpret_cast<const sockaddr*>(&target), sizeof target) == 0) return 0;
-  if (errno == EINTR) return finishInterruptedConnect(fd(socket));
-  return failWithErrno();
+  if (!setNonBlocking(fd(socket), true)) return failWithErrno();
+  int result = 0;
+  if (::connect(fd(socket), reinterpret_cast<const sockaddr*>(&target), sizeof target) != 0) {
+    // Interrupted or not, the attempt goes on in the background.
+    if (errno != EINPROGRESS && errno != EINTR) {
+      result = failWithErrno();
+    } else {
+      int ready = waitFor(fd(socket), POLLOUT, limitMs);
+      result = ready == 1 ? connectOutcome(fd(socket)) : kSocketError;
+    }
+  }
+  if (!setNonBlocking(fd(socket), false) && result == 0) return failWithErrno();
+  return result;
 }
 
 int sendBytes(SocketHandle socket, const void* data, int length) {
@@ -199,11 +238,12 @@ int sendBytes(SocketHandle socket, const void* data, int length) {
   return sent;
 }
 
-int receiveBytes(SocketHandle socket, void* buffer, int length) {
+int receiveBytes(SocketHandle socket, void* buffer, int length, std::uint32_t limitMs) {
   if (length < 0) {
     lastError = kWsaEinval;
     return kSocketError;
   }
+  if (int ready = waitFor(fd(socket), POLLIN, limitMs); ready != 1) return kSocketError;
   for (;;) {
     ssize_t n = ::recv(fd(socket), buffer, static_cast<std::size_t>(length), 0);
     if (n >= 0) return static_cast<int>(n);

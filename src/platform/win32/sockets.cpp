@@ -29,6 +29,44 @@ void fail(int error) {
   ::WSASetLastError(error);
 }
 
+timeval timevalOf(std::uint32_t limitMs) {
+  timeval limit{};
+  limit.tv_sec = static_cast<long>(limitMs / 1000);
+  limit.tv_usec = static_cast<long>(limitMs % 1000) * 1000;
+  return limit;
+}
+
+bool setNonBlocking(SOCKET socket, bool on) {
+  u_long mode = on ? 1 : 0;
+  return ::ioctlsocket(socket, FIONBIO, &mode) == 0;
+}
+
+// Waits for a non-blocking connect to end, at most `limitMs`: writable means
+// connected, the error set means refused (or unreachable).
+int awaitConnect(SOCKET socket, std::uint32_t limitMs) {
+  fd_set writable;
+  fd_set failedSet;
+  FD_ZERO(&writable);
+  FD_ZERO(&failedSet);
+  FD_SET(socket, &writable);
+  FD_SET(socket, &failedSet);
+  timeval limit = timevalOf(limitMs);
+  int ready = ::select(0, nullptr, &writable, &failedSet, &limit);
+  if (ready == SOCKET_ERROR) return failed();
+  if (ready == 0) {
+    fail(WSAETIMEDOUT);
+    return kSocketError;
+  }
+  if (FD_ISSET(socket, &failedSet)) {
+    int error = 0;
+    int size = sizeof error;
+    if (::getsockopt(socket, SOL_SOCKET, SO_ERROR, reinterpret_cast<char*>(&error), &size) != 0) return failed();
+    fail(error != 0 ? error : WSAECONNREFUSED);
+    return kSocketError;
+  }
+  return 0;
+}
+
 }  // namespace
 
 // SOCKET is an unsigned pointer-sized number whose INVALID_SOCKET is all ones:
@@ -37,7 +75,7 @@ static_assert(sizeof(SOCKET) == sizeof(SocketHandle));
 static_assert(SOCKET_ERROR == kSocketError);
 static_assert(INADDR_NONE == kInaddrNone);
 static_assert(WSAECONNRESET == kWsaEconnreset && WSAECONNREFUSED == kWsaEconnrefused &&
-              WSAENOTSOCK == kWsaEnotsock && WSAEBADF == kWsaEbadf);
+              WSAENOTSOCK == kWsaEnotsock && WSAEBADF == kWsaEbadf && WSAETIMEDOUT == kWsaEtimedout);
 
 int socketStartup() {
   WSADATA data;
@@ -89,13 +127,18 @@ bool resolveHost(const char* host, std::uint32_t* address) {
   return true;
 }
 
-int connectTo(SocketHandle socket, std::uint32_t address, std::uint16_t port) {
+int connectTo(SocketHandle socket, std::uint32_t address, std::uint16_t port, std::uint32_t limitMs) {
   sockaddr_in target{};
   target.sin_family = AF_INET;
   target.sin_port = ::htons(port);
   target.sin_addr.s_addr = address;
-  if (::connect(native(socket), reinterpret_cast<const sockaddr*>(&target), sizeof target) != 0) return failed();
-  return 0;
+  if (!setNonBlocking(native(socket), true)) return failed();
+  int result = 0;
+  if (::connect(native(socket), reinterpret_cast<const sockaddr*>(&target), sizeof target) != 0) {
+    result = ::WSAGetLastError() == WSAEWOULDBLOCK ? awaitConnect(native(socket), limitMs) : failed();
+  }
+  if (!setNonBlocking(native(socket), false) && result == 0) return failed();
+  return result;
 }
 
 int sendBytes(SocketHandle socket, const void* data, int length) {
@@ -114,7 +157,17 @@ int sendBytes(SocketHandle socket, const void* data, int length) {
   return sent;
 }
 
-int receiveBytes(SocketHandle socket, void* buffer, int length) {
+int receiveBytes(SocketHandle socket, void* buffer, int length, std::uint32_t limitMs) {
+  fd_set readable;
+  FD_ZERO(&readable);
+  FD_SET(native(socket), &readable);
+  timeval limit = timevalOf(limitMs);
+  int ready = ::select(0, &readable, nullptr, nullptr, &limit);
+  if (ready == SOCKET_ERROR) return failed();
+  if (ready == 0) {
+    fail(WSAETIMEDOUT);
+    return kSocketError;
+  }
   int n = ::recv(native(socket), static_cast<char*>(buffer), length, 0);
   return n == SOCKET_ERROR ? failed() : n;
 }
