@@ -71,11 +71,11 @@ class Installation {
 
 void BM_PlanDownloads(benchmark::State& state) {
   Installation installation;
-  std::vector<VersionEntry> downloadList;
+  VersionList downloadList;
   std::uint32_t totalKiB = 0;
   for (auto _ : state) {
     planDownloads(installation.remote, installation.local, downloadList, totalKiB);
-    benchmark::DoNotOptimize(downloadList.data());
+    benchmark::DoNotOptimize(downloadList.size());
   }
   state.counters["planned"] = static_cast<double>(downloadList.size());
   state.counters["totalKiB"] = totalKiB;

@@ -2,6 +2,7 @@
 
 #include <cerrno>
 #include <limits>
+#include <optional>
 #include <string_view>
 #include <unordered_set>
 
@@ -11,7 +12,7 @@ namespace {
 
 struct PlanState {
   const VersionList& localList;
-  std::vector<VersionEntry>& downloadList;
+  VersionList& downloadList;
   std::uint32_t& totalKiB;
   // Folder paths (up to their last "/") already prepared by this plan: a
   // list of many files in few folders asks the disk about each folder once.
@@ -25,7 +26,7 @@ void addKiB(std::uint32_t& total, std::uint32_t size) {
                                                                  : total + kib;
 }
 
-void considerEntry(PlanState& plan, const VersionEntry& remote) {
+void considerEntry(PlanState& plan, const VersionEntryRef& remote) {
   const std::string fileName = decodeEntryName(remote.name);
   // A name from the server that would land outside the installation folder
   // is neither fetched nor given folders.
@@ -39,31 +40,31 @@ void considerEntry(PlanState& plan, const VersionEntry& remote) {
     if (plan.preparedFolders.insert(folder).second) makeDirectories(folder);
   }
 
-  const VersionEntry* local = plan.localList.find(remote.name);
+  const std::optional<VersionEntryRef> local = plan.localList.find(remote.name);
   // A file that exists but cannot be reached for another reason counts as
   // present: only "no such file" makes it missing.
-  bool upToDate = local != nullptr && local->version == remote.version &&
+  bool upToDate = local && local->version == remote.version &&
                   platform::accessCheck(fileName.c_str()) != ENOENT;
   if (upToDate) return;
 
-  plan.downloadList.push_back(remote);
+  plan.downloadList.append(remote.name, remote.version, remote.size);
   addKiB(plan.totalKiB, remote.size);
 }
 
 }  // namespace
 
 void planDownloads(const VersionList& remoteList, const VersionList& localList,
-                   std::vector<VersionEntry>& downloadList, std::uint32_t& totalKiB) {
+                   VersionList& downloadList, std::uint32_t& totalKiB) {
   downloadList.clear();
   totalKiB = 0;
   PlanState plan{localList, downloadList, totalKiB, {}};
   // The launcher goes first: when it is replaced, the new one finishes the
   // update, so nothing else should be fetched before it.
   const std::string_view launcher = kLauncherEntryName;
-  for (const VersionEntry& remote : remoteList) {
+  for (const VersionEntryRef remote : remoteList) {
     if (remote.name == launcher) considerEntry(plan, remote);
   }
-  for (const VersionEntry& remote : remoteList) {
+  for (const VersionEntryRef remote : remoteList) {
     if (remote.name != launcher) considerEntry(plan, remote);
   }
 }

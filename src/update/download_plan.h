@@ -10,7 +10,7 @@
 
 constexpr const char* kLauncherEntryName = "Launcher.exe";
 
-// Fills `downloadList` (copies of the server's entries to fetch, in fetch
+// Fills `downloadList` (the server's entries to fetch, in fetch
 // order: "Launcher.exe" first, then the rest in list order) and `totalKiB`
 // (the sum of their sizes / 1024, held at its maximum rather than wrapped)
 // from the two lists; both are reset first. An entry is up to date, and not
@@ -19,7 +19,7 @@ constexpr const char* kLauncherEntryName = "Launcher.exe";
 // whose decoded name would leave the installation folder (see
 // isInstallRelativeName) are skipped: no fetch, no size, no folder.
 void planDownloads(const VersionList& remoteList, const VersionList& localList,
-                   std::vector<VersionEntry>& downloadList, std::uint32_t& totalKiB);
+                   VersionList& downloadList, std::uint32_t& totalKiB);
 
 // Makes every missing folder along a path that ends with "/". False when
 // making one failed.

@@ -87,11 +87,15 @@ void UpdateRun::tick() {
 }
 
 void UpdateRun::failIfJobFailed() {
+  // The failed job is left to the process's end.
   const std::int32_t status = job->status.load();
+  job = nullptr;
+  fail(status);
+}
+
+void UpdateRun::fail(std::int32_t status) {
   std::u16string text = downloadErrorText(status);
   // Ticks keep coming while the box is open; they must find nothing to do.
-  // The failed job is left to the process's end.
-  job = nullptr;
   state = Failed;
   platform::messageBox(nullptr, text, u"Error", platform::kMbIconInformation);
   platform::exitProcess(0);
@@ -100,9 +104,13 @@ void UpdateRun::failIfJobFailed() {
 void UpdateRun::finishListFetch() {
   if (job == nullptr || !job->isComplete()) return;
   const char* body = job->bufferStart;
-  if (body != nullptr) parseVersionList(body, body + job->expectedLength.load(), remoteList);
+  bool withinBounds = body == nullptr || parseVersionList(body, body + job->expectedLength.load(), remoteList);
   delete job;
   job = nullptr;
+  if (!withinBounds) {
+    fail(ListTooLarge);
+    return;
+  }
   planDownloads();
   // Judged by the files, not by their sizes: a plan of small files (all
   // under 1 KiB, a total of 0 KiB) still has work to do.
@@ -110,18 +118,18 @@ void UpdateRun::finishListFetch() {
 }
 
 void UpdateRun::startCurrentFile() {
-  const VersionEntry& entry = downloadList[current];
+  const VersionEntryRef entry = downloadList[current];
   std::string localName = decodeEntryName(entry.name);
   showStatusText(messageText(kMsgDownloading) + widen(localName));
   if (entry.name == kLauncherEntryName) localName += ".tmp";
-  job = new cStreamingFile(updateBase() + entry.name, localName);
+  job = new cStreamingFile(updateBase().append(entry.name), localName);
 }
 
 void UpdateRun::pollCurrentFile() {
   showProgress(progressPercent(doneKiB, job->received.load(), totalKiB));
   if (!job->isComplete()) return;
 
-  const VersionEntry& entry = downloadList[current];
+  const VersionEntryRef entry = downloadList[current];
   const std::uint32_t fetched = static_cast<std::uint32_t>(job->expectedLength.load());
   doneKiB += fetched / 1024;
 
@@ -129,22 +137,30 @@ void UpdateRun::pollCurrentFile() {
   const bool isLauncher = entry.name == kLauncherEntryName;
   VersionList beforeLauncher;
   if (isLauncher) beforeLauncher = localList;
-  if (VersionEntry* local = findLocalEntry(localList, entry.name)) {
-    local->version = entry.version;
-    local->size = fetched;
+  if (std::size_t local = localList.indexOf(entry.name); local != VersionList::npos) {
+    localList.update(local, entry.version, fetched);
   } else {
-    localList.append({entry.name, entry.version, fetched});
+    localList.append(entry.name, entry.version, fetched);
   }
-  saveLocalList(kVersionListName, localList);
+  const bool saved = saveLocalList(kVersionListName, localList);
   delete job;
   job = nullptr;
+  // Going on would fetch files that are never recorded, and show "End" over
+  // an installation whose list says otherwise.
+  if (!saved) {
+    fail(ListSaveFailed);
+    return;
+  }
 
   if (isLauncher) {
     if (runProgram("Launcher.exe.tmp /pause", nullptr) != 0) platform::exitProcess(0);
     // The new launcher did not start, so the installed one is still the old
     // one: the list must not claim otherwise, or no later run fetches it.
     localList = std::move(beforeLauncher);
-    saveLocalList(kVersionListName, localList);
+    if (!saveLocalList(kVersionListName, localList)) {
+      fail(ListSaveFailed);
+      return;
+    }
   }
 
   if (++current >= downloadList.size()) state = Finishing;

@@ -23,6 +23,17 @@ enum UpdateState : std::int32_t {
   Failed = 100,
 };
 
+// The run's own failures. They are reported as a failed job's status is,
+// through message 15 with the number, so they stay clear of the job's codes
+// (1 to 11, 14) and of the socket layer's numbers.
+enum RunStatus : std::int32_t {
+  // "version_list.txt" could not be rewritten after a fetched file: nothing
+  // of that file is recorded, so the next start fetches it again.
+  ListSaveFailed = 12,
+  // The server's list holds more than kMaxListEntries entries.
+  ListTooLarge = 13,
+};
+
 class UpdateRun {
  public:
   UpdateRun() = default;
@@ -49,11 +60,13 @@ class UpdateRun {
   cStreamingFile* job = nullptr;
   VersionList remoteList;
   VersionList localList;
-  std::vector<VersionEntry> downloadList;
+  VersionList downloadList;
   std::size_t current = 0;
 
  private:
   void failIfJobFailed();
+  // Shows the failure's text and ends the process.
+  void fail(std::int32_t status);
   void finishListFetch();
   void startCurrentFile();
   void pollCurrentFile();

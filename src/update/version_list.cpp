@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <charconv>
+#include <functional>
 #include <limits>
 
 #include "platform/files.h"
@@ -9,28 +10,126 @@
 // ---------------------------------------------------------------------------
 // VersionList
 
-void VersionList::append(VersionEntry entry) {
-  // try_emplace keeps the index of the first entry of a name.
-  firstByName_.try_emplace(entry.name, entries_.size());
-  entries_.push_back(std::move(entry));
+namespace {
+
+std::size_t hashName(std::string_view name) { return std::hash<std::string_view>{}(name); }
+
+// Whether `part` lies in `text`: such a view dies when the text regrows.
+bool within(std::string_view part, const std::string& text) {
+  std::less<const char*> before;
+  return !part.empty() && !before(part.data(), text.data()) && before(part.data(), text.data() + text.size());
+}
+
+// Capacity for `needed` elements, growing by half at least, so that filling
+// a list piece by piece costs no more than filling it at once.
+template <typename Container>
+void reserveFor(Container& container, std::size_t needed) {
+  if (needed > container.capacity()) container.reserve(std::max(needed, container.capacity() + container.capacity() / 2));
+}
+
+}  // namespace
+
+void VersionList::append(std::string_view name, std::string_view version, std::uint32_t size) {
+  if (within(name, text_) || within(version, text_)) {
+    append(std::string(name), std::string(version), size);
+    return;
+  }
+  name = name.substr(0, kMaxEntryName);
+  version = version.substr(0, kMaxEntryVersion);
+  slots_.push_back({text_.size(), size, static_cast<std::uint8_t>(name.size()), static_cast<std::uint8_t>(version.size())});
+  text_.append(name).append(version);
+  if (!index_.empty()) {
+    // At most half full, so that a probe ends soon.
+    if (slots_.size() * 2 > index_.size()) {
+      buildIndex();
+    } else {
+      indexEntry(slots_.size() - 1);
+    }
+  }
+}
+
+void VersionList::reserve(std::size_t entries, std::size_t textBytes) {
+  reserveFor(slots_, slots_.size() + entries);
+  reserveFor(text_, text_.size() + textBytes);
 }
 
 void VersionList::clear() {
-  entries_.clear();
-  firstByName_.clear();
+  text_.clear();
+  slots_.clear();
+  index_.clear();
 }
 
-VersionEntry* VersionList::find(std::string_view name) {
-  auto it = firstByName_.find(name);
-  return it == firstByName_.end() ? nullptr : &entries_[it->second];
+std::string_view VersionList::nameAt(std::size_t at) const {
+  const Slot& slot = slots_[at];
+  return std::string_view(text_).substr(slot.text, slot.nameLength);
 }
 
-const VersionEntry* VersionList::find(std::string_view name) const {
-  auto it = firstByName_.find(name);
-  return it == firstByName_.end() ? nullptr : &entries_[it->second];
+VersionEntryRef VersionList::operator[](std::size_t at) const {
+  const Slot& slot = slots_[at];
+  std::string_view text(text_);
+  return {text.substr(slot.text, slot.nameLength), text.substr(slot.text + slot.nameLength, slot.versionLength),
+          slot.size};
 }
 
-VersionEntry* findLocalEntry(VersionList& list, std::string_view name) { return list.find(name); }
+// Puts entry `at` into the table unless an earlier entry has its name: the
+// first entry of a name is the one a lookup finds.
+void VersionList::indexEntry(std::size_t at) const {
+  const std::string_view name = nameAt(at);
+  const std::size_t mask = index_.size() - 1;
+  for (std::size_t cell = hashName(name) & mask;; cell = (cell + 1) & mask) {
+    if (index_[cell] == 0) {
+      index_[cell] = static_cast<std::uint32_t>(at + 1);
+      return;
+    }
+    if (nameAt(index_[cell] - 1) == name) return;
+  }
+}
+
+void VersionList::buildIndex() const {
+  std::size_t cells = 16;
+  while (cells < slots_.size() * 2 + 2) cells *= 2;
+  index_.assign(cells, 0);
+  for (std::size_t at = 0; at < slots_.size(); ++at) indexEntry(at);
+}
+
+std::size_t VersionList::indexOf(std::string_view name) const {
+  if (slots_.empty()) return npos;
+  if (index_.empty()) buildIndex();
+  const std::size_t mask = index_.size() - 1;
+  for (std::size_t cell = hashName(name) & mask; index_[cell] != 0; cell = (cell + 1) & mask) {
+    if (nameAt(index_[cell] - 1) == name) return index_[cell] - 1;
+  }
+  return npos;
+}
+
+std::optional<VersionEntryRef> VersionList::find(std::string_view name) const {
+  std::size_t at = indexOf(name);
+  if (at == npos) return std::nullopt;
+  return (*this)[at];
+}
+
+void VersionList::update(std::size_t at, std::string_view version, std::uint32_t size) {
+  if (within(version, text_)) {
+    update(at, std::string(version), size);
+    return;
+  }
+  version = version.substr(0, kMaxEntryVersion);
+  Slot& slot = slots_[at];
+  slot.size = size;
+  if (version.size() > slot.versionLength) {
+    // No room after the name: the entry moves to the end of the text. The
+    // index holds entry numbers, so it stays right.
+    std::string name(nameAt(at));
+    slot.text = text_.size();
+    text_.append(name);
+    text_.append(version);
+  } else {
+    text_.replace(slot.text + slot.nameLength, version.size(), version);
+  }
+  slot.versionLength = static_cast<std::uint8_t>(version.size());
+}
+
+std::optional<VersionEntryRef> findLocalEntry(const VersionList& list, std::string_view name) { return list.find(name); }
 
 // ---------------------------------------------------------------------------
 // Reading
@@ -55,26 +154,23 @@ std::string_view nextField(std::string_view& line) {
   return field;
 }
 
-// The size field: decimal digits with an optional "k" after them, which
-// stands for nothing (the number counts bytes all the same).
+// The size field, read as "%u" reads it: an optional sign, then the decimal
+// digits at the front; whatever follows them ("k", "kB", "x") is ignored.
 //
-// A leading "-" is accepted because the local list writes sizes of 2 GiB and
-// more as negative 32-bit numbers ("%d"); "-N" reads back as 2^32 - N, so
-// only magnitudes up to 2^31 are valid there. A leading "+" is accepted as
-// the C library's number reading does. Anything else -- no digits, other
-// bytes after the digits, a value that does not fit 32 bits -- is not a size,
-// and the line yields no entry rather than a wrapped, absurd one.
+// A leading "-" is how the local list writes sizes of 2 GiB and more (as
+// negative 32-bit numbers, "%d"); "-N" reads back as 2^32 - N, so only
+// magnitudes up to 2^31 are valid there. No digits at the front, or a value
+// that does not fit 32 bits, is not a size, and the line yields no entry
+// rather than a wrapped, absurd one.
 bool parseSize(std::string_view field, std::uint32_t& size) {
-  if (!field.empty() && field.back() == 'k') field.remove_suffix(1);
   bool negative = false;
   if (!field.empty() && (field.front() == '+' || field.front() == '-')) {
     negative = field.front() == '-';
     field.remove_prefix(1);
   }
-  if (field.empty()) return false;
   std::uint64_t value = 0;
-  auto [end, error] = std::from_chars(field.data(), field.data() + field.size(), value);
-  if (error != std::errc() || end != field.data() + field.size()) return false;
+  auto [stop, error] = std::from_chars(field.data(), field.data() + field.size(), value);
+  if (error != std::errc() || stop == field.data()) return false;
   if (negative) {
     if (value > (std::uint64_t{1} << 31)) return false;
     size = static_cast<std::uint32_t>((std::uint64_t{1} << 32) - value);  // "-0" wraps to 0
@@ -85,51 +181,76 @@ bool parseSize(std::string_view field, std::uint32_t& size) {
   return true;
 }
 
-// One line, without its "\n": "name version size[k]", separated by blanks or
+// One line, without its "\n": "name version size", separated by blanks or
 // tabs. What follows the size is ignored. A NUL byte anywhere makes the line
 // unusable: the name would be cut short at the first file call.
-bool parseLine(std::string_view line, VersionEntry& entry) {
+bool parseLine(std::string_view line, VersionList& list) {
   if (line.find('\0') != std::string_view::npos) return false;
   std::string_view name = nextField(line);
   std::string_view version = nextField(line);
-  std::string_view size = nextField(line);
-  if (name.empty() || version.empty() || size.empty()) return false;
+  std::string_view sizeField = nextField(line);
+  if (name.empty() || version.empty() || sizeField.empty()) return false;
   if (name.size() > kMaxEntryName || version.size() > kMaxEntryVersion) return false;
-  if (!parseSize(size, entry.size)) return false;
-  entry.name.assign(name);
-  entry.version.assign(version);
+  std::uint32_t size = 0;
+  if (!parseSize(sizeField, size)) return false;
+  list.append(name, version, size);
   return true;
 }
 
 }  // namespace
 
-void parseVersionList(const char* begin, const char* end, VersionList& list) {
-  if (begin == nullptr || end == nullptr || end <= begin) return;
+bool parseVersionList(const char* begin, const char* end, VersionList& list, std::size_t maxEntries) {
+  if (begin == nullptr || end == nullptr || end <= begin) return true;
   std::string_view text(begin, static_cast<std::size_t>(end - begin));
+  // Sized once: at most one entry per line, and the names and versions are
+  // fewer bytes than the text. No regrowth, no copy of a half-built list.
+  const std::size_t lines = static_cast<std::size_t>(std::count(text.begin(), text.end(), '\n')) + 1;
+  list.reserve(std::min(lines, maxEntries), std::min(text.size(), maxEntries * (kMaxEntryName + kMaxEntryVersion)));
+  std::size_t appended = 0;
   while (!text.empty()) {
     std::size_t lineEnd = text.find('\n');
     std::string_view line = text.substr(0, lineEnd);
     text.remove_prefix(lineEnd == std::string_view::npos ? text.size() : lineEnd + 1);
-    VersionEntry entry;
-    if (parseLine(line, entry)) list.append(std::move(entry));
+    if (appended == maxEntries) {
+      // One more entry is one too many; a line that yields none is no harm.
+      VersionList probe;
+      if (parseLine(line, probe)) return false;
+      continue;
+    }
+    if (parseLine(line, list)) ++appended;
   }
+  return true;
 }
 
 bool readVersionListFile(const char* fileName, VersionList& list) {
   platform::File file = platform::File::open(fileName, platform::File::Access::ReadExisting);
   if (!file.isOpen()) return false;
-  std::string text;
-  char chunk[64 * 1024];
+  constexpr std::size_t kChunk = 64 * 1024;
+  const std::size_t maxBytes = 2 * kMaxListBytes;
+  const std::size_t maxEntries = 2 * kMaxListEntries;
+  const std::size_t before = list.size();
+  std::string pending;  // the bytes after the last complete line
+  std::size_t total = 0;
   for (;;) {
+    const std::size_t held = pending.size();
+    pending.resize(held + kChunk);
     std::uint32_t got = 0;
-    // A list that cannot be read to its end is not trusted in part.
-    if (!file.read(chunk, sizeof chunk, &got)) return false;
-    if (got == 0) break;
-    text.append(chunk, got);
+    // A list that cannot be read to its end is not trusted beyond that.
+    if (!file.read(pending.data() + held, static_cast<std::uint32_t>(kChunk), &got)) return false;
+    pending.resize(held + got);
+    total += got;
+    if (total > maxBytes) return false;
+    const bool atEnd = got == 0;
+    const std::size_t lastLineEnd = pending.rfind('\n');
+    const std::size_t complete = atEnd ? pending.size() : (lastLineEnd == std::string::npos ? 0 : lastLineEnd + 1);
+    if (complete > 0) {
+      if (!parseVersionList(pending.data(), pending.data() + complete, list, maxEntries - (list.size() - before))) {
+        return false;
+      }
+      pending.erase(0, complete);
+    }
+    if (atEnd) return true;
   }
-  file.close();
-  parseVersionList(text.data(), text.data() + text.size(), list);
-  return true;
 }
 
 // ---------------------------------------------------------------------------
@@ -137,40 +258,40 @@ bool readVersionListFile(const char* fileName, VersionList& list) {
 
 namespace {
 
-// The list's text exactly as "%s %s %d\n" per entry writes it: the size as a
-// signed 32-bit number, so 2 GiB and more come out negative.
-void appendVersionEntry(std::string& text, const VersionEntry& entry) {
+// One line as "%s %s %d\n" writes it: the size as a signed 32-bit number, so
+// 2 GiB and more come out negative.
+void appendVersionEntry(std::string& text, std::string_view name, std::string_view version, std::uint32_t size) {
   char number[16];
-  text += entry.name;
+  text.append(name);
   text += ' ';
-  text += entry.version;
+  text.append(version);
   text += ' ';
-  auto result = std::to_chars(number, number + sizeof number, static_cast<std::int32_t>(entry.size));
+  auto result = std::to_chars(number, number + sizeof number, static_cast<std::int32_t>(size));
   text.append(number, result.ptr);
   text += '\n';
 }
 
-std::string formatVersionList(const VersionList& list) {
-  std::string text;
-  for (const VersionEntry& entry : list) appendVersionEntry(text, entry);
-  return text;
-}
-
-bool writeAll(platform::File& file, const std::string& text) {
-  constexpr std::size_t kMaxWrite = std::size_t{1} << 30;
-  for (std::size_t done = 0; done < text.size();) {
-    std::size_t part = std::min(kMaxWrite, text.size() - done);
-    if (!file.write(text.data() + done, static_cast<std::uint32_t>(part))) return false;
-    done += part;
+// The list's text, written in blocks: a list of a million entries is never
+// held a second time as one text.
+bool writeList(platform::File& file, const VersionList& list) {
+  constexpr std::size_t kBlock = 64 * 1024;
+  std::string block;
+  block.reserve(kBlock + 512);
+  for (const VersionEntryRef entry : list) {
+    appendVersionEntry(block, entry.name, entry.version, entry.size);
+    if (block.size() >= kBlock) {
+      if (!file.write(block.data(), static_cast<std::uint32_t>(block.size()))) return false;
+      block.clear();
+    }
   }
-  return true;
+  return block.empty() || file.write(block.data(), static_cast<std::uint32_t>(block.size()));
 }
 
 }  // namespace
 
 std::string formatVersionEntry(const VersionEntry& entry) {
   std::string text;
-  appendVersionEntry(text, entry);
+  appendVersionEntry(text, entry.name, entry.version, entry.size);
   return text;
 }
 
@@ -184,7 +305,7 @@ bool saveLocalList(const char* fileName, const VersionList& list) {
     if (!file.isOpen()) return false;
     // The side file must be whole on disk before it takes the list's place,
     // or a crash right after the rename could leave an empty list behind.
-    bool written = writeAll(file, formatVersionList(list)) && file.flush();
+    bool written = writeList(file, list) && file.flush();
     if (!file.close() || !written) {
       platform::deleteFile(side.c_str());
       return false;

@@ -5,10 +5,12 @@
 // between folders and a few characters escaped (see decodeEntryName).
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
+#include <iterator>
+#include <optional>
 #include <string>
 #include <string_view>
-#include <unordered_map>
 #include <vector>
 
 constexpr std::size_t kMaxEntryName = 255;
@@ -18,52 +20,126 @@ constexpr const char* kVersionListName = "version_list.txt";
 // plus this suffix ("version_list.txt.tmp"), then renames it over the list.
 constexpr const char* kVersionListSideSuffix = ".tmp";
 
+// The largest server list the launcher takes: a game of a million files
+// with long names fits, and the lists, the plan and the download buffer stay
+// within a few hundred MB, far inside a 32-bit process (docs/performance.md).
+constexpr std::size_t kMaxListEntries = std::size_t{1} << 20;
+constexpr std::size_t kMaxListBytes = std::size_t{128} << 20;
+
+// An entry to add to a list, or a copy taken out of one.
 struct VersionEntry {
   std::string name;     // escaped, as the server's list spells it
   std::string version;  // opaque token, compared for equality only
   std::uint32_t size = 0;
 };
 
-// A version list in file order. Names need not be unique: find() gives the
-// first entry of a name, through an index rather than a scan.
+// An entry as a list holds it: views into the list's own text, valid until
+// the list changes. Converts to an owning VersionEntry.
+struct VersionEntryRef {
+  std::string_view name;
+  std::string_view version;
+  std::uint32_t size = 0;
+
+  operator VersionEntry() const { return {std::string(name), std::string(version), size}; }
+};
+
+// A version list in file order. Names need not be unique: a lookup gives the
+// first entry of a name. Compact, for lists of a million entries: the names
+// and versions live in one text, each entry is a few numbers into it, and the
+// lookup index (entry numbers in an open-addressing table) is built on the
+// first lookup, so a list that is only walked never pays for one.
 class VersionList {
  public:
-  using const_iterator = std::vector<VersionEntry>::const_iterator;
+  static constexpr std::size_t npos = static_cast<std::size_t>(-1);
 
-  void append(VersionEntry entry);
+  class const_iterator {
+   public:
+    using iterator_category = std::forward_iterator_tag;
+    using value_type = VersionEntryRef;
+    using difference_type = std::ptrdiff_t;
+    using pointer = void;
+    using reference = VersionEntryRef;
+
+    const_iterator() = default;
+    const_iterator(const VersionList* list, std::size_t at) : list_(list), at_(at) {}
+    VersionEntryRef operator*() const { return (*list_)[at_]; }
+    const_iterator& operator++() {
+      ++at_;
+      return *this;
+    }
+    const_iterator operator++(int) {
+      const_iterator before = *this;
+      ++at_;
+      return before;
+    }
+    bool operator==(const const_iterator& other) const { return at_ == other.at_; }
+
+   private:
+    const VersionList* list_ = nullptr;
+    std::size_t at_ = 0;
+  };
+
+  // The name is at most 255 bytes and the version at most 32 (longer ones
+  // are cut there; the reader never appends such an entry).
+  void append(std::string_view name, std::string_view version, std::uint32_t size);
+  void append(const VersionEntry& entry) { append(entry.name, entry.version, entry.size); }
+  // Room for `entries` more entries with `textBytes` more bytes of names and
+  // versions, so that filling a list of known size never regrows it.
+  void reserve(std::size_t entries, std::size_t textBytes);
   void clear();
-  // The entry may be changed through the result, but not its name: the index
-  // is keyed by it.
-  VersionEntry* find(std::string_view name);
-  const VersionEntry* find(std::string_view name) const;
 
-  std::size_t size() const { return entries_.size(); }
-  bool empty() const { return entries_.empty(); }
-  const VersionEntry& operator[](std::size_t i) const { return entries_[i]; }
-  const_iterator begin() const { return entries_.begin(); }
-  const_iterator end() const { return entries_.end(); }
+  // The position of the first entry named `name`, or npos.
+  std::size_t indexOf(std::string_view name) const;
+  // The first entry named `name`, if any.
+  std::optional<VersionEntryRef> find(std::string_view name) const;
+  // Sets the version and size of the entry at `at`; its name stays.
+  void update(std::size_t at, std::string_view version, std::uint32_t size);
+
+  std::size_t size() const { return slots_.size(); }
+  bool empty() const { return slots_.empty(); }
+  VersionEntryRef operator[](std::size_t at) const;
+  const_iterator begin() const { return {this, 0}; }
+  const_iterator end() const { return {this, slots_.size()}; }
 
  private:
-  struct Hash {
-    using is_transparent = void;
-    std::size_t operator()(std::string_view text) const { return std::hash<std::string_view>{}(text); }
+  // The name, then the version right after it, at `text` in text_.
+  struct Slot {
+    std::size_t text;
+    std::uint32_t size;
+    std::uint8_t nameLength;
+    std::uint8_t versionLength;
   };
-  std::vector<VersionEntry> entries_;
-  std::unordered_map<std::string, std::size_t, Hash, std::equal_to<>> firstByName_;
+
+  std::string_view nameAt(std::size_t at) const;
+  void indexEntry(std::size_t at) const;
+  void buildIndex() const;
+
+  std::string text_;
+  std::vector<Slot> slots_;
+  // Entry number + 1 per cell, 0 for an empty cell; empty until the first
+  // lookup, then kept up to date by append and at most half full.
+  mutable std::vector<std::uint32_t> index_;
 };
 
 // Appends one entry per well-formed line of [begin, end) to `list`. Never
 // reads outside the range. A line is "name version size", fields separated by
 // white space (blanks, tabs, vertical tabs, form feeds), ended by "\n" or
-// "\r\n" (the last one may lack it); the size may carry a "k" that means
-// nothing. A line yields no entry when it lacks a field, holds a name over
-// 255 bytes or a version over 32, holds a NUL byte, or its size is not a
-// number that fits 32 bits ("-N" for N up to 2^31 reads as 2^32 - N, which
-// is how sizes of 2 GiB and more are written).
-void parseVersionList(const char* begin, const char* end, VersionList& list);
+// "\r\n" (the last one may lack it). The size is read from the leading
+// digits of its field, as the C library's "%u" reads it: what follows them
+// ("k", "kB", anything) is ignored; "-N" for N up to 2^31 reads as 2^32 - N,
+// which is how sizes of 2 GiB and more are written. A line yields no entry
+// when it lacks a field, holds a name over 255 bytes or a version over 32,
+// holds a NUL byte, or its size field does not start with a number that fits
+// 32 bits. False, with only the first `maxEntries` entries appended, when the
+// text holds more entries than that.
+bool parseVersionList(const char* begin, const char* end, VersionList& list,
+                      std::size_t maxEntries = kMaxListEntries);
 
-// Appends the entries of the named list file to `list`. False, with nothing
-// appended, when the file cannot be opened or read to its end.
+// Appends the entries of the named list file to `list`, reading it in pieces
+// (the whole file is never held). False when the file cannot be opened or
+// read to its end, or is larger than twice the server list's bounds (the
+// local list may also hold entries the server no longer names); what was
+// read until then stays appended.
 bool readVersionListFile(const char* fileName, VersionList& list);
 
 // Reads the installation folder, makes it the current folder and loads its
@@ -82,8 +158,8 @@ std::string versionListSideName(const char* fileName);
 // One list line exactly as saveLocalList writes it: "%s %s %d\n".
 std::string formatVersionEntry(const VersionEntry& entry);
 
-// The first entry named `name`, byte for byte, or null.
-VersionEntry* findLocalEntry(VersionList& list, std::string_view name);
+// The first entry named `name`, byte for byte, if any.
+std::optional<VersionEntryRef> findLocalEntry(const VersionList& list, std::string_view name);
 
 // The local file name of an entry name: "%20", "%21", "%f1", "%e1", "%e9",
 // "%ed", "%f3" and "%fa" become the one byte they stand for.

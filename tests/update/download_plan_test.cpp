@@ -22,7 +22,7 @@ VersionList makeList(std::initializer_list<VersionEntry> entries) {
   return list;
 }
 
-std::vector<std::string> names(const std::vector<VersionEntry>& entries) {
+std::vector<std::string> names(const VersionList& entries) {
   std::vector<std::string> result;
   for (const VersionEntry& entry : entries) result.push_back(entry.name);
   return result;
@@ -44,7 +44,7 @@ class DownloadPlan : public ::testing::Test {
  protected:
   TempDir dir;
   CurrentDirGuard guard;
-  std::vector<VersionEntry> downloadList;
+  VersionList downloadList;
   std::uint32_t totalKiB = 12345;
 
   void SetUp() override { fs::current_path(dir.path()); }
@@ -141,7 +141,7 @@ TEST_F(DownloadPlan, FolderThatCannotBeMadeStillPlansTheFile) {
 }
 
 TEST_F(DownloadPlan, EmptyPlanResetsResults) {
-  downloadList.push_back({"stale", "1", 1});
+  downloadList.append({"stale", "1", 1});
   plan(VersionList{}, makeList({{"a", "1", 1}}));
   EXPECT_TRUE(downloadList.empty());
   EXPECT_EQ(totalKiB, 0u);
@@ -179,7 +179,7 @@ TEST(DownloadPlanSafety, UnsafeNamesNeitherFetchedNorGivenFolders) {
                                  {"sub/.. /x/i.pak", "1", 1024},
                                  {"", "1", 1024},
                                  {"safe/j.pak", "1", 2048}});
-  std::vector<VersionEntry> downloadList;
+  VersionList downloadList;
   std::uint32_t totalKiB = 0;
   planDownloads(remote, VersionList{}, downloadList, totalKiB);
 

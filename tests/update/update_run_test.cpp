@@ -267,6 +267,23 @@ TEST_F(UpdateRunExitTest, AFailedDownloadIsReportedOnceAndKeepsWhatWasFetched) {
       ::testing::ExitedWithCode(0), "box\\[Error\\|Respuesta no v.lida\\|64\\] list\\[first.txt 1 5\n\\]");
 }
 
+TEST_F(UpdateRunExitTest, AListThatCannotBeSavedStopsTheRunWithItsStatus) {
+  fakePage().defineLauncherFunctions({{0, u"127.0.0.1/up/"}, {15, u"Fallo %i"}});
+  EXPECT_EXIT(
+      {
+        serve("a.txt 1 1\nb.txt 1 1\n", {{"a.txt", "a"}, {"b.txt", "b"}});
+        // The side file the list is written through cannot be made.
+        fs::create_directory(install() / versionListSideName(kVersionListName));
+        std::atexit([] {
+          std::fprintf(stderr, "b[%d] ", int(fs::exists("b.txt")));
+          report();
+        });
+        start();
+        runUntil(Finished);
+      },
+      ::testing::ExitedWithCode(0), "b\\[0\\] box\\[Error\\|Fallo 12\\|64\\] list\\[\\]");
+}
+
 TEST_F(UpdateRunExitTest, AResetMidBodyShowsTheSocketErrorNumber) {
   EXPECT_EXIT(
       {

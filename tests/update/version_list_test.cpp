@@ -27,7 +27,7 @@ VersionList parse(const std::string& text) {
   return list;
 }
 
-void expectEntry(const VersionList& list, std::size_t index, const std::string& name, const std::string& version,
+void expectEntry(const VersionList& list, std::size_t index, std::string_view name, std::string_view version,
                  std::uint32_t size) {
   ASSERT_LT(index, list.size());
   EXPECT_EQ(list[index].name, name) << "entry " << index;
@@ -110,10 +110,13 @@ TEST(ParseVersionList, Sizes) {
       {"-", false, 0},
       {"+", false, 0},
       {"k", false, 0},
-      {"12kk", false, 0},
-      {"12x", false, 0},
-      {"0x10", false, 0},
-      {"1-2", false, 0},
+      {"x12", false, 0},
+      // The leading digits are the size; what follows them is ignored.
+      {"2048kB", true, 2048},
+      {"12kk", true, 12},
+      {"12x", true, 12},
+      {"0x10", true, 0},
+      {"1-2", true, 1},
   };
   for (const Case& c : cases) {
     VersionList list = parse(std::string("f v ") + c.size + "\n");
@@ -155,27 +158,54 @@ TEST(ParseVersionList, MalformedInputStaysInRange) {
   EXPECT_TRUE(none.empty());
 }
 
+TEST(ParseVersionList, TakesNoMoreThanTheBoundOfEntries) {
+  std::string text;
+  text.reserve((kMaxListEntries + 2) * 6);
+  for (std::size_t i = 0; i < kMaxListEntries; ++i) text += "a 1 1\n";
+  VersionList full;
+  EXPECT_TRUE(parseVersionList(text.data(), text.data() + text.size(), full));
+  EXPECT_EQ(full.size(), kMaxListEntries);
+  // Lines that yield nothing do not count; one more entry does.
+  text += "\n\n";
+  VersionList blankAfter;
+  EXPECT_TRUE(parseVersionList(text.data(), text.data() + text.size(), blankAfter));
+  text += "b 1 1";
+  VersionList over;
+  EXPECT_FALSE(parseVersionList(text.data(), text.data() + text.size(), over));
+  EXPECT_EQ(over.size(), kMaxListEntries);
+}
+
 TEST(VersionList, FirstMatchWithDuplicates) {
   VersionList list = parse("a v1 1\nb v1 2\na v2 3\nA v3 4\n");
   ASSERT_EQ(list.size(), 4u);
-  ASSERT_NE(findLocalEntry(list, "a"), nullptr);
+  ASSERT_TRUE(findLocalEntry(list, "a"));
   EXPECT_EQ(findLocalEntry(list, "a")->version, "v1");
-  EXPECT_EQ(findLocalEntry(list, "a"), &list[0]);
+  EXPECT_EQ(list.indexOf("a"), 0u);
   // Byte for byte and in length: no case folding, no prefix match.
   EXPECT_EQ(findLocalEntry(list, "A")->version, "v3");
   EXPECT_EQ(findLocalEntry(list, "b")->size, 2u);
-  EXPECT_EQ(findLocalEntry(list, "a "), nullptr);
-  EXPECT_EQ(findLocalEntry(list, ""), nullptr);
-  EXPECT_EQ(findLocalEntry(list, std::string_view("a\0", 2)), nullptr);
+  EXPECT_FALSE(findLocalEntry(list, "a "));
+  EXPECT_FALSE(findLocalEntry(list, ""));
+  EXPECT_FALSE(findLocalEntry(list, std::string_view("a\0", 2)));
 
-  // The index follows appends that grow the list; a result can be changed.
+  // The index follows appends that grow the list; an entry's version can be
+  // changed in place (shorter) or moved (longer), its name and the first
+  // match stay.
   for (int i = 0; i < 1000; ++i) list.append({"n" + std::to_string(i), "v", static_cast<std::uint32_t>(i)});
   EXPECT_EQ(findLocalEntry(list, "n999")->size, 999u);
-  findLocalEntry(list, "a")->version = "new";
-  EXPECT_EQ(list[0].version, "new");
+  list.update(0, "x", 7);
+  EXPECT_EQ(list[0].version, "x");
+  list.update(0, "a-much-longer-version", 8);
+  list.update(1, list[1003].name, 9);
+  EXPECT_EQ(list.indexOf("a"), 0u);
+  EXPECT_EQ(list[0].version, "a-much-longer-version");
+  EXPECT_EQ(list[0].size, 8u);
+  EXPECT_EQ(list[1].name, "b");
+  EXPECT_EQ(list[1].version, "n999");
+  EXPECT_EQ(list[2].version, "v2");
   list.clear();
   EXPECT_TRUE(list.empty());
-  EXPECT_EQ(findLocalEntry(list, "a"), nullptr);
+  EXPECT_FALSE(findLocalEntry(list, "a"));
 }
 
 TEST(DecodeEntryName, Escapes) {
@@ -244,6 +274,19 @@ TEST_F(LocalListFile, SaveAndReadBackByteExact) {
   ASSERT_TRUE(saveLocalList(kVersionListName, VersionList{}));
   EXPECT_EQ(readFile(dir / kVersionListName), "");
   EXPECT_EQ(fs::directory_iterator(dir.path())->path().filename(), kVersionListName);
+
+  // A list far larger than one block written or read: lines cross the
+  // blocks' edges and come back whole.
+  VersionList large;
+  for (std::uint32_t i = 0; i < 20000; ++i) large.append({"dir/file" + std::to_string(i * 7919), "v" + std::to_string(i), i});
+  ASSERT_TRUE(saveLocalList(kVersionListName, large));
+  VersionList largeBack;
+  ASSERT_TRUE(readVersionListFile(kVersionListName, largeBack));
+  ASSERT_EQ(largeBack.size(), large.size());
+  for (std::size_t i = 0; i < large.size(); i += 997) {
+    expectEntry(largeBack, i, large[i].name, large[i].version, large[i].size);
+  }
+  expectEntry(largeBack, 19999, large[19999].name, large[19999].version, 19999);
 }
 
 TEST_F(LocalListFile, FailedSaveKeepsTheOldList) {

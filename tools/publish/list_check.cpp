@@ -34,11 +34,12 @@ std::vector<std::string> compareList(std::string_view listText, const VersionLis
       differences.push_back("malformed line " + std::to_string(lineNumber));
       continue;
     }
-    if (!listed.try_emplace(one[0].name, one[0]).second) differences.push_back("listed twice: " + one[0].name);
+    VersionEntry entry = one[0];
+    if (!listed.try_emplace(entry.name, entry).second) differences.push_back("listed twice: " + entry.name);
   }
 
-  std::map<std::string, const VersionEntry*> present;
-  for (const VersionEntry& entry : current) present.emplace(entry.name, &entry);
+  std::map<std::string, VersionEntry> present;
+  for (const VersionEntry entry : current) present.emplace(entry.name, entry);
   auto nextListed = listed.begin();
   auto nextPresent = present.begin();
   while (nextListed != listed.end() || nextPresent != present.end()) {
@@ -50,7 +51,7 @@ std::vector<std::string> compareList(std::string_view listText, const VersionLis
       ++nextPresent;
     } else {
       const VersionEntry& was = nextListed->second;
-      const VersionEntry& now = *nextPresent->second;
+      const VersionEntry& now = nextPresent->second;
       if (was.version != now.version || was.size != now.size) differences.push_back(describeChange(was, now));
       ++nextListed;
       ++nextPresent;
