@@ -23,13 +23,26 @@ PAGE_WIDTH, PAGE_HEIGHT = 900, 560
 PLAY = (770, 505)
 CLOSE = (855, 49)
 
+# Limits for a loaded two-core machine: the launcher built with the
+# sanitizers starts WebKit while other builds take both cores. Every wait
+# ends as soon as its event is seen, so these cost nothing on a quiet one.
+STARTUP = 180    # the launcher's window appears, or a box it shows
+UPDATE = 240     # the installation is up to date
+ACTION = 90      # a file lands, the game starts, a process ends
+SERVICE = 60     # Xvfb or nginx is up
 
-def wait_for(condition, seconds, what):
+
+def wait_for(condition, seconds, what, process=None):
+    """Polls `condition` until it holds; fails at once when `process` (a
+    launcher the condition waits on) ends first, with its output."""
     deadline = time.monotonic() + seconds
     while time.monotonic() < deadline:
         value = condition()
         if value:
             return value
+        if process is not None and process.poll() is not None:
+            raise AssertionError("the launcher ended (exit %s) while waiting for %s; output:\n%s"
+                                 % (process.returncode, what, process.stdout.read()))
         time.sleep(0.05)
     raise AssertionError("timed out after %ss waiting for %s" % (seconds, what))
 
@@ -48,12 +61,12 @@ class Display:
                 break
         self.process = subprocess.Popen(["Xvfb", self.name, "-screen", "0", "1280x900x24", "-nolisten", "tcp"],
                                         stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
-        wait_for(lambda: os.path.exists("/tmp/.X11-unix/X" + self.name[1:]), 10, "Xvfb")
+        wait_for(lambda: os.path.exists("/tmp/.X11-unix/X" + self.name[1:]), SERVICE, "Xvfb")
         os.environ["DISPLAY"] = self.name
 
     def stop(self):
         self.process.terminate()
-        self.process.wait(10)
+        self.process.wait(SERVICE)
 
 
 class Site:
@@ -90,7 +103,7 @@ class Site:
             f.write(config)
         self.nginx = subprocess.Popen(["nginx", "-c", path], stderr=subprocess.DEVNULL)
         wait_for(lambda: run("curl", "-sf", "-o", "/dev/null", "http://127.0.0.1/instalador.php").returncode == 0,
-                 10, "nginx")
+                 SERVICE, "nginx")
 
     def requests(self):
         """The paths requested so far, from nginx's access log."""
@@ -115,7 +128,7 @@ class Site:
     def stop(self):
         if self.nginx:
             self.nginx.terminate()
-            self.nginx.wait(10)
+            self.nginx.wait(SERVICE)
 
 
 class LauncherTest(unittest.TestCase):
@@ -145,7 +158,7 @@ class LauncherTest(unittest.TestCase):
         for process in self.processes:
             if process.poll() is None:
                 process.kill()
-                process.wait(10)
+                process.wait(SERVICE)
         self.site.stop()
         shutil.rmtree(self.scratch, ignore_errors=True)
 
@@ -162,7 +175,7 @@ class LauncherTest(unittest.TestCase):
         self.processes.append(process)
         return process
 
-    def window_of(self, process, seconds=30):
+    def window_of(self, process, seconds=STARTUP):
         def find():
             result = run("xdotool", "search", "--onlyvisible", "--pid", str(process.pid))
             ids = [line for line in result.stdout.split() if line]
@@ -171,21 +184,21 @@ class LauncherTest(unittest.TestCase):
                 if "%dx%d" % (PAGE_WIDTH, PAGE_HEIGHT) in geometry:
                     return window
             return None
-        return wait_for(find, seconds, "the launcher window")
+        return wait_for(find, seconds, "the launcher window", process)
 
     def press(self, window, point, button=1):
         run("xdotool", "mousemove", "--window", window, str(point[0]), str(point[1]))
         run("xdotool", "mousedown", str(button))
         run("xdotool", "mouseup", str(button))
 
-    def answer_box(self, title, seconds=30):
+    def answer_box(self, title, seconds=STARTUP):
         def find():
             ids = run("xdotool", "search", "--onlyvisible", "--name", "^%s$" % title).stdout.split()
             return ids[0] if ids else None
         box = wait_for(find, seconds, "a message box titled %r" % title)
         run("xdotool", "windowfocus", "--sync", box, "key", "Return")
 
-    def wait_exit(self, process, seconds=30):
+    def wait_exit(self, process, seconds=ACTION):
         try:
             return process.wait(seconds)
         except subprocess.TimeoutExpired:
@@ -203,7 +216,7 @@ class LauncherTest(unittest.TestCase):
         with open(path, "rb") as f:
             return f.read()
 
-    def wait_up_to_date(self, seconds=60):
+    def wait_up_to_date(self, seconds=UPDATE):
         served = sorted(self.site.served_list().splitlines())
         wait_for(lambda: self.local_list() is not None and sorted(self.local_list().splitlines()) == served,
                  seconds, "the installation to be up to date")
@@ -242,7 +255,7 @@ class LauncherTest(unittest.TestCase):
         # Play is enabled once the run has finished; pressing it starts the game
         # in the installation folder and ends the launcher with 0.
         ran = os.path.join(self.install, "glimmerhold-ran.txt")
-        wait_for(lambda: (self.press(window, PLAY), os.path.exists(ran))[1], 20, "the game to start")
+        wait_for(lambda: (self.press(window, PLAY), os.path.exists(ran))[1], ACTION, "the game to start")
         self.assertEqual(self.wait_exit(launcher), 0)
         with open(ran) as f:
             self.assertEqual(os.path.realpath(f.read().strip()), os.path.realpath(self.install))
@@ -251,7 +264,7 @@ class LauncherTest(unittest.TestCase):
         before = len(self.site.file_requests())
         launcher = self.start_launcher()
         window = self.window_of(launcher)
-        wait_for(lambda: self.site.requests().count("/glimmerhold/version_list.txt") >= 2, 20, "the list fetch")
+        wait_for(lambda: self.site.requests().count("/glimmerhold/version_list.txt") >= 2, STARTUP, "the list fetch")
         self.press(window, CLOSE)
         self.assertEqual(self.wait_exit(launcher), 0)
         self.assertEqual(len(self.site.file_requests()), before)
@@ -321,26 +334,26 @@ class LauncherTest(unittest.TestCase):
         first = self.start_launcher(installed)
         # The old launcher fetches the new one as Launcher.exe.tmp, starts it
         # with /pause and ends; the new one says so, then copies itself over.
-        self.assertEqual(self.wait_exit(first, 60), 0)
+        self.assertEqual(self.wait_exit(first, UPDATE), 0)
         self.assertIn("/glimmerhold/Launcher.exe", self.site.file_requests())
         self.answer_box("Glimmerhold Updater")
-        wait_for(lambda: self.read_install(b"Launcher.exe") == new, 20, "the launcher to be replaced")
+        wait_for(lambda: self.read_install(b"Launcher.exe") == new, ACTION, "the launcher to be replaced")
         self.wait_up_to_date()
         self.assertTrue(os.path.exists(installed + ".tmp"))
         pauses = [p for p in run("pgrep", "-af", "Launcher.exe.tmp").stdout.splitlines() if "/pause" in p]
         self.assertTrue(pauses, "the replacement runs as Launcher.exe.tmp /pause")
         restarted = int(pauses[0].split()[0])
         window = wait_for(lambda: run("xdotool", "search", "--onlyvisible", "--pid", str(restarted)).stdout.split(),
-                          30, "the restarted launcher's window")[0]
+                          STARTUP, "the restarted launcher's window")[0]
         self.press(window, CLOSE)
-        wait_for(lambda: run("kill", "-0", str(restarted)).returncode != 0, 20, "the restarted launcher to end")
+        wait_for(lambda: run("kill", "-0", str(restarted)).returncode != 0, ACTION, "the restarted launcher to end")
 
         # The next ordinary start removes the left-over and fetches nothing.
         before = len(self.site.file_requests())
         again = self.start_launcher(installed)
         window = self.window_of(again)
-        wait_for(lambda: not os.path.exists(installed + ".tmp"), 20, "Launcher.exe.tmp to be removed")
-        wait_for(lambda: self.site.requests().count("/glimmerhold/version_list.txt") >= 3, 20, "the list fetch")
+        wait_for(lambda: not os.path.exists(installed + ".tmp"), STARTUP, "Launcher.exe.tmp to be removed")
+        wait_for(lambda: self.site.requests().count("/glimmerhold/version_list.txt") >= 3, STARTUP, "the list fetch")
         self.press(window, CLOSE)
         self.assertEqual(self.wait_exit(again), 0)
         self.assertEqual(len(self.site.file_requests()), before)
