@@ -23,7 +23,7 @@ constexpr const char* kProgram = "glimmerhold-publish";
 
 std::ostream& complain(std::ostream& err) { return err << kProgram << ": "; }
 
-std::string shown(const fs::path& path) { return "\"" + printableName(path.string()) + "\""; }
+std::string shown(const fs::path& path) { return quotedName(path.string()); }
 
 std::string count(std::size_t n, const char* noun) { return std::to_string(n) + " " + noun + (n == 1 ? "" : "s"); }
 

@@ -36,5 +36,7 @@ std::string foldedName(std::string_view localName);
 // A name fit for a message: printable ASCII and valid UTF-8 as they are,
 // every other byte as \xNN.
 std::string printableName(std::string_view name);
+// The same in double quotes.
+std::string quotedName(std::string_view name);
 
 }  // namespace publish

@@ -21,7 +21,7 @@ bool within(const fs::path& path, const fs::path& folder) {
   return !relative.empty() && *relative.begin() != "..";
 }
 
-std::string shown(const fs::path& path) { return "\"" + printableName(path.string()) + "\""; }
+std::string shown(const fs::path& path) { return quotedName(path.string()); }
 
 // Swaps two folders in one step where the file system can; otherwise moves
 // the old one aside first, which leaves the target missing for a moment.

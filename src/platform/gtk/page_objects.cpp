@@ -213,7 +213,10 @@ class ScriptObject final : public IDispatch {
     for (UINT i = 0; i < count; ++i) {
       const UINT source = count - 1 - i;
       const VARIANT& argument = params->rgvarg[source];
-      const std::string parameter = "a" + std::to_string(i);
+      // Built by appending: GCC 12 at -O3 reports a false -Wrestrict for a
+      // literal put in front of a string ("a" + text).
+      std::string parameter("a");
+      parameter += std::to_string(i);
       GVariant* value = nullptr;
       switch (argument.vt) {
         case VT_BSTR: value = g_variant_new_string(utf8Of(bstrText(argument.bstrVal)).c_str()); break;
@@ -222,7 +225,7 @@ class ScriptObject final : public IDispatch {
         case VT_BOOL:
           g_variant_builder_add(&builder, "{sv}", parameter.c_str(),
                                 g_variant_new_int32(argument.boolVal != VARIANT_FALSE ? 1 : 0));
-          list += "!!" + parameter + ",";
+          list.append("!!").append(parameter).append(",");
           continue;
         case VT_EMPTY: list += "undefined,"; continue;
         case VT_NULL: list += "null,"; continue;
@@ -232,15 +235,16 @@ class ScriptObject final : public IDispatch {
           return kDispTypeMismatch;
       }
       g_variant_builder_add(&builder, "{sv}", parameter.c_str(), value);
-      list += parameter + ",";
+      list.append(parameter).append(",");
     }
     // Only values that have an automation form are carried back; objects,
     // null and the like come back as undefined rather than as an error.
-    ScriptCall call = view_->call(
-        "const result = window[name](" + list + ");\n"
+    std::string script("const result = window[name](");
+    script.append(list).append(
+        ");\n"
         "const kind = typeof result;\n"
-        "return kind === 'string' || kind === 'number' || kind === 'boolean' ? result : undefined;\n",
-        g_variant_builder_end(&builder));
+        "return kind === 'string' || kind === 'number' || kind === 'boolean' ? result : undefined;\n");
+    ScriptCall call = view_->call(script, g_variant_builder_end(&builder));
     if (call.outcome == ScriptCall::Outcome::ScriptError) {
       if (exception != nullptr) exception->scode = E_FAIL;
       return kDispException;
