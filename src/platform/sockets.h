@@ -56,8 +56,8 @@ bool resolveHost(const char* host, std::uint32_t* address);
 int connectTo(SocketHandle socket, std::uint32_t address, std::uint16_t port, std::uint32_t limitMs);
 // send(socket, data, length, 0): bytes sent or kSocketError.
 int sendBytes(SocketHandle socket, const void* data, int length);
-// recv(socket, buffer, length, 0) after waiting at most `limitMs`
-// milliseconds for the socket to become readable (select, on Windows):
+// recv(socket, buffer, length, 0), waiting at most `limitMs` milliseconds
+// for a byte (SO_RCVTIMEO on Windows, poll before the receive on POSIX):
 // bytes received, 0 at the end of the stream, or kSocketError. When nothing
 // arrives in time the error is kWsaEtimedout. The limit is per call: a slow
 // stream that keeps bringing bytes never runs into it.

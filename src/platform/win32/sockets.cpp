@@ -24,6 +24,11 @@ int failed(int result = kSocketError) {
   return result;
 }
 
+// The socket whose receive limit was last set on this thread, and the limit:
+// forgotten when that socket closes, as its number may come back.
+thread_local SOCKET limitedSocket = INVALID_SOCKET;
+thread_local DWORD limitSet = 0;
+
 void fail(int error) {
   lastError = error;
   ::WSASetLastError(error);
@@ -158,15 +163,17 @@ int sendBytes(SocketHandle socket, const void* data, int length) {
 }
 
 int receiveBytes(SocketHandle socket, void* buffer, int length, std::uint32_t limitMs) {
-  fd_set readable;
-  FD_ZERO(&readable);
-  FD_SET(native(socket), &readable);
-  timeval limit = timevalOf(limitMs);
-  int ready = ::select(0, &readable, nullptr, nullptr, &limit);
-  if (ready == SOCKET_ERROR) return failed();
-  if (ready == 0) {
-    fail(WSAETIMEDOUT);
-    return kSocketError;
+  // The receive's own time limit, which fails it with WSAETIMEDOUT. Not a
+  // select or WSAPoll before the receive: under Wine those take a pending
+  // reset off the socket, and the receive then reads a clean end of the
+  // stream instead of 10054. Set when it changes, not before every receive.
+  DWORD limit = limitMs;
+  if (native(socket) != limitedSocket || limit != limitSet) {
+    if (::setsockopt(native(socket), SOL_SOCKET, SO_RCVTIMEO, reinterpret_cast<const char*>(&limit), sizeof limit) != 0) {
+      return failed();
+    }
+    limitedSocket = native(socket);
+    limitSet = limit;
   }
   int n = ::recv(native(socket), static_cast<char*>(buffer), length, 0);
   return n == SOCKET_ERROR ? failed() : n;
@@ -174,6 +181,7 @@ int receiveBytes(SocketHandle socket, void* buffer, int length, std::uint32_t li
 
 void closeSocket(SocketHandle socket) {
   if (socket == kInvalidSocket) return;
+  if (native(socket) == limitedSocket) limitedSocket = INVALID_SOCKET;
   ::closesocket(native(socket));
 }
 
