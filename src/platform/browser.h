@@ -12,6 +12,7 @@
 // run to its end when Invoke returns.
 #pragma once
 
+#include <functional>
 #include <memory>
 #include <string>
 #include <string_view>
@@ -78,6 +79,13 @@ class WebBrowser2 {
   // once a document exists. Either out pointer may stay null.
   virtual HRESULT document(std::shared_ptr<HtmlDocument2>* document2,
                            std::shared_ptr<HtmlDocument3>* document3) = 0;
+  // DWebBrowserEvents2::BeforeNavigate2, answered for every navigation of
+  // the view from now on, redirects included: the filter gets the address
+  // and whether the navigation is the top frame's, and a false answer
+  // cancels it. Without a filter everything goes. Requests for new windows
+  // are always refused.
+  using NavigationFilter = std::function<bool(std::u16string_view url, bool topFrame)>;
+  virtual void setNavigationFilter(NavigationFilter filter) = 0;
 };
 
 // AtlAxWinInit / AtlAxWinTerm: registers and unregisters the host window class.

@@ -23,6 +23,18 @@ constexpr unsigned kPageTimerPeriod = 250;
 // The value every way of ending the dialog ends it with.
 constexpr std::intptr_t kDialogEndValue = 2;
 
+// Counts itself into a busy depth for its lifetime.
+class BusyScope {
+ public:
+  explicit BusyScope(int& depth) : depth_(depth) { ++depth_; }
+  ~BusyScope() { --depth_; }
+  BusyScope(const BusyScope&) = delete;
+  BusyScope& operator=(const BusyScope&) = delete;
+
+ private:
+  int& depth_;
+};
+
 class Updater : public platform::DialogImpl {
  public:
   Updater();
@@ -55,6 +67,12 @@ class Updater : public platform::DialogImpl {
   std::unique_ptr<platform::WebBrowser2> browser;
   bool pageLoading = false;
   bool halted = false;
+  // How many ticks and page calls are running now. A page function runs
+  // synchronously and may run a nested message loop (an alert, the
+  // slow-script prompt, the engine's own boxes), as does a message box the
+  // launcher shows from a tick; a tick that such a loop delivers finds this
+  // above 0 and is dropped.
+  int busyDepth = 0;
   platform::ComPtr<IDispatch> script;
   platform::WindowHandle hostWindow = nullptr;
 

@@ -54,6 +54,7 @@ void Updater::callPage(const char16_t* function, VARIANT& argument,
       VariantInit(&result);
       EXCEPINFO exception{};
       UINT argError = static_cast<UINT>(-1);
+      BusyScope busy(busyDepth);
       script->Invoke(member, IID_NULL, 0, DISPATCH_METHOD, &params, &result, &exception, &argError);
       SysFreeString(exception.bstrSource);
       SysFreeString(exception.bstrDescription);

@@ -12,6 +12,7 @@
 #include "settings/installation_settings.h"
 #include "shell/updater.h"
 #include "web/message_catalogue.h"
+#include "web/navigation_rule.h"
 #include "web/page_bridge.h"
 
 #ifndef GLIMMERHOLD_PAGE_HOST
@@ -98,14 +99,24 @@ std::intptr_t Updater::onInitDialog() {
 
   hostWindow = platform::createBrowserHostWindow(window(), rect);
   platform::createWebBrowser(hostWindow, &browser);
-  if (browser) browser->navigate(pageAddress(currentLanguage));
+  if (browser) {
+    const std::u16string address = pageAddress(currentLanguage);
+    browser->setNavigationFilter([address](std::u16string_view url, bool topFrame) {
+      return launcherNavigationAllowed(address, url, topFrame);
+    });
+    browser->navigate(address);
+  }
 
   platform::setTimer(window(), PageTimer, kPageTimerPeriod);
   return 1;
 }
 
 std::intptr_t Updater::onTimer() {
-  if (halted) return 0;
+  // Re-entered from a nested message loop: the update run is in the middle
+  // of a step (it may be about to delete the job this tick would poll). The
+  // next tick comes a period later.
+  if (halted || busyDepth > 0) return 0;
+  BusyScope busy(busyDepth);
   if (!document) {
     platform::showWindow(window(), platform::ShowCommand::Hide);
     std::shared_ptr<platform::HtmlDocument2> document2;

@@ -204,6 +204,7 @@ class FakeBrowser : public platform::WebBrowser2 {
     fakePage().navigations.emplace_back(url);
     return S_OK;
   }
+  void setNavigationFilter(NavigationFilter filter) override { fakePage().navigationFilter = std::move(filter); }
   HRESULT document(std::shared_ptr<platform::HtmlDocument2>* document2,
                    std::shared_ptr<platform::HtmlDocument3>* document3) override {
     auto& page = fakePage();

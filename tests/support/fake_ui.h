@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "platform/automation.h"
+#include "platform/browser.h"
 #include "platform/window.h"
 
 namespace testsupport {
@@ -54,6 +55,7 @@ struct FakePage {
 
   // What happened.
   std::vector<std::u16string> navigations;
+  platform::WebBrowser2::NavigationFilter navigationFilter;
   std::vector<PageCall> calls;
 
   FakeElement* element(std::u16string_view id);

@@ -11,6 +11,7 @@
 #include "support/launcher_fixture.h"
 #include "support/test_http_server.h"
 #include "web/message_catalogue.h"
+#include "web/navigation_rule.h"
 #include "web/page_bridge.h"
 #include "web/page_host.h"
 
@@ -36,6 +37,34 @@ TEST(PageDimensionTest, ReadsLikeTheCLibraryAndStaysWithinAScreen) {
   EXPECT_EQ(pageDimension(u"", 755), 0);
   EXPECT_EQ(pageDimension(u"-300", 755), 0);
   EXPECT_EQ(pageDimension(u"99999999999999999999999", 755), kMaxPageDimension);
+}
+
+TEST(NavigationRuleTest, TheTopFrameStaysOnThePagesHostFramesGoAnywhere) {
+  const std::u16string page = u"http://launcher.example.com/instalador.php?lang=es";
+  struct Row {
+    std::u16string_view target;
+    bool topFrame;
+    bool allowed;
+  };
+  const Row rows[] = {
+      {u"http://launcher.example.com/instalador.php?lang=es", true, true},  // the page, a reload
+      {u"HTTPS://Launcher.Example.COM:8443/moved", true, true},             // its own redirect
+      {u"http://launcher.example.com/instalador.php?lang=es#", true, true},  // an anchor
+      {u"javascript:void(0)", true, true},
+      {u"http://elsewhere.example.com/", true, false},
+      {u"http://launcher.example.com.evil.test/", true, false},
+      {u"http://launcher.example.com@evil.test/", true, false},
+      {u"http://evil.test\\@launcher.example.com/", true, false},
+      {u"about:blank", true, false},
+      {u"res://ieframe.dll/navcancl.htm", true, false},
+      {u"file:///C:/Windows/", true, false},
+      {u"http:///nohost", true, false},
+      {u"http://elsewhere.example.com/ad", false, true},  // a frame inside the page
+  };
+  for (const Row& row : rows) {
+    EXPECT_EQ(launcherNavigationAllowed(page, row.target, row.topFrame), row.allowed)
+        << testsupport::narrow(std::u16string(row.target));
+  }
 }
 
 TEST(MessageCatalogueTest, EnglishDefaultsBeforeAnyPage) {
@@ -104,6 +133,9 @@ TEST_F(PageTest, InitialisationNavigatesToTheLanguagesPageAndStartsTheTimer) {
   EXPECT_EQ(activeUpdater, &updater);
   ASSERT_EQ(fakePage().navigations.size(), 1u);
   EXPECT_EQ(fakePage().navigations[0], u"http://127.0.0.1/instalador.php?lang=es");
+  ASSERT_TRUE(fakePage().navigationFilter) << "the view is held to the page's host";
+  EXPECT_TRUE(fakePage().navigationFilter(u"http://127.0.0.1/other", true));
+  EXPECT_FALSE(fakePage().navigationFilter(u"http://example.com/", true));
   auto& events = fakeWindow().events;
   std::vector<std::string> expected = {"center:dialog", "show:dialog:Minimized", "host:0,0,755,681",
                                        "timer:100:250", "end:2", "killtimer:100", "destroyed"};
@@ -234,6 +266,38 @@ TEST_F(PageTest, GuardedCallsWaitForThePageAndTextsComeFromItOnceReady) {
   showStatusText(u"nowhere to go");
   EXPECT_TRUE(fakePage().argumentsOf(u"setVariableText").empty() ||
               fakePage().argumentsOf(u"setVariableText").back() != PageValue{std::u16string(u"nowhere to go")});
+}
+
+// A page function that runs a nested message loop (an alert, the engine's
+// slow-script prompt) lets the loop deliver the dialog's tick inside the
+// call: during the handshake and during a call made outside any tick alike,
+// that tick must do nothing, and later ticks run as before.
+TEST_F(PageTest, ATickDeliveredInsideAPageCallIsDropped) {
+  fakePage().readyStates = {u"complete"};
+  std::size_t nestedReads = 0;
+  std::size_t nestedCalls = 0;
+  int nestedTicks = 0;
+  fakePage().functions[u"setVariableText"] = [&](const PageValue&) {
+    const std::size_t reads = fakePage().readyStateReads;
+    const std::size_t calls = fakePage().calls.size();
+    updater.processMessage(platform::DialogMessage::Timer, PageTimer);
+    ++nestedTicks;
+    nestedReads += fakePage().readyStateReads - reads;
+    nestedCalls += fakePage().calls.size() - calls;
+    return PageValue{};
+  };
+  updater.onInitDialog();
+  updater.onTimer();
+  updater.onTimer();  // the handshake shows "Starting..."
+  ASSERT_FALSE(updater.pageLoading);
+  showStatusText(u"outside a tick");
+  EXPECT_EQ(nestedTicks, 2);
+  EXPECT_EQ(nestedReads, 0u);
+  EXPECT_EQ(nestedCalls, 0u);
+
+  const std::size_t reads = fakePage().readyStateReads;
+  updater.onTimer();
+  EXPECT_EQ(fakePage().readyStateReads, reads + 1) << "the guard is lifted after the call";
 }
 
 TEST_F(RejectedPageTest, PagesWithoutSetVariableTextOrAScriptObjectEndTheProcessWithZero) {

@@ -75,6 +75,8 @@ BrowserView::BrowserView(Key, WebKitWebView* view)
   g_object_ref(manager_);
   g_signal_connect(view_, "load-changed", G_CALLBACK(onLoadChanged), this);
   g_signal_connect(view_, "destroy", G_CALLBACK(onDestroy), this);
+  g_signal_connect(view_, "decide-policy", G_CALLBACK(onDecidePolicy), this);
+  g_signal_connect(view_, "context-menu", G_CALLBACK(onContextMenu), this);
   const std::string signal = std::string("script-message-received::") + kMouseDownChannel;
   g_signal_connect(manager_, signal.c_str(), G_CALLBACK(onScriptMessage), this);
 }
@@ -100,6 +102,29 @@ void BrowserView::onLoadChanged(WebKitWebView*, WebKitLoadEvent event, gpointer 
   browser->committed_ = true;
   // The old document's elements are gone, and with them their handlers.
   browser->dropBindings();
+}
+
+gboolean BrowserView::onDecidePolicy(WebKitWebView*, WebKitPolicyDecision* decision,
+                                     WebKitPolicyDecisionType type, gpointer self) {
+  auto* browser = static_cast<BrowserView*>(self);
+  if (type == WEBKIT_POLICY_DECISION_TYPE_NEW_WINDOW_ACTION) {
+    webkit_policy_decision_ignore(decision);  // no other windows
+    return TRUE;
+  }
+  // A navigation action does not tell the top frame from the frames in the
+  // page; the response does. The request has gone out by then, but the
+  // document in the view is still the launcher page when the response is
+  // refused, and the load ends there.
+  if (type != WEBKIT_POLICY_DECISION_TYPE_RESPONSE || !browser->navigationFilter_) return FALSE;
+  auto* response = WEBKIT_RESPONSE_POLICY_DECISION(decision);
+  if (!webkit_response_policy_decision_is_main_frame_main_resource(response)) return FALSE;
+  WebKitURIRequest* request = webkit_response_policy_decision_get_request(response);
+  const gchar* uri = request != nullptr ? webkit_uri_request_get_uri(request) : nullptr;
+  if (!browser->navigationFilter_(utf16Of(uri != nullptr ? uri : ""), true)) {
+    webkit_policy_decision_ignore(decision);
+    return TRUE;
+  }
+  return FALSE;
 }
 
 void BrowserView::onDestroy(GtkWidget*, gpointer self) {
@@ -198,6 +223,8 @@ class WebBrowser final : public WebBrowser2 {
     makeDocument(view_, document2, document3);
     return S_OK;
   }
+
+  void setNavigationFilter(NavigationFilter filter) override { view_->setNavigationFilter(std::move(filter)); }
 
  private:
   std::shared_ptr<BrowserView> view_;

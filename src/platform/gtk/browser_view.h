@@ -7,6 +7,7 @@
 
 #include <webkit2/webkit2.h>
 
+#include <functional>
 #include <map>
 #include <memory>
 #include <string>
@@ -53,12 +54,22 @@ class BrowserView : public std::enable_shared_from_this<BrowserView> {
   // the binding.
   void bindMouseDown(const std::string& handle, ComPtr<IDispatch> handler);
 
+  // Navigations the view may follow (see WebBrowser2::setNavigationFilter).
+  void setNavigationFilter(std::function<bool(std::u16string_view, bool)> filter) {
+    navigationFilter_ = std::move(filter);
+  }
+
   // The name under which the page posts mouse-down messages.
   static constexpr const char* kMouseDownChannel = "glimmerholdMouseDown";
 
  private:
   static void onLoadChanged(WebKitWebView* view, WebKitLoadEvent event, gpointer self);
   static void onDestroy(GtkWidget* widget, gpointer self);
+  static gboolean onDecidePolicy(WebKitWebView* view, WebKitPolicyDecision* decision,
+                                 WebKitPolicyDecisionType type, gpointer self);
+  static gboolean onContextMenu(WebKitWebView*, WebKitContextMenu*, GdkEvent*, WebKitHitTestResult*, gpointer) {
+    return TRUE;  // the launcher page has no context menu
+  }
   static void onScriptMessage(WebKitUserContentManager* manager, WebKitJavascriptResult* message,
                               gpointer self);
   void invokeMouseDown(const std::string& handle);
@@ -74,6 +85,7 @@ class BrowserView : public std::enable_shared_from_this<BrowserView> {
   std::map<std::string, ComPtr<IDispatch>> mouseDownHandlers_;
   std::map<std::string, DISPID, std::less<>> ids_;
   std::vector<std::string> names_;
+  std::function<bool(std::u16string_view, bool)> navigationFilter_;
 };
 
 }  // namespace platform::gtk

@@ -1,0 +1,12 @@
+// Where the launcher's view may go. The view shows the launcher page and
+// nothing else: every page call needs that document, and links leave for
+// the player's browser through "xhref" instead.
+#pragma once
+
+#include <string_view>
+
+// Whether a navigation may go on. Frames inside the page go anywhere. The
+// top frame may go only to an http or https address on the launcher page's
+// own host (a reload, the page's own redirects, an anchor of the page), and
+// may run a "javascript:" address, which stays in the page.
+bool launcherNavigationAllowed(std::u16string_view pageAddress, std::u16string_view target, bool topFrame);
