@@ -13,6 +13,7 @@ packages=(
   clang libclang-rt-14-dev
   g++-mingw-w64-i686-posix g++-mingw-w64-x86-64-posix wine64
   iproute2 curl python3 procps
+  node-acorn
 )
 
 missing=()

@@ -2,6 +2,9 @@
 <html>
 <head>
 <meta charset="utf-8">
+<!-- The launcher's view on Windows is the WebBrowser control: without this
+     it would show the page in its oldest document mode. -->
+<meta http-equiv="X-UA-Compatible" content="IE=edge">
 <title>Glimmerhold</title>
 <link rel="stylesheet" href="launcher.css">
 </head>
