@@ -12,7 +12,8 @@ using ProcessHandle = std::intptr_t;
 // The program is the first blank-separated token of the command line, looked
 // for as Windows does: the launcher's own folder, the current folder, then
 // PATH (a name with an extension, ".tmp" included, is used unchanged). Returns
-// the process handle, or 0 when no process was created. Never waits.
+// the new process's id, or 0 when no process was created; no handle is kept.
+// Never waits.
 ProcessHandle createProcess(const char* commandLine, const char* workingFolder);
 
 // The C runtime's normal exit: ends the process with the code.

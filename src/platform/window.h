@@ -29,6 +29,8 @@ struct Point {
 constexpr int kTemplateWidth = 755;
 constexpr int kTemplateHeight = 681;
 constexpr int kDialogTemplateId = 103;
+// The application icon, shown by the window in the taskbar and Alt+Tab.
+constexpr int kApplicationIconId = 107;
 
 // The dialog's message map: the messages the launcher handles. Everything
 // else is left to the platform's default dialog processing.
@@ -51,6 +53,7 @@ class DialogImpl {
   // DialogBoxParamW: creates the dialog (hidden, borderless), sends
   // InitDialog, and runs the modal message loop until endDialog. Returns the
   // value given to endDialog, or -1 when the dialog could not be created.
+  // The dialog stays hidden until the launcher shows it.
   std::intptr_t doModal(WindowHandle owner, std::intptr_t initParam);
 
   // EndDialog: marks the dialog for ending; it closes once the current

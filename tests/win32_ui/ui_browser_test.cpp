@@ -152,6 +152,15 @@ TEST_F(HostedControl, TheControlIsActiveInPlaceAndFollowsTheHostWindowsSize) {
   EXPECT_EQ(rect.right, 1600);
   EXPECT_EQ(rect.bottom, 1200);
 
+  // The engine runs in Internet Explorer 11's edge mode for this program.
+  DWORD mode = 0;
+  DWORD size = sizeof(mode);
+  EXPECT_EQ(RegGetValueW(HKEY_CURRENT_USER,
+                         L"Software\\Microsoft\\Internet Explorer\\Main\\FeatureControl\\FEATURE_BROWSER_EMULATION",
+                         L"win32_ui_tests.exe", RRF_RT_REG_DWORD, nullptr, &mode, &size),
+            ERROR_SUCCESS);
+  EXPECT_EQ(mode, 11001u);
+
   // One control per host window.
   std::unique_ptr<platform::WebBrowser2> second;
   EXPECT_TRUE(FAILED(platform::createWebBrowser(handleOf(host_), &second)));
@@ -207,8 +216,31 @@ TEST_F(HostedControl, TheSiteOffersTheContainerInterfacesUntilTheHostCloses) {
   EXPECT_NE(info.dwFlags & DOCHOSTUIFLAG_NO3DBORDER, 0u);
   EXPECT_NE(info.dwFlags & DOCHOSTUIFLAG_SCROLL_NO, 0u);
 
+  // Script errors are answered by the site: go on running scripts, no box.
+  platform::ComPtr<IOleCommandTarget> commands;
+  ASSERT_EQ(site->QueryInterface(IID_IOleCommandTarget, reinterpret_cast<void**>(commands.put())), S_OK);
+  const GUID docHost = {0xf38bc242, 0xb950, 0x11d1, {0x89, 0x18, 0x00, 0xc0, 0x4f, 0xc2, 0xc8, 0x36}};
+  VARIANT answer;
+  VariantInit(&answer);
+  EXPECT_EQ(commands->Exec(&docHost, OLECMDID_SHOWSCRIPTERROR, 0, nullptr, &answer), S_OK);
+  EXPECT_EQ(answer.vt, VT_BOOL);
+  EXPECT_EQ(answer.boolVal, VARIANT_TRUE);
+  EXPECT_EQ(commands->Exec(nullptr, OLECMDID_SHOWSCRIPTERROR, 0, nullptr, nullptr), OLECMDERR_E_UNKNOWNGROUP);
+  EXPECT_EQ(ui->ShowContextMenu(0, nullptr, nullptr, nullptr), S_OK) << "the engine's menu never shows";
+
+  // The frame is the top-level window, handed out with the window context.
   platform::ComPtr<IOleInPlaceFrame> frame;
-  EXPECT_EQ(site->QueryInterface(IID_IOleInPlaceFrame, reinterpret_cast<void**>(frame.put())), S_OK);
+  platform::ComPtr<IOleInPlaceUIWindow> documentWindow;
+  RECT position{};
+  RECT clip{};
+  OLEINPLACEFRAMEINFO frameInfo{};
+  frameInfo.cb = sizeof(frameInfo);
+  ASSERT_EQ(inPlace->GetWindowContext(frame.put(), documentWindow.put(), &position, &clip, &frameInfo), S_OK);
+  EXPECT_EQ(frameInfo.hwndFrame, parent_.get());
+  window = nullptr;
+  EXPECT_EQ(frame->GetWindow(&window), S_OK);
+  EXPECT_EQ(window, parent_.get());
+  frame.reset();
   platform::ComPtr<IDispatch> notOffered;
   EXPECT_EQ(site->QueryInterface(IID_IDispatch, reinterpret_cast<void**>(notOffered.put())), E_NOINTERFACE);
   EXPECT_FALSE(notOffered);

@@ -8,7 +8,20 @@
 file(GLOB WIN32_UI_TEST_SOURCES CONFIGURE_DEPENDS ${CMAKE_CURRENT_LIST_DIR}/ui_*_test.cpp)
 add_executable(win32_ui_tests ${CMAKE_CURRENT_LIST_DIR}/ui_main.cpp ${WIN32_UI_TEST_SOURCES}
   $<TARGET_OBJECTS:glimmerhold_resources>)
-target_link_libraries(win32_ui_tests PRIVATE glimmerhold_gui GTest::gtest)
+# The scripted document: E_NOTIMPL for every method of the MSHTML interfaces
+# it implements, generated from the toolchain's own header, and behaviour
+# for the methods the launcher calls.
+find_file(GLIMMERHOLD_MSHTML_HEADER mshtml.h REQUIRED)
+find_package(Python3 REQUIRED COMPONENTS Interpreter)
+set(MSHTML_STUBS ${CMAKE_CURRENT_BINARY_DIR}/win32_ui_generated/mshtml_stubs.h)
+add_custom_command(OUTPUT ${MSHTML_STUBS}
+  COMMAND ${CMAKE_COMMAND} -E make_directory ${CMAKE_CURRENT_BINARY_DIR}/win32_ui_generated
+  COMMAND Python3::Interpreter ${CMAKE_CURRENT_LIST_DIR}/stub_interfaces.py ${GLIMMERHOLD_MSHTML_HEADER}
+    ${MSHTML_STUBS} IHTMLDocument2 IHTMLDocument3 IHTMLElement IHTMLElementCollection
+  DEPENDS ${CMAKE_CURRENT_LIST_DIR}/stub_interfaces.py ${GLIMMERHOLD_MSHTML_HEADER})
+target_sources(win32_ui_tests PRIVATE ${CMAKE_CURRENT_LIST_DIR}/scripted_document.cpp ${MSHTML_STUBS})
+target_include_directories(win32_ui_tests PRIVATE ${CMAKE_CURRENT_BINARY_DIR}/win32_ui_generated)
+target_link_libraries(win32_ui_tests PRIVATE glimmerhold_test_support glimmerhold_core glimmerhold_gui GTest::gtest)
 # Runs under Wine without MinGW's runtime DLLs beside it.
 target_link_options(win32_ui_tests PRIVATE -static -static-libgcc -static-libstdc++)
 

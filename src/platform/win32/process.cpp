@@ -26,8 +26,11 @@ ProcessHandle createProcess(const char* commandLine, const char* workingFolder) 
   if (!::CreateProcessA(nullptr, line.data(), nullptr, nullptr, FALSE, 0, nullptr, folder, &startup, &created)) {
     return 0;
   }
+  // Nobody waits for the child: both handles go at once, and the id says
+  // that it started.
   ::CloseHandle(created.hThread);
-  return reinterpret_cast<ProcessHandle>(created.hProcess);
+  ::CloseHandle(created.hProcess);
+  return static_cast<ProcessHandle>(created.dwProcessId);
 }
 
 void exitProcess(int code) { std::exit(code); }

@@ -8,6 +8,8 @@
 
 #include "platform/win32/ui/browser_host.h"
 #include "platform/win32/ui/com_text.h"
+#include "platform/win32/ui/document_mode.h"
+#include "platform/win32/ui/navigation_events.h"
 #include "platform/win32/ui/page_objects.h"
 #include "platform/win32/ui/win_handles.h"
 
@@ -18,6 +20,7 @@ namespace {
 class WebBrowser final : public WebBrowser2 {
  public:
   explicit WebBrowser(ComPtr<IWebBrowser2> browser) : browser_(std::move(browser)) {}
+  ~WebBrowser() override { events_.disconnect(); }
 
   HRESULT navigate(std::u16string_view url) override {
     win32::Bstr address(url);
@@ -41,8 +44,18 @@ class WebBrowser final : public WebBrowser2 {
     return result;
   }
 
+  void setNavigationFilter(NavigationFilter filter) override {
+    events_.disconnect();
+    if (!filter) return;
+    ComPtr<IUnknown> identity;
+    if (FAILED(browser_->QueryInterface(IID_IUnknown, reinterpret_cast<void**>(identity.put())))) return;
+    ComPtr<IDispatch> sink = win32::makeNavigationSink(identity.get(), std::move(filter));
+    events_.connect(browser_.get(), sink.get());
+  }
+
  private:
   ComPtr<IWebBrowser2> browser_;
+  win32::NavigationConnection events_;
 };
 
 const wchar_t* hostClassName() { return reinterpret_cast<const wchar_t*>(kHostWindowClass); }
@@ -76,10 +89,16 @@ HRESULT createWebBrowser(WindowHandle hostWindow, std::unique_ptr<WebBrowser2>* 
   CLSID classId;
   HRESULT result = CLSIDFromString(reinterpret_cast<LPCOLESTR>(kWebBrowserClassId), &classId);
   if (FAILED(result)) return result;
+  // Read by the engine when it first loads in the process.
+  win32::useCurrentDocumentMode();
   ComPtr<IWebBrowser2> control;
   result = win32::createHostedControl(win32::hwndOf(hostWindow), classId, IID_IWebBrowser2,
                                       reinterpret_cast<void**>(control.put()));
-  if (SUCCEEDED(result)) *browser = std::make_unique<WebBrowser>(std::move(control));
+  if (FAILED(result)) return result;
+  // No engine dialog of its own (script errors, security prompts) ever
+  // stands between the player and the page.
+  control->put_Silent(VARIANT_TRUE);
+  *browser = std::make_unique<WebBrowser>(std::move(control));
   return result;
 }
 

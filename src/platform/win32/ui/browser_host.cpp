@@ -15,15 +15,52 @@ namespace {
 
 GLIMMERHOLD_COM_CLASS_BEGIN
 
+class BrowserSite;
+
+// The in-place frame: the top-level window the host window sits in (the
+// dialog), with no menus, toolbars or status line. An object of its own,
+// since its window is not the site's; it lives and dies with the site.
+class BrowserFrame final : public IOleInPlaceFrame {
+ public:
+  BrowserFrame(BrowserSite& site, HWND hostWindow) : site_(site), hostWindow_(hostWindow) {}
+
+  STDMETHODIMP QueryInterface(REFIID riid, void** object) override;
+  STDMETHODIMP_(ULONG) AddRef() override;
+  STDMETHODIMP_(ULONG) Release() override;
+
+  // The dialog, whatever the host window's place in it.
+  HWND frameWindow() const { return GetAncestor(hostWindow_, GA_ROOT); }
+  STDMETHODIMP GetWindow(HWND* window) override {
+    if (window == nullptr) return E_POINTER;
+    *window = frameWindow();
+    return *window != nullptr ? S_OK : E_FAIL;
+  }
+  STDMETHODIMP ContextSensitiveHelp(BOOL) override { return E_NOTIMPL; }
+  STDMETHODIMP GetBorder(LPRECT) override { return INPLACE_E_NOTOOLSPACE; }
+  STDMETHODIMP RequestBorderSpace(LPCBORDERWIDTHS) override { return INPLACE_E_NOTOOLSPACE; }
+  STDMETHODIMP SetBorderSpace(LPCBORDERWIDTHS) override { return S_OK; }
+  STDMETHODIMP SetActiveObject(IOleInPlaceActiveObject*, LPCOLESTR) override { return S_OK; }
+  STDMETHODIMP InsertMenus(HMENU, LPOLEMENUGROUPWIDTHS) override { return E_NOTIMPL; }
+  STDMETHODIMP SetMenu(HMENU, HOLEMENU, HWND) override { return S_OK; }
+  STDMETHODIMP RemoveMenus(HMENU) override { return E_NOTIMPL; }
+  STDMETHODIMP SetStatusText(LPCOLESTR) override { return S_OK; }
+  STDMETHODIMP EnableModeless(BOOL) override { return S_OK; }
+  STDMETHODIMP TranslateAccelerator(LPMSG, WORD) override { return S_FALSE; }
+
+ private:
+  BrowserSite& site_;
+  HWND hostWindow_;
+};
+
 // The client site of one control. The host window holds one reference and
 // the control holds others while it is attached; the site deletes itself
 // when the last one goes, like any COM object.
 class BrowserSite final : public IOleClientSite,
                           public IOleInPlaceSite,
-                          public IOleInPlaceFrame,
-                          public IDocHostUIHandler {
+                          public IDocHostUIHandler,
+                          public IOleCommandTarget {
  public:
-  explicit BrowserSite(HWND hostWindow) : hostWindow_(hostWindow) {}
+  explicit BrowserSite(HWND hostWindow) : hostWindow_(hostWindow), frame_(*this, hostWindow) {}
   BrowserSite(const BrowserSite&) = delete;
   BrowserSite& operator=(const BrowserSite&) = delete;
 
@@ -54,7 +91,7 @@ class BrowserSite final : public IOleClientSite,
   STDMETHODIMP OnShowWindow(BOOL) override { return S_OK; }
   STDMETHODIMP RequestNewObjectLayout() override { return E_NOTIMPL; }
 
-  // IOleWindow, shared by the in-place site and the frame: both are the host window.
+  // IOleWindow of the in-place site: the host window.
   STDMETHODIMP GetWindow(HWND* window) override {
     if (window == nullptr) return E_POINTER;
     *window = hostWindow_;
@@ -78,22 +115,12 @@ class BrowserSite final : public IOleClientSite,
   STDMETHODIMP DeactivateAndUndo() override { return E_NOTIMPL; }
   STDMETHODIMP OnPosRectChange(LPCRECT position) override;
 
-  // IOleInPlaceUIWindow and IOleInPlaceFrame: no menus, toolbars or status line.
-  STDMETHODIMP GetBorder(LPRECT) override { return INPLACE_E_NOTOOLSPACE; }
-  STDMETHODIMP RequestBorderSpace(LPCBORDERWIDTHS) override { return INPLACE_E_NOTOOLSPACE; }
-  STDMETHODIMP SetBorderSpace(LPCBORDERWIDTHS) override { return S_OK; }
-  STDMETHODIMP SetActiveObject(IOleInPlaceActiveObject*, LPCOLESTR) override { return S_OK; }
-  STDMETHODIMP InsertMenus(HMENU, LPOLEMENUGROUPWIDTHS) override { return E_NOTIMPL; }
-  STDMETHODIMP SetMenu(HMENU, HOLEMENU, HWND) override { return S_OK; }
-  STDMETHODIMP RemoveMenus(HMENU) override { return E_NOTIMPL; }
-  STDMETHODIMP SetStatusText(LPCOLESTR) override { return S_OK; }
-  // Also IDocHostUIHandler::EnableModeless, which has the same shape.
-  STDMETHODIMP EnableModeless(BOOL) override { return S_OK; }
-  STDMETHODIMP TranslateAccelerator(LPMSG, WORD) override { return S_FALSE; }
-
   // IDocHostUIHandler: the page fills the window edge to edge, without the
-  // sunken border and scroll bars a document window has by default.
-  STDMETHODIMP ShowContextMenu(DWORD, POINT*, IUnknown*, IDispatch*) override { return S_FALSE; }
+  // sunken border and scroll bars a document window has by default, and
+  // without the engine's context menu (Refresh, View source, Print): S_OK
+  // says the host has shown its own, which is none.
+  STDMETHODIMP EnableModeless(BOOL) override { return S_OK; }
+  STDMETHODIMP ShowContextMenu(DWORD, POINT*, IUnknown*, IDispatch*) override { return S_OK; }
   STDMETHODIMP GetHostInfo(DOCHOSTUIINFO* info) override;
   STDMETHODIMP ShowUI(DWORD, IOleInPlaceActiveObject*, IOleCommandTarget*, IOleInPlaceFrame*,
                       IOleInPlaceUIWindow*) override {
@@ -126,6 +153,14 @@ class BrowserSite final : public IOleClientSite,
     return S_FALSE;
   }
 
+  // IOleCommandTarget: the engine asks its host before it shows a page's
+  // script error; the answer "continue running scripts", given here, keeps
+  // its box away. Page errors are the page's own business.
+  STDMETHODIMP QueryStatus(const GUID* group, ULONG, OLECMD*, OLECMDTEXT*) override {
+    return isDocHostGroup(group) ? OLECMDERR_E_NOTSUPPORTED : OLECMDERR_E_UNKNOWNGROUP;
+  }
+  STDMETHODIMP Exec(const GUID* group, DWORD command, DWORD, VARIANT*, VARIANT* out) override;
+
  private:
   virtual ~BrowserSite() = default;
 
@@ -135,8 +170,16 @@ class BrowserSite final : public IOleClientSite,
     return rect;
   }
 
+  static bool isDocHostGroup(const GUID* group) {
+    // CGID_DocHostCommandHandler, which MinGW's import libraries do not carry.
+    static constexpr GUID kDocHostCommandHandler = {
+        0xf38bc242, 0xb950, 0x11d1, {0x89, 0x18, 0x00, 0xc0, 0x4f, 0xc2, 0xc8, 0x36}};
+    return group != nullptr && IsEqualGUID(*group, kDocHostCommandHandler);
+  }
+
   std::atomic<long> refCount_{1};  // the host window's reference
   HWND hostWindow_;
+  BrowserFrame frame_;
   ComPtr<IOleObject> control_;
   ComPtr<IOleInPlaceObject> inPlace_;
 };
@@ -150,14 +193,41 @@ STDMETHODIMP BrowserSite::QueryInterface(REFIID riid, void** object) {
     *object = static_cast<IOleClientSite*>(this);
   } else if (IsEqualIID(riid, IID_IOleWindow) || IsEqualIID(riid, IID_IOleInPlaceSite)) {
     *object = static_cast<IOleInPlaceSite*>(this);
-  } else if (IsEqualIID(riid, IID_IOleInPlaceUIWindow) || IsEqualIID(riid, IID_IOleInPlaceFrame)) {
-    *object = static_cast<IOleInPlaceFrame*>(this);
   } else if (IsEqualIID(riid, IID_IDocHostUIHandler)) {
     *object = static_cast<IDocHostUIHandler*>(this);
+  } else if (IsEqualIID(riid, IID_IOleCommandTarget)) {
+    *object = static_cast<IOleCommandTarget*>(this);
   } else {
     return E_NOINTERFACE;
   }
   AddRef();
+  return S_OK;
+}
+
+STDMETHODIMP BrowserFrame::QueryInterface(REFIID riid, void** object) {
+  if (object == nullptr) return E_POINTER;
+  *object = nullptr;
+  if (!IsEqualIID(riid, IID_IUnknown) && !IsEqualIID(riid, IID_IOleWindow) &&
+      !IsEqualIID(riid, IID_IOleInPlaceUIWindow) && !IsEqualIID(riid, IID_IOleInPlaceFrame)) {
+    return E_NOINTERFACE;
+  }
+  *object = static_cast<IOleInPlaceFrame*>(this);
+  AddRef();
+  return S_OK;
+}
+
+// References to the frame keep the site, which holds the frame, alive.
+STDMETHODIMP_(ULONG) BrowserFrame::AddRef() { return site_.AddRef(); }
+STDMETHODIMP_(ULONG) BrowserFrame::Release() { return site_.Release(); }
+
+STDMETHODIMP BrowserSite::Exec(const GUID* group, DWORD command, DWORD, VARIANT*, VARIANT* out) {
+  if (!isDocHostGroup(group)) return OLECMDERR_E_UNKNOWNGROUP;
+  if (command != OLECMDID_SHOWSCRIPTERROR) return OLECMDERR_E_NOTSUPPORTED;
+  if (out != nullptr) {
+    VariantClear(out);
+    out->vt = VT_BOOL;
+    out->boolVal = VARIANT_TRUE;  // go on running the page's scripts
+  }
   return S_OK;
 }
 
@@ -172,14 +242,14 @@ STDMETHODIMP BrowserSite::GetWindowContext(IOleInPlaceFrame** frame, IOleInPlace
       frameInfo == nullptr) {
     return E_POINTER;
   }
-  *frame = static_cast<IOleInPlaceFrame*>(this);
-  AddRef();
+  *frame = &frame_;
+  frame_.AddRef();
   *document = nullptr;  // no document window apart from the frame
   *position = clientRect();
   *clip = *position;
   // The caller has set cb; the rest says: no MDI, no accelerators.
   frameInfo->fMDIApp = FALSE;
-  frameInfo->hwndFrame = hostWindow_;
+  frameInfo->hwndFrame = frame_.frameWindow();
   frameInfo->haccel = nullptr;
   frameInfo->cAccelEntries = 0;
   return S_OK;

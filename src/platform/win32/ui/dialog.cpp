@@ -15,6 +15,27 @@ struct ModalRun {
   DialogImpl* dialog;
   WindowHandle* window;  // the object's window slot, filled at WM_INITDIALOG
   std::intptr_t initParam;
+  bool ended = false;
+  std::intptr_t result = 0;
+};
+
+// The application icon (107) at one of the two sizes the shell asks for:
+// the large one for Alt+Tab, the small one for the taskbar and title.
+class WindowIcon {
+ public:
+  WindowIcon(int widthMetric, int heightMetric)
+      : icon_(static_cast<HICON>(LoadImageW(GetModuleHandleW(nullptr), MAKEINTRESOURCEW(kApplicationIconId),
+                                            IMAGE_ICON, GetSystemMetrics(widthMetric),
+                                            GetSystemMetrics(heightMetric), LR_DEFAULTCOLOR))) {}
+  ~WindowIcon() {
+    if (icon_ != nullptr) DestroyIcon(icon_);
+  }
+  WindowIcon(const WindowIcon&) = delete;
+  WindowIcon& operator=(const WindowIcon&) = delete;
+  HICON get() const { return icon_; }
+
+ private:
+  HICON icon_;
 };
 
 ModalRun* runOf(HWND window) {
@@ -34,6 +55,11 @@ INT_PTR CALLBACK dialogProcedure(HWND window, UINT message, WPARAM wParam, LPARA
     auto* run = reinterpret_cast<ModalRun*>(lParam);
     SetWindowLongPtrW(window, GWLP_USERDATA, lParam);
     *run->window = win32::handleOf(window);
+    // Loaded once for the process; the window only borrows them.
+    static WindowIcon large(SM_CXICON, SM_CYICON);
+    static WindowIcon small(SM_CXSMICON, SM_CYSMICON);
+    SendMessageW(window, WM_SETICON, ICON_BIG, reinterpret_cast<LPARAM>(large.get()));
+    SendMessageW(window, WM_SETICON, ICON_SMALL, reinterpret_cast<LPARAM>(small.get()));
     return static_cast<INT_PTR>(
         run->dialog->processMessage(DialogMessage::InitDialog, static_cast<std::uintptr_t>(run->initParam)));
   }
@@ -57,18 +83,56 @@ INT_PTR CALLBACK dialogProcedure(HWND window, UINT message, WPARAM wParam, LPARA
 
 }  // namespace
 
+// Not DialogBoxParamW: its modal loop shows the dialog the first time the
+// queue is empty, whatever the template says, which flashed a blank window
+// of the template's size (and restored a minimised one) before the page was
+// there. Created with CreateDialogParamW the dialog appears only when the
+// launcher shows it; the loop below is the modal loop otherwise.
 std::intptr_t DialogImpl::doModal(WindowHandle owner, std::intptr_t initParam) {
   if (window_ != nullptr) return -1;  // already running
   ModalRun run{this, &window_, initParam};
-  const INT_PTR result = DialogBoxParamW(GetModuleHandleW(nullptr), MAKEINTRESOURCEW(kDialogTemplateId),
-                                         win32::hwndOf(owner), dialogProcedure,
-                                         reinterpret_cast<LPARAM>(&run));
+  HWND ownerWindow = win32::hwndOf(owner);
+  const bool ownerWasEnabled = ownerWindow != nullptr && IsWindowEnabled(ownerWindow) != FALSE;
+  HWND dialog = CreateDialogParamW(GetModuleHandleW(nullptr), MAKEINTRESOURCEW(kDialogTemplateId), ownerWindow,
+                                   dialogProcedure, reinterpret_cast<LPARAM>(&run));
+  if (dialog == nullptr) {
+    window_ = nullptr;
+    return -1;
+  }
+  if (ownerWasEnabled) EnableWindow(ownerWindow, FALSE);
+
+  MSG message;
+  bool quit = false;
+  while (!run.ended) {
+    const BOOL got = GetMessageW(&message, nullptr, 0, 0);
+    if (got == 0 || got == -1) {
+      quit = got == 0;
+      break;
+    }
+    if (IsDialogMessageW(dialog, &message) == FALSE) {
+      TranslateMessage(&message);
+      DispatchMessageW(&message);
+    }
+  }
+  // The owner first, so that activation goes back to it, then the dialog.
+  if (ownerWasEnabled) EnableWindow(ownerWindow, TRUE);
+  DestroyWindow(dialog);
   window_ = nullptr;
-  return result;
+  // A quit request belongs to whoever runs the outer loop.
+  if (quit) PostQuitMessage(static_cast<int>(message.wParam));
+  return run.ended ? run.result : -1;
 }
 
 bool DialogImpl::endDialog(std::intptr_t result) {
-  return window_ != nullptr && EndDialog(win32::hwndOf(window_), result) != FALSE;
+  if (window_ == nullptr) return false;
+  HWND dialog = win32::hwndOf(window_);
+  ModalRun* run = runOf(dialog);
+  if (run == nullptr) return false;
+  run->ended = true;
+  run->result = result;
+  // Wakes the loop, which ends once the current message has been handled.
+  PostMessageW(dialog, WM_NULL, 0, 0);
+  return true;
 }
 
 bool setTimer(WindowHandle window, std::uintptr_t id, unsigned milliseconds) {

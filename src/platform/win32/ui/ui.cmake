@@ -6,7 +6,7 @@ file(GLOB GLIMMERHOLD_GUI_SOURCES CONFIGURE_DEPENDS ${GLIMMERHOLD_UI_DIR}/*.cpp)
 list(FILTER GLIMMERHOLD_GUI_SOURCES EXCLUDE REGEX "/main\\.cpp$")
 add_library(glimmerhold_gui STATIC ${GLIMMERHOLD_GUI_SOURCES})
 target_include_directories(glimmerhold_gui PUBLIC ${CMAKE_CURRENT_SOURCE_DIR})
-target_link_libraries(glimmerhold_gui PUBLIC ole32 oleaut32 uuid comctl32 shlwapi user32 gdi32 shell32)
+target_link_libraries(glimmerhold_gui PUBLIC ole32 oleaut32 uuid comctl32 shlwapi user32 gdi32 shell32 advapi32)
 
 # The dialog template, the icon and the manifest. An object library, so the
 # tests that run the real dialog link the very same resources.

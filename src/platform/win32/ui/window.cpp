@@ -93,6 +93,19 @@ bool resizeClient(WindowHandle window, int width, int height) {
   const BOOL hasMenu = (style & WS_CHILD) == 0 && GetMenu(self) != nullptr;
   RECT frame{0, 0, width, height};
   if (AdjustWindowRectEx(&frame, style, hasMenu, exStyle) == FALSE) return false;
+  if (IsIconic(self) != FALSE || IsZoomed(self) != FALSE) {
+    // SetWindowPos would size the minimised (or maximised) window, and the
+    // restored one would come back at its old size: the size goes into the
+    // placement the window is restored to.
+    WINDOWPLACEMENT placement{};
+    placement.length = sizeof(placement);
+    if (GetWindowPlacement(self, &placement) == FALSE) return false;
+    placement.rcNormalPosition.right = placement.rcNormalPosition.left + (frame.right - frame.left);
+    placement.rcNormalPosition.bottom = placement.rcNormalPosition.top + (frame.bottom - frame.top);
+    placement.showCmd = IsIconic(self) != FALSE ? SW_SHOWMINNOACTIVE : SW_SHOWMAXIMIZED;
+    if (IsWindowVisible(self) == FALSE) placement.showCmd = SW_HIDE;
+    return SetWindowPlacement(self, &placement) != FALSE;
+  }
   return SetWindowPos(self, nullptr, 0, 0, frame.right - frame.left, frame.bottom - frame.top,
                       SWP_NOMOVE | SWP_NOZORDER | SWP_NOACTIVATE | SWP_NOREDRAW) != FALSE;
 }

@@ -1,0 +1,149 @@
+// The launcher's Windows page objects, its handshake, page calls, element
+// bindings and tick guard, run against the scripted document in the real
+// dialog with its real timer.
+#include <windows.h>
+
+#include <gtest/gtest.h>
+
+#include <memory>
+
+#include "platform/win32/ui/page_objects.h"
+#include "shell/updater.h"
+#include "support/job_wait.h"
+#include "support/temp_dir.h"
+#include "support/test_http_server.h"
+#include "win32_ui/scripted_document.h"
+
+namespace {
+
+using scripted::Value;
+
+// The control as the launcher sees it, with the scripted document loaded.
+class ScriptedBrowser final : public platform::WebBrowser2 {
+ public:
+  explicit ScriptedBrowser(scripted::ScriptedPage& page) : page_(page) {}
+  HRESULT navigate(std::u16string_view) override { return S_OK; }
+  HRESULT document(std::shared_ptr<platform::HtmlDocument2>* document2,
+                   std::shared_ptr<platform::HtmlDocument3>* document3) override {
+    IDispatch* document = page_.document();
+    platform::win32::wrapDocument(document, document2, document3);
+    document->Release();
+    return S_OK;
+  }
+  void setNavigationFilter(NavigationFilter) override {}
+
+ private:
+  scripted::ScriptedPage& page_;
+};
+
+// The launcher's dialog with the scripted document in place of the page the
+// control would load.
+class ScriptedUpdater : public Updater {
+ public:
+  explicit ScriptedUpdater(scripted::ScriptedPage& page) : page_(page) {}
+  std::intptr_t processMessage(platform::DialogMessage message, std::uintptr_t argument) override {
+    const std::intptr_t result = Updater::processMessage(message, argument);
+    if (message == platform::DialogMessage::InitDialog) browser = std::make_unique<ScriptedBrowser>(page_);
+    return result;
+  }
+
+ private:
+  scripted::ScriptedPage& page_;
+};
+
+std::vector<std::wstring> functionsCalled(const scripted::ScriptedPage& page) {
+  std::vector<std::wstring> names;
+  for (const auto& call : page.calls) names.push_back(call.function);
+  return names;
+}
+
+scripted::ScriptedPage* gPage = nullptr;
+Updater* gUpdater = nullptr;
+
+TEST(ScriptedDocument, TheLauncherRunsItsPageAndReleasesEveryReference) {
+  testsupport::TempDir install;
+  testsupport::CurrentDirGuard folder;
+  // The update server takes the list request and holds it for the test.
+  testsupport::TestHttpServer server(testsupport::TestHttpServer::always(testsupport::HttpScript().holdOpen()));
+  ASSERT_TRUE(server.listening());
+
+  scripted::ScriptedPage page;
+  page.add({L"", L"body", {{L"xwidth", L"640"}, {L"xheight", L"400"}}});
+  page.add({L"boton-jugar", L"div", {}});
+  page.add({L"boton-cerrar", L"div", {}});
+  page.add({L"notes", L"a", {{L"xhref", L"https://example.invalid/notes"}}});
+  page.add({L"", L"a", {}});
+  for (const wchar_t* name : {L"setProgressBar", L"setButtonText", L"disablePlayButton"}) {
+    page.functions[name] = [](const std::vector<Value>&) { return Value{}; };
+  }
+  page.throwing.insert(L"setProgressBar");  // a page error changes nothing
+  page.functions[L"localization"] = [](const std::vector<Value>& arguments) {
+    return arguments.size() == 1 && arguments[0] == Value{0L} ? Value{L"127.0.0.1/"} : Value{L"texto"};
+  };
+  // "Starting..." opens a nested message loop, as an alert() does, until the
+  // dialog's timer has ticked inside it.
+  int readsDuringLoop = -1;
+  std::size_t callsDuringLoop = 0;
+  page.functions[L"setVariableText"] = [&](const std::vector<Value>&) {
+    const int reads = page.readyStateReads;
+    const std::size_t calls = page.calls.size();
+    const DWORD deadline = GetTickCount() + 5000;
+    MSG message;
+    bool ticked = false;
+    while (!ticked && GetTickCount() < deadline) {
+      if (!PeekMessageW(&message, nullptr, 0, 0, PM_REMOVE)) {
+        MsgWaitForMultipleObjects(0, nullptr, FALSE, 50, QS_ALLINPUT);
+        continue;
+      }
+      DispatchMessageW(&message);
+      ticked = message.message == WM_TIMER && message.wParam == PageTimer;
+    }
+    if (ticked) readsDuringLoop = page.readyStateReads - reads;
+    callsDuringLoop = page.calls.size() - calls;
+    return Value{};
+  };
+
+  auto owned = std::make_unique<ScriptedUpdater>(page);
+  ScriptedUpdater& updater = *owned;
+  updater.updateRun.installPath = install.str();
+  gPage = &page;
+  gUpdater = &updater;
+  // Once the page is up, the player presses Close; a watchdog ends a run
+  // that goes wrong.
+  const UINT_PTR closeTimer = SetTimer(nullptr, 0, 1500, [](HWND, UINT, UINT_PTR id, DWORD) {
+    KillTimer(nullptr, id);
+    if (!gPage->mouseDown(L"boton-cerrar")) gUpdater->endDialog(-1);
+  });
+  const UINT_PTR watchdog = SetTimer(nullptr, 0, 20000, [](HWND, UINT, UINT_PTR, DWORD) { gUpdater->endDialog(-77); });
+  EXPECT_EQ(updater.doModal(nullptr, 0), kDialogEndValue);
+  KillTimer(nullptr, closeTimer);
+  KillTimer(nullptr, watchdog);
+
+  EXPECT_EQ(readsDuringLoop, 0) << "the tick inside the page call was dropped";
+  EXPECT_EQ(callsDuringLoop, 0u);
+  const std::vector<std::wstring> handshake{L"localization", L"setProgressBar", L"localization", L"setVariableText",
+                                            L"localization", L"setButtonText",  L"disablePlayButton"};
+  const std::vector<std::wstring> called = functionsCalled(page);
+  ASSERT_GE(called.size(), handshake.size());
+  EXPECT_EQ(std::vector<std::wstring>(called.begin(), called.begin() + 7), handshake);
+  EXPECT_EQ(page.calls[1].arguments, std::vector<Value>{0L});
+  EXPECT_EQ(page.calls[3].arguments, std::vector<Value>{std::wstring(L"texto")});
+  EXPECT_EQ(page.calls[6].arguments, std::vector<Value>{true});
+
+  EXPECT_EQ(page.handlersHeld(), 3) << "Play, Close and the one link with an xhref";
+
+  server.stop();
+  ASSERT_NE(updater.updateRun.job, nullptr);
+  ASSERT_TRUE(testsupport::jobEnded(*updater.updateRun.job));
+  delete updater.updateRun.job;
+  updater.updateRun.job = nullptr;
+  // The dialog goes, and with it the links it kept for their handlers.
+  owned.reset();
+  page.unload();
+  EXPECT_EQ(page.outstanding(), 0) << "still held: " << page.holders();
+  EXPECT_EQ(page.faults(), std::vector<std::string>{});
+  gPage = nullptr;
+  gUpdater = nullptr;
+}
+
+}  // namespace
