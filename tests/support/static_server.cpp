@@ -1,4 +1,4 @@
-#include "support/nginx_server.h"
+#include "support/static_server.h"
 
 #include <arpa/inet.h>
 #include <netinet/in.h>
@@ -18,9 +18,9 @@ namespace testsupport {
 
 namespace {
 
-// Everything nginx writes goes below `work`: the namespace maps only root,
-// and nothing outside the test's folder is touched.
-std::string configuration(const std::filesystem::path& work, const std::filesystem::path& root,
+// Everything a server writes goes below `work`: the namespace maps only
+// root, and nothing outside the test's folder is touched.
+std::string nginxConfiguration(const std::filesystem::path& work, const std::filesystem::path& root,
                           const std::string& address) {
   std::string w = work.string();
   return "daemon off;\n"
@@ -45,6 +45,39 @@ std::string configuration(const std::filesystem::path& work, const std::filesyst
          "}\n";
 }
 
+std::string lighttpdConfiguration(const std::filesystem::path& work, const std::filesystem::path& root,
+                                  const std::string& address) {
+  std::string w = work.string();
+  return "server.document-root = \"" + root.string() + "\"\n"
+         "server.bind = \"" + address + "\"\n"
+         "server.port = 80\n"
+         "server.username = \"\"\n"
+         "server.pid-file = \"" + w + "/lighttpd.pid\"\n"
+         "server.errorlog = \"" + w + "/error.log\"\n"
+         "server.modules = ()\n"
+         "mimetype.assign = ( \"\" => \"application/octet-stream\" )\n"
+         // Its URL normalization answers 400 to some escaped Latin-1 bytes
+         // ("%fa", the ú the launcher escapes); the file lookup still
+         // confines the path to the document root without it.
+         "server.http-parseopts = ( \"url-normalize\" => \"disable\" )\n"
+         // Its file information cache would serve the old list for a
+         // moment after the served folder is swapped for a new release.
+         "server.stat-cache-engine = \"disable\"\n";
+}
+
+// The command line that runs the server in the foreground.
+std::vector<std::string> commandLine(StaticServerKind kind, const TempDir& work, const std::filesystem::path& root,
+                                     const std::string& address) {
+  if (kind == StaticServerKind::Lighttpd) {
+    std::filesystem::path conf = work / "lighttpd.conf";
+    writeFile(conf, lighttpdConfiguration(work.path(), root, address));
+    return {"/usr/sbin/lighttpd", "-D", "-f", conf.string()};
+  }
+  std::filesystem::path conf = work / "nginx.conf";
+  writeFile(conf, nginxConfiguration(work.path(), root, address));
+  return {"/usr/sbin/nginx", "-p", work.str() + "/", "-c", conf.string(), "-e", (work / "error.log").string()};
+}
+
 bool accepts(const std::string& address) {
   int probe = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
   if (probe < 0) return false;
@@ -59,17 +92,12 @@ bool accepts(const std::string& address) {
 
 }  // namespace
 
-NginxServer::NginxServer(const std::filesystem::path& root, const std::string& address) {
-  std::filesystem::path conf = work_ / "nginx.conf";
-  writeFile(conf, configuration(work_.path(), root, address));
-  std::string prefix = work_.str() + "/";
-  std::string confPath = conf.string();
-  std::string errorPath = (work_ / "error.log").string();
-  std::vector<std::string> args = {"nginx", "-p", prefix, "-c", confPath, "-e", errorPath};
+StaticServer::StaticServer(StaticServerKind kind, const std::filesystem::path& root, const std::string& address) {
+  std::vector<std::string> args = commandLine(kind, work_, root, address);
   std::vector<char*> argv;
   for (std::string& arg : args) argv.push_back(arg.data());
   argv.push_back(nullptr);
-  if (::posix_spawn(&pid_, kProgram, nullptr, nullptr, argv.data(), environ) != 0) {
+  if (::posix_spawn(&pid_, argv[0], nullptr, nullptr, argv.data(), environ) != 0) {
     pid_ = -1;
     return;
   }
@@ -90,7 +118,7 @@ NginxServer::NginxServer(const std::filesystem::path& root, const std::string& a
   }
 }
 
-NginxServer::~NginxServer() {
+StaticServer::~StaticServer() {
   if (pid_ <= 0) return;
   ::kill(pid_, SIGTERM);
   int status;
@@ -98,6 +126,6 @@ NginxServer::~NginxServer() {
   }
 }
 
-std::string NginxServer::errorLog() const { return readFile(work_ / "error.log"); }
+std::string StaticServer::errorLog() const { return readFile(work_ / "error.log"); }
 
 }  // namespace testsupport

@@ -1,6 +1,6 @@
-// nginx from the distribution, run by a test in the foreground to serve a
-// folder on port 80 of the test's private loopback: a server nobody here
-// wrote, to check the client against.
+// Static web servers from the distribution (nginx, lighttpd), run by a test
+// in the foreground to serve a folder on port 80 of the test's private
+// loopback: servers nobody here wrote, to check the client against.
 #pragma once
 
 #include <sys/types.h>
@@ -12,26 +12,32 @@
 
 namespace testsupport {
 
-class NginxServer {
- public:
-  static constexpr const char* kProgram = "/usr/sbin/nginx";
+enum class StaticServerKind { Nginx, Lighttpd };
 
-  // Starts nginx serving `root` on address:80 and waits, bounded, until it
-  // accepts connections.
-  explicit NginxServer(const std::filesystem::path& root, const std::string& address = "127.0.0.1");
-  // Stops nginx and waits for it.
-  ~NginxServer();
-  NginxServer(const NginxServer&) = delete;
-  NginxServer& operator=(const NginxServer&) = delete;
+class StaticServer {
+ public:
+  // Starts the server serving `root` on address:80 and waits, bounded,
+  // until it accepts connections.
+  StaticServer(StaticServerKind kind, const std::filesystem::path& root, const std::string& address = "127.0.0.1");
+  // Stops the server and waits for it.
+  ~StaticServer();
+  StaticServer(const StaticServer&) = delete;
+  StaticServer& operator=(const StaticServer&) = delete;
 
   bool running() const { return running_; }
-  // nginx's error log, for a failure message.
+  // The server's error log, for a failure message.
   std::string errorLog() const;
 
  private:
   TempDir work_;
   pid_t pid_ = -1;
   bool running_ = false;
+};
+
+class NginxServer : public StaticServer {
+ public:
+  explicit NginxServer(const std::filesystem::path& root, const std::string& address = "127.0.0.1")
+      : StaticServer(StaticServerKind::Nginx, root, address) {}
 };
 
 }  // namespace testsupport
