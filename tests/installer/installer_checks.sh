@@ -64,6 +64,9 @@ hive() {
 # Every file of a folder with its content, relative names.
 contents() { (cd "$1" && find . -type f ! -name Uninstall.exe -print0 | sort -z | xargs -0 md5sum); }
 
+# A file beside the installation, which a list line naming "../decoy.txt"
+# must not reach.
+printf 'not the game\n' >"$profile/AppData/Local/Programs/decoy.txt"
 before=$(snapshot)
 
 echo "== installing silently (system language Spanish)"
@@ -85,6 +88,7 @@ head -c 1000 /dev/urandom >"$install/data/fetched.pak"
 printf 'changed\n' >"$install/data/maps/deepway.pak"
 sed -i 's|^\(data/maps/deepway.pak\) [0-9a-f]* [0-9]*$|\1 0123456789abcdef0123456789abcdef 8|' "$install/version_list.txt"
 printf 'data/fetched.pak fedcba9876543210fedcba9876543210 1000\n' >>"$install/version_list.txt"
+printf '../decoy.txt 00000000000000000000000000000000 13\n' >>"$install/version_list.txt"
 kept=$(contents "$install")
 rm "$install/Glimmerhold.exe"
 run "$setup" /S /LANGUAGE=fr-FR
