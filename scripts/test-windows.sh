@@ -67,3 +67,6 @@ unshare -rn bash -c '
   echo "wine-binaries: $passed passed, $failed failed"
   [ "$failed" -eq 0 ]
 '
+
+# The game's installer, built with these launchers and run under Wine.
+./scripts/test-installer.sh

@@ -6,7 +6,7 @@
 
 #include "net/streaming_file.h"
 #include "support/job_wait.h"
-#include "support/nginx_server.h"
+#include "support/static_server.h"
 #include "support/temp_dir.h"
 
 namespace {

@@ -8,6 +8,7 @@
 
 #include <cstdio>
 #include <filesystem>
+#include <fstream>
 #include <sstream>
 #include <string>
 #include <vector>
@@ -118,6 +119,24 @@ TEST_F(PublishTest, FollowsLinksToFilesInsideOnly) {
   EXPECT_NE(outcome.err.find("\"escape.txt\": the symbolic link leads out"), std::string::npos) << outcome.err;
   EXPECT_NE(outcome.err.find("\"links/folder\": the symbolic link leads to a folder"), std::string::npos);
   EXPECT_NE(outcome.err.find("\"dangling\": the symbolic link leads nowhere"), std::string::npos);
+
+  // Links out of the folder and to nothing, as real game data has them.
+  fs::remove(release() / "links" / "folder");
+  Outcome followed = publishWith({"--follow-links", release().string()});
+  EXPECT_EQ(followed.code, publish::kRefused) << "a link to nothing has nothing to copy";
+  EXPECT_NE(followed.err.find("\"dangling\": the symbolic link leads nowhere"), std::string::npos) << followed.err;
+  EXPECT_EQ(followed.err.find("escape.txt"), std::string::npos) << followed.err;
+  Outcome skipped = publishWith({"--skip-links", release().string()});
+  ASSERT_EQ(skipped.code, publish::kDone) << skipped.err;
+  EXPECT_NE(skipped.err.find("warning: leaving out \"dangling\": the symbolic link leads nowhere"), std::string::npos);
+  EXPECT_NE(skipped.err.find("warning: leaving out \"escape.txt\": the symbolic link leads out"), std::string::npos);
+  EXPECT_EQ(releaseList(), line("data/real.pak", "real") + line("links/alias.pak", "real"));
+  fs::remove(release() / "dangling");
+  ASSERT_EQ(publishWith({"--follow-links", "--out", served().string(), release().string()}).code, publish::kDone);
+  EXPECT_EQ(readFile(served() / kVersionListName),
+            line("data/real.pak", "real") + line("escape.txt", "secret") + line("links/alias.pak", "real"));
+  EXPECT_EQ(readFile(served() / "escape.txt"), "secret");
+  EXPECT_FALSE(fs::is_symlink(served() / "escape.txt"));
 }
 
 TEST_F(PublishTest, LaysOutTheServedFolderUnderDecodedByteNames) {
@@ -130,18 +149,22 @@ TEST_F(PublishTest, LaysOutTheServedFolderUnderDecodedByteNames) {
   EXPECT_EQ(readFile(served() / "Espa\xf1" "a.txt"), "hola");
   EXPECT_EQ(readFile(served() / "docs" / "read me!.txt"), "readme");
   EXPECT_FALSE(fs::exists(release() / kVersionListName)) << "the release folder is left alone";
-  EXPECT_TRUE(fs::equivalent(served() / "Espa\xf1" "a.txt", release() / "Espa\xc3\xb1" "a.txt")) << "hard link";
+  // A copy: a release file edited in place afterwards does not change what
+  // is served under the token already listed.
+  EXPECT_FALSE(fs::equivalent(served() / "Espa\xf1" "a.txt", release() / "Espa\xc3\xb1" "a.txt"));
+  { std::ofstream(release() / "Espa\xc3\xb1" "a.txt", std::ios::in | std::ios::out) << "HOLA"; }
+  EXPECT_EQ(readFile(served() / "Espa\xf1" "a.txt"), "hola");
   struct stat info {};
   ASSERT_EQ(::stat(served().c_str(), &info), 0);
   EXPECT_EQ(info.st_mode & 0777, 0755u) << "a web server of another user must read it";
 
-  // Again, copying, after a file went away: the old tree is replaced whole
-  // and nothing is left beside it.
+  // Again, hard-linking, after a file went away: the old tree is replaced
+  // whole and nothing is left beside it.
   fs::remove(release() / "docs" / "read me!.txt");
-  ASSERT_EQ(publishWith({"--out", served().string(), "--copy", release().string()}).code, publish::kDone);
-  EXPECT_EQ(readFile(served() / kVersionListName), line("Espa%f1a.txt", "hola"));
+  ASSERT_EQ(publishWith({"--out", served().string(), "--hardlink", release().string()}).code, publish::kDone);
+  EXPECT_EQ(readFile(served() / kVersionListName), line("Espa%f1a.txt", "HOLA"));
   EXPECT_FALSE(fs::exists(served() / "docs"));
-  EXPECT_FALSE(fs::equivalent(served() / "Espa\xf1" "a.txt", release() / "Espa\xc3\xb1" "a.txt"));
+  EXPECT_TRUE(fs::equivalent(served() / "Espa\xf1" "a.txt", release() / "Espa\xc3\xb1" "a.txt")) << "hard link";
   std::vector<std::string> beside;
   for (const auto& entry : fs::directory_iterator(served().parent_path())) beside.push_back(entry.path().filename());
   EXPECT_EQ(beside, std::vector<std::string>{"up"});
@@ -214,6 +237,8 @@ TEST_F(PublishTest, TheProgramsExitCodesAndMessages) {
   EXPECT_EQ(runProgram("").code, publish::kUsage);
   EXPECT_EQ(runProgram("--frobnicate x").code, publish::kUsage);
   EXPECT_EQ(runProgram("--copy '" + release().string() + "'").code, publish::kUsage);
+  EXPECT_EQ(runProgram("--hardlink '" + release().string() + "'").code, publish::kUsage);
+  EXPECT_EQ(runProgram("--follow-links --skip-links '" + release().string() + "'").code, publish::kUsage);
   EXPECT_EQ(runProgram("a b").code, publish::kUsage);
   EXPECT_EQ(runProgram("'" + (scratch_ / "absent").string() + "'").code, publish::kFailed);
 

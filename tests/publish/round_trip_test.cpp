@@ -1,7 +1,8 @@
-// A release folder published by the tool, served by nginx and fetched by the
-// launcher's own update run ends up in the installation byte for byte; after
-// one file changes and the folder is published again, only that file is
-// fetched.
+// A release folder published by the tool, served by a real static server
+// (nginx, and lighttpd, so that the protocol is not one server's habit) and
+// fetched by the launcher's own update run ends up in the installation byte
+// for byte; after one file changes and the folder is published again, only
+// that file is fetched.
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -17,7 +18,7 @@
 #include "support/fake_ui.h"
 #include "support/job_wait.h"
 #include "support/launcher_fixture.h"
-#include "support/nginx_server.h"
+#include "support/static_server.h"
 #include "update/version_list.h"
 
 namespace {
@@ -35,7 +36,8 @@ std::vector<std::string> sortedLines(const std::string& text) {
   return lines;
 }
 
-class RoundTripTest : public testsupport::LauncherTest {
+class RoundTripTest : public testsupport::LauncherTest,
+                      public ::testing::WithParamInterface<testsupport::StaticServerKind> {
  protected:
   fs::path release() const { return scratch().path() / "release"; }
   fs::path served() const { return scratch().path() / "www" / "up"; }
@@ -45,7 +47,7 @@ class RoundTripTest : public testsupport::LauncherTest {
     ASSERT_EQ(publish::publishRelease({release(), served(), false, false}, out, err), publish::kDone) << err.str();
   }
 
-  // One whole launcher session against nginx, from the page's handshake to
+  // One whole launcher session against the server, from the page's handshake to
   // the end of the update run; what it planned to fetch.
   std::vector<std::string> runLauncher() {
     testsupport::resetFakes();
@@ -80,7 +82,7 @@ class RoundTripTest : public testsupport::LauncherTest {
   }
 };
 
-TEST_F(RoundTripTest, PublishedServedAndFetchedByteForByteThenOnlyTheChangedFile) {
+TEST_P(RoundTripTest, PublishedServedAndFetchedByteForByteThenOnlyTheChangedFile) {
   std::string big(5 * 1024 * 1024 + 3, '\0');
   std::mt19937 generator(11);
   for (char& c : big) c = static_cast<char>(generator());
@@ -93,8 +95,8 @@ TEST_F(RoundTripTest, PublishedServedAndFetchedByteForByteThenOnlyTheChangedFile
   writeFile(release() / "settings.ini", "width=1280\n");
 
   publishRelease();
-  testsupport::NginxServer nginx(scratch().path() / "www");
-  ASSERT_TRUE(nginx.running()) << nginx.errorLog();
+  testsupport::StaticServer server(GetParam(), scratch().path() / "www");
+  ASSERT_TRUE(server.running()) << server.errorLog();
 
   std::vector<std::string> first = runLauncher();
   EXPECT_EQ(first.size(), 7u);
@@ -111,5 +113,12 @@ TEST_F(RoundTripTest, PublishedServedAndFetchedByteForByteThenOnlyTheChangedFile
   publishRelease();
   EXPECT_EQ(runLauncher(), std::vector<std::string>{});
 }
+
+INSTANTIATE_TEST_SUITE_P(Servers, RoundTripTest,
+                         ::testing::Values(testsupport::StaticServerKind::Nginx,
+                                           testsupport::StaticServerKind::Lighttpd),
+                         [](const auto& server) {
+                           return server.param == testsupport::StaticServerKind::Nginx ? "nginx" : "lighttpd";
+                         });
 
 }  // namespace

@@ -9,6 +9,7 @@
 #include <memory>
 #include <vector>
 
+#include "file_descriptor.h"
 #include "update/version_list.h"
 
 namespace publish {
@@ -21,20 +22,6 @@ struct DigestFree {
   void operator()(EVP_MD_CTX* context) const { EVP_MD_CTX_free(context); }
 };
 using Digest = std::unique_ptr<EVP_MD_CTX, DigestFree>;
-
-class FileDescriptor {
- public:
-  explicit FileDescriptor(int fd) : fd_(fd) {}
-  ~FileDescriptor() {
-    if (fd_ >= 0) ::close(fd_);
-  }
-  FileDescriptor(const FileDescriptor&) = delete;
-  FileDescriptor& operator=(const FileDescriptor&) = delete;
-  int get() const { return fd_; }
-
- private:
-  int fd_;
-};
 
 Digest startDigest() {
   Digest digest(EVP_MD_CTX_new());

@@ -88,7 +88,7 @@ int writeInPlace(const PublishOptions& options, const ReleaseScan& scan, std::os
 }
 
 int layOut(const PublishOptions& options, const ReleaseScan& scan, std::ostream& out, std::ostream& err) {
-  ServedTree tree(options.out, options.copyOnly);
+  ServedTree tree(options.out, options.hardLink);
   std::string error;
   if (!tree.open(options.release, error)) {
     complain(err) << error << "\n";
@@ -115,7 +115,8 @@ int layOut(const PublishOptions& options, const ReleaseScan& scan, std::ostream&
   return kDone;
 }
 
-constexpr const char* kHelp = R"help(Usage: glimmerhold-publish [--out DIR [--copy]] [--check] RELEASE_FOLDER
+constexpr const char* kHelp = R"help(Usage: glimmerhold-publish [--out DIR [--hardlink]] [--follow-links | --skip-links]
+                           [--check] RELEASE_FOLDER
 
 Writes RELEASE_FOLDER/version_list.txt: one line per file below the folder
 (sub-folders included, "/" between folders), its name escaped, a version
@@ -128,18 +129,29 @@ Latin-1 byte) are escaped. Any other white space or non-ASCII character, "%",
 once escaped, a Windows device name, a name ending in a dot or a blank, two
 names that differ only in letter case, and the names of the launcher's own
 files are refused, each with a message naming the file; nothing is written.
-Symbolic links to files inside the folder are followed; links that lead out
-of it, dangle or lead to folders are refused. Files of 2 GiB or more are
-refused.
+Symbolic links to files inside the folder are followed; links that lead to
+folders are refused, and so are links that lead out of the folder or
+nowhere, unless --follow-links or --skip-links says otherwise. Files of
+2 GiB or more are refused.
 
 Options:
   --out DIR  Lay out the folder a static web server serves: every file under
              the name the server looks up for its listed name (escapes
-             decoded to Latin-1 bytes), hard-linked or copied, plus
-             DIR/version_list.txt. DIR is built beside itself and swapped in
-             whole; an existing DIR must be empty or hold a version_list.txt.
-             The release folder itself is left untouched.
-  --copy     With --out: copy the files instead of hard-linking them.
+             decoded to Latin-1 bytes), copied (reflinked where the file
+             system can), plus DIR/version_list.txt. DIR is built beside
+             itself and swapped in whole; an existing DIR must be empty or
+             hold a version_list.txt. The release folder is left untouched.
+  --hardlink With --out: hard-link the files where possible instead of
+             copying them. Then a release file edited in place afterwards
+             is served changed under its old version token: publish again
+             after every change.
+  --copy     With --out: copy the files (the default; kept for scripts).
+  --follow-links
+             Publish what a symbolic link leading out of the folder points
+             to, under the link's name. Links leading nowhere are refused.
+  --skip-links
+             Leave out symbolic links that lead out of the folder or
+             nowhere, each with a warning.
   --check    Compare the existing list (of RELEASE_FOLDER, or of DIR with
              --out) with the folder and print each difference:
              "missing: NAME", "unlisted: NAME", "changed: NAME (...)",
@@ -157,7 +169,8 @@ Exit codes:
 }  // namespace
 
 int publishRelease(const PublishOptions& options, std::ostream& out, std::ostream& err) {
-  ReleaseScan scan = scanRelease(options.release);
+  ReleaseScan scan = scanRelease(options.release, options.outsideLinks);
+  for (const std::string& warning : scan.warnings) complain(err) << "warning: " << warning << "\n";
   for (const std::string& problem : scan.problems) complain(err) << problem << "\n";
   if (scan.unreadable) return kFailed;
   if (!scan.problems.empty()) {
@@ -171,6 +184,7 @@ int publishRelease(const PublishOptions& options, std::ostream& out, std::ostrea
 int publishMain(int argc, const char* const* argv, std::ostream& out, std::ostream& err) {
   PublishOptions options;
   bool haveRelease = false;
+  std::string copyMode;  // "--copy" or "--hardlink" when given
   for (int i = 1; i < argc; ++i) {
     const std::string argument = argv[i];
     if (argument == "--help" || argument == "-h") {
@@ -179,8 +193,15 @@ int publishMain(int argc, const char* const* argv, std::ostream& out, std::ostre
     }
     if (argument == "--check") {
       options.check = true;
-    } else if (argument == "--copy") {
-      options.copyOnly = true;
+    } else if (argument == "--copy" || argument == "--hardlink") {
+      options.hardLink = argument == "--hardlink";
+      copyMode = argument;
+    } else if (argument == "--follow-links" || argument == "--skip-links") {
+      if (options.outsideLinks != OutsideLinks::Refuse) {
+        complain(err) << "--follow-links and --skip-links exclude each other (see --help)\n";
+        return kUsage;
+      }
+      options.outsideLinks = argument == "--follow-links" ? OutsideLinks::Follow : OutsideLinks::Skip;
     } else if (argument == "--out" && i + 1 < argc && argv[i + 1][0] != '\0') {
       options.out = argv[++i];
     } else if (argument.rfind("--", 0) == 0 || haveRelease || argument.empty()) {
@@ -191,8 +212,8 @@ int publishMain(int argc, const char* const* argv, std::ostream& out, std::ostre
       haveRelease = true;
     }
   }
-  if (!haveRelease || (options.copyOnly && options.out.empty())) {
-    complain(err) << (haveRelease ? "--copy needs --out DIR" : "no release folder given") << " (see --help)\n";
+  if (!haveRelease || (!copyMode.empty() && options.out.empty())) {
+    complain(err) << (haveRelease ? copyMode + " needs --out DIR" : "no release folder given") << " (see --help)\n";
     return kUsage;
   }
   return publishRelease(options, out, err);

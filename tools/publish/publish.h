@@ -5,6 +5,8 @@
 #include <filesystem>
 #include <ostream>
 
+#include "release_scan.h"
+
 namespace publish {
 
 // The tool's exit codes, documented in its --help.
@@ -20,7 +22,8 @@ struct PublishOptions {
   std::filesystem::path release;
   std::filesystem::path out;  // empty: the list goes into the release folder
   bool check = false;
-  bool copyOnly = false;
+  bool hardLink = false;  // served files hard-linked rather than copied
+  OutsideLinks outsideLinks = OutsideLinks::Refuse;
 };
 
 int publishRelease(const PublishOptions& options, std::ostream& out, std::ostream& err);

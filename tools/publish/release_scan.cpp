@@ -22,6 +22,10 @@ std::string refusal(std::string_view diskName, std::string_view reason) {
   return "cannot publish \"" + printableName(diskName) + "\": " + std::string(reason);
 }
 
+std::string leftOut(std::string_view diskName, std::string_view reason) {
+  return "leaving out \"" + printableName(diskName) + "\": " + std::string(reason);
+}
+
 bool isInside(const fs::path& path, const fs::path& base) {
   fs::path relative = path.lexically_relative(base);
   return !relative.empty() && *relative.begin() != ".." && relative != ".";
@@ -29,7 +33,7 @@ bool isInside(const fs::path& path, const fs::path& base) {
 
 class Scanner {
  public:
-  explicit Scanner(fs::path base) : base_(std::move(base)) {}
+  Scanner(fs::path base, OutsideLinks outside) : base_(std::move(base)), outside_(outside) {}
 
   void add(const fs::directory_entry& entry, ReleaseScan& scan) {
     std::error_code error;
@@ -46,11 +50,21 @@ class Scanner {
     if (fs::is_symlink(status)) {
       source = fs::canonical(entry.path(), error);
       if (error) {
-        scan.problems.push_back(refusal(disk, "the symbolic link leads nowhere"));
+        if (outside_ == OutsideLinks::Skip) {
+          scan.warnings.push_back(leftOut(disk, "the symbolic link leads nowhere"));
+        } else {
+          scan.problems.push_back(refusal(disk, "the symbolic link leads nowhere"));
+        }
         return;
       }
-      if (!isInside(source, base_)) {
-        scan.problems.push_back(refusal(disk, "the symbolic link leads out of the release folder"));
+      if (!isInside(source, base_) && outside_ != OutsideLinks::Follow) {
+        if (outside_ == OutsideLinks::Skip) {
+          scan.warnings.push_back(leftOut(disk, "the symbolic link leads out of the release folder"));
+        } else {
+          scan.problems.push_back(refusal(disk,
+                                          "the symbolic link leads out of the release folder (--follow-links "
+                                          "publishes what it points to, --skip-links leaves it out)"));
+        }
         return;
       }
       status = fs::status(source, error);
@@ -95,12 +109,13 @@ class Scanner {
   }
 
   fs::path base_;
+  OutsideLinks outside_;
   std::map<std::string, std::string> byFoldedName_;  // folded local name -> the first disk name
 };
 
 }  // namespace
 
-ReleaseScan scanRelease(const fs::path& root) {
+ReleaseScan scanRelease(const fs::path& root, OutsideLinks outside) {
   ReleaseScan scan;
   std::error_code error;
   const fs::path base = fs::canonical(root, error);
@@ -126,7 +141,7 @@ ReleaseScan scanRelease(const fs::path& root) {
     return scan;
   }
   std::sort(entries.begin(), entries.end());
-  Scanner scanner(base);
+  Scanner scanner(base, outside);
   for (const fs::directory_entry& entry : entries) scanner.add(entry, scan);
   std::sort(scan.files.begin(), scan.files.end(),
             [](const ReleaseFile& a, const ReleaseFile& b) { return a.entryName < b.entryName; });

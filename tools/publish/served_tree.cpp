@@ -8,6 +8,7 @@
 #include <cerrno>
 #include <cstring>
 
+#include "file_clone.h"
 #include "release_names.h"
 
 namespace publish {
@@ -51,7 +52,7 @@ bool exchange(const fs::path& side, const fs::path& target, std::string& error) 
 
 }  // namespace
 
-ServedTree::ServedTree(fs::path target, bool copyOnly) : target_(std::move(target)), copyOnly_(copyOnly) {}
+ServedTree::ServedTree(fs::path target, bool hardLink) : target_(std::move(target)), hardLink_(hardLink) {}
 
 ServedTree::~ServedTree() {
   if (side_.empty()) return;
@@ -103,11 +104,11 @@ bool ServedTree::place(const ReleaseFile& file, fs::path& placed, std::string& e
   fs::create_directories(placed.parent_path(), code);
   if (!code) {
     bool linked = false;
-    if (!copyOnly_) {
+    if (hardLink_) {
       fs::create_hard_link(file.source, placed, code);
       linked = !code;
     }
-    if (!linked) fs::copy_file(file.source, placed, code);
+    if (!linked) cloneFile(file.source, placed, code);
   }
   if (code) {
     error = "cannot place \"" + printableName(file.diskName) + "\" in the served folder: " + code.message();

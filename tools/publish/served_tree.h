@@ -16,8 +16,11 @@ namespace publish {
 
 class ServedTree {
  public:
-  // `copyOnly`: copy every file instead of hard-linking it.
-  ServedTree(std::filesystem::path target, bool copyOnly);
+  // Each file is a copy of the release's (a reflink where the file system
+  // has them), so that editing a release file in place later cannot change
+  // what is served under the token already published; `hardLink`: a hard
+  // link instead where one can be made (no space, but shares that risk).
+  ServedTree(std::filesystem::path target, bool hardLink);
   // Removes the side folder (and with it a half-made tree) if one is left.
   ~ServedTree();
   ServedTree(const ServedTree&) = delete;
@@ -28,7 +31,7 @@ class ServedTree {
   // folder that is empty or holds a "version_list.txt" (one this tool made),
   // because the whole of it is replaced.
   bool open(const std::filesystem::path& release, std::string& error);
-  // Hard-links (or copies) the file into the side folder; `placed` is the
+  // Copies (or hard-links) the file into the side folder; `placed` is the
   // new name, which is what gets hashed, so the list describes exactly the
   // bytes served.
   bool place(const ReleaseFile& file, std::filesystem::path& placed, std::string& error);
@@ -39,7 +42,7 @@ class ServedTree {
  private:
   std::filesystem::path target_;
   std::filesystem::path side_;
-  bool copyOnly_;
+  bool hardLink_;
 };
 
 }  // namespace publish

@@ -1,0 +1,77 @@
+#!/usr/bin/env python3
+"""Checks the 32-bit shipping installer without running it: a 32-bit Windows
+program whose manifest never asks for elevation, carrying the launcher built
+beside it and every file of the served release folder, byte for byte.
+
+Usage: check_installer_exe.py Setup.exe Launcher.exe SERVED_FOLDER
+Prints every mismatch and exits 1 when there is one, 0 otherwise. Unpacks
+with 7z (Debian's p7zip-full reads NSIS installers).
+"""
+import filecmp
+import os
+import subprocess
+import sys
+import tempfile
+
+sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "win32_ui"))
+from check_launcher_exe import MACHINE_I386, RT_MANIFEST, FormatError, PeImage  # noqa: E402
+
+
+def windows_name(raw):
+    try:
+        return raw.decode("utf-8")
+    except UnicodeDecodeError:
+        return raw.decode("latin-1")
+
+
+def check(setup, launcher, served):
+    problems = []
+    with open(setup, "rb") as exe:
+        image = PeImage(exe.read())
+    if image.machine != MACHINE_I386:
+        problems.append("machine %#x, not i386" % image.machine)
+    manifest = image.resources().get(RT_MANIFEST, {}).get(1, b"").decode("utf-8", "replace")
+    if 'level="asInvoker"' not in manifest:
+        problems.append("the manifest does not run it as the player (asInvoker)")
+
+    with tempfile.TemporaryDirectory() as unpacked:
+        result = subprocess.run(["7z", "x", "-y", "-o" + unpacked, setup], capture_output=True, text=True)
+        if result.returncode != 0:
+            return problems + ["7z cannot unpack it: " + result.stderr.strip()]
+        wanted = {"Launcher.exe": launcher}
+        served_bytes = os.fsencode(served)
+        for folder, _, files in os.walk(served_bytes):
+            for name in files:
+                relative = os.path.relpath(os.path.join(folder, name), served_bytes)
+                wanted["/".join(windows_name(p) for p in relative.split(b"/"))] = os.path.join(folder, name)
+        for name, source in sorted(wanted.items()):
+            carried = os.path.join(unpacked, name)
+            if not os.path.isfile(carried):
+                problems.append("missing: " + name)
+            elif not filecmp.cmp(carried, source, shallow=False):
+                problems.append("differs: " + name)
+        for folder, _, files in os.walk(unpacked):
+            for name in files:
+                relative = os.path.relpath(os.path.join(folder, name), unpacked)
+                if relative not in wanted and not relative.startswith(("$PLUGINSDIR", "$R0", "Uninstall")):
+                    problems.append("unexpected: " + relative)
+    return problems
+
+
+def main(argv):
+    if len(argv) != 4:
+        print(__doc__.strip().splitlines()[-3], file=sys.stderr)
+        return 2
+    try:
+        problems = check(*argv[1:])
+    except (OSError, FormatError) as error:
+        problems = ["cannot read %s: %s" % (argv[1], error)]
+    for problem in problems:
+        print("installer check: " + problem)
+    if not problems:
+        print("installer check: 32-bit, asInvoker, carries the launcher and the release")
+    return 1 if problems else 0
+
+
+if __name__ == "__main__":
+    sys.exit(main(sys.argv))

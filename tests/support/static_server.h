@@ -1,0 +1,43 @@
+// Static web servers from the distribution (nginx, lighttpd), run by a test
+// in the foreground to serve a folder on port 80 of the test's private
+// loopback: servers nobody here wrote, to check the client against.
+#pragma once
+
+#include <sys/types.h>
+
+#include <filesystem>
+#include <string>
+
+#include "support/temp_dir.h"
+
+namespace testsupport {
+
+enum class StaticServerKind { Nginx, Lighttpd };
+
+class StaticServer {
+ public:
+  // Starts the server serving `root` on address:80 and waits, bounded,
+  // until it accepts connections.
+  StaticServer(StaticServerKind kind, const std::filesystem::path& root, const std::string& address = "127.0.0.1");
+  // Stops the server and waits for it.
+  ~StaticServer();
+  StaticServer(const StaticServer&) = delete;
+  StaticServer& operator=(const StaticServer&) = delete;
+
+  bool running() const { return running_; }
+  // The server's error log, for a failure message.
+  std::string errorLog() const;
+
+ private:
+  TempDir work_;
+  pid_t pid_ = -1;
+  bool running_ = false;
+};
+
+class NginxServer : public StaticServer {
+ public:
+  explicit NginxServer(const std::filesystem::path& root, const std::string& address = "127.0.0.1")
+      : StaticServer(StaticServerKind::Nginx, root, address) {}
+};
+
+}  // namespace testsupport

@@ -1,0 +1,153 @@
+; The uninstaller: removes what the installer placed, the game files the
+; launcher fetched since (its "version_list.txt" names them), the launcher's
+; side files, the shortcuts, the settings and its own entry, and nothing else.
+; The folder goes only once it is empty, so files the player keeps there (or
+; had there before choosing the folder) stay.
+
+; Pops a line of "version_list.txt" and pushes the file it names, relative to
+; the installation folder with "\" between folders, the way the launcher
+; decodes it; "" when the name could reach outside the folder or is a
+; wildcard, which the launcher would not have written.
+Function un.ListedPath
+  Exch $0
+  Push $1 ; the path so far
+  Push $2 ; one character
+  Push $3 ; index
+  Push $4 ; length of the name
+  Push $5 ; the character before
+  Push $6 ; 1 once the name is refused
+  Push $7
+  StrCpy $1 ""
+  StrCpy $4 0
+  ${Do}
+    StrCpy $2 $0 1 $4
+    ${If} $2 == ""
+    ${OrIf} $2 == " "
+    ${OrIf} $2 == "$\r"
+    ${OrIf} $2 == "$\n"
+      ${Break}
+    ${EndIf}
+    IntOp $4 $4 + 1
+  ${Loop}
+  StrCpy $0 $0 $4
+  StrCpy $3 0
+  StrCpy $5 ""
+  StrCpy $6 0
+  ${DoWhile} $3 < $4
+    StrCpy $2 $0 1 $3
+    IntOp $3 $3 + 1
+    ${If} $2 == "/"
+      StrCpy $2 "\"
+    ${ElseIf} $2 == "%"
+      ; An escape the launcher decodes: a blank, "!" or one of ñ á é í ó ú,
+      ; and only when something follows it, as in the launcher.
+      IntOp $7 $3 + 1
+      ${If} $7 < $4
+        StrCpy $7 $0 2 $3
+        ${If} $7 S== "20"
+        ${OrIf} $7 S== "21"
+        ${OrIf} $7 S== "f1"
+        ${OrIf} $7 S== "e1"
+        ${OrIf} $7 S== "e9"
+        ${OrIf} $7 S== "ed"
+        ${OrIf} $7 S== "f3"
+        ${OrIf} $7 S== "fa"
+          IntFmt $2 "%c" 0x$7
+          IntOp $3 $3 + 2
+        ${EndIf}
+      ${EndIf}
+    ${ElseIf} $2 == ":"
+    ${OrIf} $2 == "*"
+    ${OrIf} $2 == "?"
+      StrCpy $6 1
+    ${ElseIf} $2 == "."
+    ${AndIf} $5 == "."
+      StrCpy $6 1
+    ${EndIf}
+    StrCpy $1 "$1$2"
+    StrCpy $5 $2
+  ${Loop}
+  StrCpy $2 $1 1
+  ${If} $2 == "\"
+  ${OrIf} $6 == 1
+    StrCpy $1 ""
+  ${EndIf}
+  StrCpy $0 $1
+  Pop $7
+  Pop $6
+  Pop $5
+  Pop $4
+  Pop $3
+  Pop $2
+  Pop $1
+  Exch $0
+FunctionEnd
+
+; Pops a path relative to the installation folder and removes its folders
+; that are left empty, innermost first.
+Function un.RemoveEmptyFolders
+  Exch $0
+  Push $1
+  ${Do}
+    ${GetParent} $0 $0
+    ${If} $0 == ""
+      ${Break}
+    ${EndIf}
+    RMDir "$INSTDIR\$0"
+  ${Loop}
+  Pop $1
+  Pop $0
+FunctionEnd
+
+Function un.RemoveListedFiles
+  ClearErrors
+  FileOpen $0 "$INSTDIR\version_list.txt" r
+  ${If} ${Errors}
+    Return
+  ${EndIf}
+  ${Do}
+    ClearErrors
+    FileRead $0 $1
+    ${If} ${Errors}
+      ${Break}
+    ${EndIf}
+    Push $1
+    Call un.ListedPath
+    Pop $1
+    ${If} $1 != ""
+      Delete "$INSTDIR\$1"
+      Delete "$INSTDIR\$1.ghpart"
+      Push $1
+      Call un.RemoveEmptyFolders
+    ${EndIf}
+  ${Loop}
+  FileClose $0
+FunctionEnd
+
+Section "Uninstall"
+  Call un.RemoveListedFiles
+  !include "${STAGE}\uninstall_files.nsh"
+  ; The launcher's side files: the list being replaced, its own copy during
+  ; a self-update.
+  Delete "$INSTDIR\version_list.txt"
+  Delete "$INSTDIR\version_list.txt.tmp"
+  Delete "$INSTDIR\Launcher.exe.tmp"
+  Delete "$INSTDIR\Launcher.exe.new"
+  Delete "$INSTDIR\Uninstall.exe"
+  RMDir "$INSTDIR"
+
+  Delete "$SMPROGRAMS\${GAME_NAME}.lnk"
+  Delete "$DESKTOP\${GAME_NAME}.lnk"
+
+  ; The settings and the Apps entry only when they describe this folder: a
+  ; second installation elsewhere keeps its own.
+  ReadRegStr $0 HKCU "${SETTINGS_KEY}" "InstallPath"
+  ${If} $0 == $INSTDIR
+    DeleteRegKey HKCU "${SETTINGS_KEY}"
+    DeleteRegKey /ifempty HKCU "Software\Quarvo"
+  ${EndIf}
+  ReadRegStr $0 HKCU "${UNINSTALL_KEY}" "InstallLocation"
+  ${If} $0 == $INSTDIR
+    DeleteRegKey HKCU "${UNINSTALL_KEY}"
+  ${EndIf}
+SectionEnd
