@@ -56,6 +56,7 @@ function echo(value) { return value; }
 function nothing(value) {}
 function makeObject() { return {a: 1}; }
 function half() { return 1.5; }
+function withNul() { return 'a\u0000b'; }
 function thrower() { throw new Error('thrown on purpose'); }
 function busy(ms) { const end = Date.now() + ms; while (Date.now() < end) {} return 'done'; }
 function defineLater() { window.later = function () { return 'later'; }; }

@@ -36,9 +36,14 @@ ScriptValue valueOf(JSCValue* value) {
     result.kind = ScriptValue::Kind::Null;
   } else if (jsc_value_is_string(value)) {
     result.kind = ScriptValue::Kind::String;
-    gchar* text = jsc_value_to_string(value);
-    if (text != nullptr) result.text = text;
-    g_free(text);
+    // As bytes with their length: a page's text may hold a NUL, and a C
+    // string would end there, handing on a shortened text as if it were whole.
+    if (GBytes* bytes = jsc_value_to_string_as_bytes(value)) {
+      gsize size = 0;
+      const auto* data = static_cast<const char*>(g_bytes_get_data(bytes, &size));
+      if (data != nullptr) result.text.assign(data, size);
+      g_bytes_unref(bytes);
+    }
   } else if (jsc_value_is_number(value)) {
     result.kind = ScriptValue::Kind::Number;
     result.number = jsc_value_to_double(value);
