@@ -20,8 +20,12 @@ DownloadStatus BodyDestination::open(std::uint32_t length) {
     capacity_ = length;
     return None;
   }
-  sidePath_ = job_.localPath + kPartialSuffix;
-  file_ = platform::File::open(sidePath_.c_str(), platform::File::Access::CreateAlways);
+  sidePath_ = partialFilePath(job_.localPath);
+  // A side file of this name can only be one an earlier, killed download
+  // left. The new one is made afresh: never written through a link, nor into
+  // a file another process still holds.
+  platform::deleteFile(sidePath_.c_str());
+  file_ = platform::File::open(sidePath_.c_str(), platform::File::Access::CreateNew);
   if (!file_.isOpen()) return DestinationFailed;
   sideFileExists_ = true;
   return None;

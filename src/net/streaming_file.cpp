@@ -37,3 +37,19 @@ bool cStreamingFile::isComplete() const {
   return received.load(std::memory_order_acquire) ==
          static_cast<std::uint32_t>(expectedLength.load(std::memory_order_acquire));
 }
+
+std::string partialFilePath(std::string_view localPath) {
+  // FNV-1a, 64 bits: two files of one folder in flight at once are all but
+  // sure to get two names.
+  std::uint64_t hash = 0xcbf29ce484222325ull;
+  for (char c : localPath) {
+    hash ^= static_cast<unsigned char>(c);
+    hash *= 0x100000001b3ull;
+  }
+  constexpr char kDigits[] = "0123456789abcdef";
+  std::string name(16, '0');
+  for (std::size_t i = name.size(); i-- > 0; hash >>= 4) name[i] = kDigits[hash & 0xF];
+  const std::size_t slash = localPath.find_last_of("/\\");
+  const std::string_view folder = slash == std::string_view::npos ? std::string_view() : localPath.substr(0, slash + 1);
+  return std::string(folder) + name + kPartialSuffix;
+}

@@ -5,6 +5,7 @@
 #include <atomic>
 #include <cstdint>
 #include <string>
+#include <string_view>
 
 #include "platform/threads.h"
 
@@ -47,9 +48,16 @@ constexpr std::uint32_t kMaxHeaderBytes = 64 * 1024;
 // a list of a million files with long names, small enough that a wrong length
 // cannot take a 32-bit launcher's memory.
 constexpr std::uint32_t kMaxMemoryBody = 128 * 1024 * 1024;
-// A file is fetched into localPath + this suffix and moved over localPath
-// only once complete, so a broken download never replaces a good file.
+// A file is fetched into a side file that ends with this suffix and is moved
+// over localPath only once complete, so a broken download never replaces a
+// good file.
 constexpr const char* kPartialSuffix = ".ghpart";
+
+// The side file of a download to `localPath`: in the same folder, so that the
+// final rename is one step of one file system, and named by a hash of the
+// whole path (16 hexadecimal digits, then kPartialSuffix), so that its name
+// is short and valid whatever the length of localPath's own name.
+std::string partialFilePath(std::string_view localPath);
 
 class cStreamingFile {
  public:

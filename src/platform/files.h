@@ -1,8 +1,10 @@
-// Files and folders, shaped after CreateFileA / ReadFile / WriteFile /
-// FlushFileBuffers / CloseHandle, DeleteFileA, MoveFileExA, CreateDirectoryA,
-// SetCurrentDirectoryA, GetModuleFileNameA, _access and Sleep.
+// Files and folders, shaped after CreateFileW / GetFileSizeEx / ReadFile /
+// WriteFile / FlushFileBuffers / CloseHandle, DeleteFileW, MoveFileExW,
+// CreateDirectoryW, SetCurrentDirectoryW, GetModuleFileNameW,
+// GetFileAttributesW and Sleep.
 //
-// Paths are narrow texts in the system code page. On POSIX every "\" in a
+// Paths are UTF-8 texts: the Windows backend hands them to the wide calls as
+// UTF-16, the POSIX one to the kernel as they are. On POSIX every "\" in a
 // path is a folder separator, as on Windows, so "installPath\Launcher.exe"
 // names a file inside the installation folder.
 #pragma once
@@ -20,6 +22,11 @@ class File {
     ReadExisting,
     // GENERIC_WRITE, no sharing, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL.
     CreateAlways,
+    // GENERIC_WRITE, no sharing, CREATE_NEW: a new file or nothing. Fails
+    // when anything has the name already -- a file, a folder, a link (never
+    // followed) -- so what is written goes to no file another process has
+    // open.
+    CreateNew,
   };
 
   File() = default;
@@ -36,10 +43,14 @@ class File {
   File(const File&) = delete;
   File& operator=(const File&) = delete;
 
-  // CreateFileA. The result is closed when the file cannot be opened.
+  // CreateFileW. The result is closed when the file cannot be opened, and
+  // when the path names anything but a regular file (a folder, a pipe, a
+  // device): opening one never waits.
   static File open(const char* path, Access access);
 
   bool isOpen() const;
+  // GetFileSizeEx: false when the size cannot be read.
+  bool size(std::uint64_t* bytes) const;
   // ReadFile: false on failure; *got is 0 at the end of the file.
   bool read(void* buffer, std::uint32_t size, std::uint32_t* got);
   // WriteFile: false unless every byte was written.
@@ -53,25 +64,25 @@ class File {
   std::intptr_t handle_ = -1;
 };
 
-// DeleteFileA.
+// DeleteFileW.
 bool deleteFile(const char* path);
 
-// MoveFileExA(from, to, MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH):
+// MoveFileExW(from, to, MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH):
 // replaces `to` with `from` in one step, so a reader sees either the old file
 // or the new one.
 bool replaceFile(const char* from, const char* to);
 
-// _access_s(path, 0): 0 when the path exists, otherwise the C library's
+// _waccess_s(path, 0): 0 when the path exists, otherwise the C library's
 // error number (ENOENT, 2, when there is no such file).
 int accessCheck(const char* path);
 
-// CreateDirectoryA with default security.
+// CreateDirectoryW with default security.
 bool createDirectory(const char* path);
 
-// SetCurrentDirectoryA.
+// SetCurrentDirectoryW.
 bool setCurrentDirectory(const char* path);
 
-// GetModuleFileNameA(nullptr, buffer, size): the length copied, or the
+// GetModuleFileNameW(nullptr, ...) in UTF-8: the length copied, or the
 // truncated length (== size) when the buffer is too small, or 0 on failure.
 std::uint32_t moduleFileName(char* buffer, std::uint32_t size);
 

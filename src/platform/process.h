@@ -1,4 +1,4 @@
-// Processes, shaped after CreateProcessA and the C runtime's exit.
+// Processes, shaped after CreateProcessW and the C runtime's exit.
 #pragma once
 
 #include <cstdint>
@@ -7,8 +7,8 @@ namespace platform {
 
 using ProcessHandle = std::intptr_t;
 
-// CreateProcessA(nullptr, commandLine, ..., workingFolder, &startupInfo, ...)
-// with a zeroed STARTUPINFOA, no handle inheritance and creation flags 0.
+// CreateProcessW(nullptr, commandLine, ..., workingFolder, &startupInfo, ...)
+// with both texts in UTF-8, a zeroed STARTUPINFOW, no handle inheritance and creation flags 0.
 // The program is the first blank-separated token of the command line, looked
 // for as Windows does: the launcher's own folder, the current folder, then
 // PATH (a name with an extension, ".tmp" included, is used unchanged). Returns

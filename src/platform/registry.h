@@ -1,6 +1,8 @@
-// The current user's registry, read-only, through the narrow-character calls
-// RegOpenKeyExA / RegQueryValueExA / RegCloseKey, and the environment
-// expansion ExpandEnvironmentStringsA.
+// The current user's registry, read-only, shaped after RegOpenKeyExW /
+// RegQueryValueExW / RegCloseKey and the environment expansion
+// ExpandEnvironmentStringsW, with every text in UTF-8: key and value names,
+// text values (REG_SZ, REG_EXPAND_SZ, REG_MULTI_SZ) and expansions. Sizes
+// are those of the UTF-8 forms.
 //
 // On Windows this is the real registry. On POSIX the current user's registry
 // is a text file in the ".reg" export format (see registry_file.cpp).
@@ -44,11 +46,11 @@ class RegistryKey {
   RegistryKey(const RegistryKey&) = delete;
   RegistryKey& operator=(const RegistryKey&) = delete;
 
-  // RegOpenKeyExA(HKEY_CURRENT_USER, subKey, 0, access, &key).
+  // RegOpenKeyExW(HKEY_CURRENT_USER, subKey, 0, access, &key).
   // Returns kErrorSuccess and fills `key`, or an error code.
   static long openCurrentUser(const char* subKey, std::uint32_t access, RegistryKey& key);
 
-  // RegQueryValueExA(key, name, nullptr, type, data, size). On entry *size is
+  // RegQueryValueExW(key, name, nullptr, type, data, size). On entry *size is
   // the buffer's size in bytes; on return it is the value's size (for the
   // text types including the terminating 0). A buffer too small gives
   // kErrorMoreData with the needed size; a missing value kErrorFileNotFound.
@@ -62,7 +64,7 @@ class RegistryKey {
   void* handle_ = nullptr;
 };
 
-// ExpandEnvironmentStringsA: expands %NAME% references (an unknown name stays
+// ExpandEnvironmentStringsW: expands %NAME% references (an unknown name stays
 // as written). Returns the size needed in characters, terminating 0 included,
 // or 0 on failure. When that exceeds destSize, dest is left unspecified.
 std::uint32_t expandEnvironmentStrings(const char* source, char* dest, std::uint32_t destSize);

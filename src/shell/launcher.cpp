@@ -1,10 +1,11 @@
-// The process entry: refuses to run without an installation, settles the
-// launcher's self-replacement, then runs the dialog. Every path ends with
-// exit code 0.
+// The process entry: refuses to run without an installation, runs only one
+// launcher per installation, settles the launcher's self-replacement, then
+// runs the dialog. Every path ends with exit code 0.
 #include "shell/launcher.h"
 
 #include "platform/browser.h"
 #include "platform/files.h"
+#include "platform/instance_lock.h"
 #include "platform/message_box.h"
 #include "settings/installation_settings.h"
 #include "shell/self_replace.h"
@@ -14,6 +15,9 @@
 namespace {
 
 constexpr std::uint32_t kRestartDelayMs = 1000;
+// How long a new launcher started by the self-update waits for the old one,
+// which ends right after starting it, to let go of the installation.
+constexpr std::uint32_t kHandOverWaitMs = 30000;
 
 void showStartupBox(std::int32_t textId) {
   platform::messageBox(nullptr, messageText(textId), messageText(kMsgCaption), platform::kMbOk);
@@ -50,12 +54,22 @@ void removeLeftoverLauncher(const std::string& installPath) {
 
 int launcherMain(const std::u16string& commandLine) {
   std::string installPath;
-  if (!readInstallPath(installPath)) {
+  // A folder that cannot be entered, or is not a folder, is no installation:
+  // nothing may be written, here or in whatever folder is current.
+  if (!readInstallPath(installPath) || !platform::setCurrentDirectory(installPath.c_str())) {
     showStartupBox(kMsgNotInstalled);
     return 0;
   }
   loadLanguage();
-  if (commandLine == u"/pause") {
+  const bool handOver = commandLine == u"/pause";
+  // Held until the process ends. Another launcher running on this
+  // installation owns its files: this one neither fetches nor writes.
+  platform::InstanceLock lock = platform::InstanceLock::acquire(installPath.c_str(), handOver ? kHandOverWaitMs : 0);
+  if (!lock.isHeld()) {
+    showStartupBox(kMsgAlreadyRunning);
+    return 0;
+  }
+  if (handOver) {
     finishSelfReplacement(installPath);
   } else {
     removeLeftoverLauncher(installPath);

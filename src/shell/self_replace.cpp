@@ -1,5 +1,6 @@
 #include "shell/self_replace.h"
 
+#include <cstring>
 #include <memory>
 #include <vector>
 
@@ -13,26 +14,16 @@ constexpr std::uint32_t kCopyBufferSize = 4 * 1024 * 1024;
 constexpr std::uint32_t kModulePathSize = 260;
 constexpr const char* kCopySideSuffix = ".new";
 
-bool readWholeFile(const std::string& path, std::string& bytes) {
-  platform::File file = platform::File::open(path.c_str(), platform::File::Access::ReadExisting);
-  if (!file.isOpen()) return false;
-  bytes.clear();
-  char chunk[64 * 1024];
-  for (;;) {
-    std::uint32_t got = 0;
-    if (!file.read(chunk, sizeof chunk, &got)) return false;
-    if (got == 0) return true;
-    bytes.append(chunk, got);
-  }
-}
-
 }  // namespace
 
 bool copyFile(const std::string& source, const std::string& destination) {
   platform::File in = platform::File::open(source.c_str(), platform::File::Access::ReadExisting);
   if (!in.isOpen()) return false;
   const std::string side = destination + kCopySideSuffix;
-  platform::File out = platform::File::open(side.c_str(), platform::File::Access::CreateAlways);
+  // Made afresh: never written through a link, nor into a file another
+  // process holds.
+  platform::deleteFile(side.c_str());
+  platform::File out = platform::File::open(side.c_str(), platform::File::Access::CreateNew);
   if (!out.isOpen()) return false;
 
   std::unique_ptr<char[]> buffer(new (std::nothrow) char[kCopyBufferSize]);
@@ -67,17 +58,39 @@ std::string modulePath() {
 }
 
 bool sameFileContents(const std::string& first, const std::string& second) {
-  std::string a;
-  std::string b;
-  return readWholeFile(first, a) && readWholeFile(second, b) && a == b;
+  platform::File a = platform::File::open(first.c_str(), platform::File::Access::ReadExisting);
+  platform::File b = platform::File::open(second.c_str(), platform::File::Access::ReadExisting);
+  std::uint64_t sizeA = 0;
+  std::uint64_t sizeB = 0;
+  if (!a.isOpen() || !b.isOpen() || !a.size(&sizeA) || !b.size(&sizeB) || sizeA != sizeB) return false;
+  // Chunk by chunk, so that the memory used is the same whatever the files'
+  // sizes.
+  constexpr std::uint32_t kChunk = 64 * 1024;
+  std::unique_ptr<char[]> chunkA(new (std::nothrow) char[kChunk]);
+  std::unique_ptr<char[]> chunkB(new (std::nothrow) char[kChunk]);
+  if (chunkA == nullptr || chunkB == nullptr) return false;
+  for (;;) {
+    std::uint32_t gotA = 0;
+    if (!a.read(chunkA.get(), kChunk, &gotA)) return false;
+    // The second file is read to the same length, however its reads split.
+    std::uint32_t gotB = 0;
+    while (gotB < gotA) {
+      std::uint32_t got = 0;
+      if (!b.read(chunkB.get() + gotB, gotA - gotB, &got) || got == 0) return false;
+      gotB += got;
+    }
+    if (gotA == 0) {
+      std::uint32_t extra = 0;
+      return b.read(chunkB.get(), 1, &extra) && extra == 0;
+    }
+    if (std::memcmp(chunkA.get(), chunkB.get(), gotA) != 0) return false;
+  }
 }
 
 void forgetLauncherVersion(const std::string& installPath) {
   const std::string listPath = installPath + "\\" + kVersionListName;
-  std::string bytes;
-  if (!readWholeFile(listPath, bytes)) return;
   VersionList listed;
-  parseVersionList(bytes.data(), bytes.data() + bytes.size(), listed);
+  if (!readVersionListFile(listPath.c_str(), listed)) return;
   VersionList kept;
   for (const VersionEntry& entry : listed) {
     if (entry.name != kLauncherEntryName) kept.append(entry);

@@ -12,7 +12,8 @@ bool copyFile(const std::string& source, const std::string& destination);
 // The full path of the running executable, or the empty text.
 std::string modulePath();
 
-// Whether two files hold the same bytes (false when either cannot be read).
+// Whether two files hold the same bytes (false when either cannot be read):
+// sizes first, then the bytes in bounded chunks.
 bool sameFileContents(const std::string& first, const std::string& second);
 
 // Drops every "Launcher.exe" entry from the installation's version list, so

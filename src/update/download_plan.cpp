@@ -7,6 +7,7 @@
 #include <unordered_set>
 
 #include "platform/files.h"
+#include "update/entry_names.h"
 
 namespace {
 
@@ -17,6 +18,9 @@ struct PlanState {
   // Folder paths (up to their last "/") already prepared by this plan: a
   // list of many files in few folders asks the disk about each folder once.
   std::unordered_set<std::string> preparedFolders;
+  // Folded names of the files already considered: a later entry for the
+  // same file (in any letter case) is not another file to fetch.
+  std::unordered_set<std::string> seenFiles;
 };
 
 void addKiB(std::uint32_t& total, std::uint32_t size) {
@@ -28,9 +32,11 @@ void addKiB(std::uint32_t& total, std::uint32_t size) {
 
 void considerEntry(PlanState& plan, const VersionEntryRef& remote) {
   const std::string fileName = decodeEntryName(remote.name);
-  // A name from the server that would land outside the installation folder
-  // is neither fetched nor given folders.
-  if (!isInstallRelativeName(fileName)) return;
+  // A name the launcher may not install is neither fetched nor given
+  // folders, and a file already planned is planned once, from its first
+  // entry, as the local list's lookup reads a list.
+  if (!isInstallableEntryName(fileName)) return;
+  if (!plan.seenFiles.insert(foldedEntryName(fileName)).second) return;
 
   // Folders are prepared for every entry, fetched or not, so that the
   // installation's tree is whole even where the files are up to date.
@@ -57,12 +63,15 @@ void planDownloads(const VersionList& remoteList, const VersionList& localList,
                    VersionList& downloadList, std::uint32_t& totalKiB) {
   downloadList.clear();
   totalKiB = 0;
-  PlanState plan{localList, downloadList, totalKiB, {}};
+  PlanState plan{localList, downloadList, totalKiB, {}, {}};
   // The launcher goes first: when it is replaced, the new one finishes the
   // update, so nothing else should be fetched before it.
   const std::string_view launcher = kLauncherEntryName;
   for (const VersionEntryRef remote : remoteList) {
-    if (remote.name == launcher) considerEntry(plan, remote);
+    if (remote.name == launcher) {
+      considerEntry(plan, remote);
+      break;
+    }
   }
   for (const VersionEntryRef remote : remoteList) {
     if (remote.name != launcher) considerEntry(plan, remote);
@@ -70,6 +79,8 @@ void planDownloads(const VersionList& remoteList, const VersionList& localList,
 }
 
 bool makeDirectories(const std::string& path) {
+  const std::size_t last = path.rfind('/');
+  if (last != std::string::npos && !isInstallableEntryName(std::string_view(path).substr(0, last))) return false;
   for (std::size_t slash = path.find('/'); slash != std::string::npos; slash = path.find('/', slash + 1)) {
     const std::string prefix = path.substr(0, slash);
     if (platform::accessCheck(prefix.c_str()) != 0 && !platform::createDirectory(prefix.c_str())) return false;

@@ -16,11 +16,14 @@ constexpr const char* kLauncherEntryName = "Launcher.exe";
 // from the two lists; both are reset first. An entry is up to date, and not
 // fetched, when the first local entry of its name has the same version and
 // its file exists. The folders of every entry considered are made. Entries
-// whose decoded name would leave the installation folder (see
-// isInstallRelativeName) are skipped: no fetch, no size, no folder.
+// whose decoded name the launcher may not install (see
+// isInstallableEntryName) are skipped: no fetch, no size, no folder; so are
+// entries of a file listed before them (names compared as foldedEntryName
+// compares them), so that each file is fetched once, by its first entry.
 void planDownloads(const VersionList& remoteList, const VersionList& localList,
                    VersionList& downloadList, std::uint32_t& totalKiB);
 
-// Makes every missing folder along a path that ends with "/". False when
-// making one failed.
+// Makes every missing folder along a path that ends with "/". False, with
+// nothing made, when the path up to its last "/" is not an installable
+// name (see isInstallableEntryName); false when making one failed.
 bool makeDirectories(const std::string& path);

@@ -8,19 +8,15 @@
 #include "platform/message_box.h"
 #include "platform/process.h"
 #include "shell/updater.h"
+#include "update/download_note.h"
 #include "update/download_plan.h"
+#include "update/entry_names.h"
 #include "update/program_start.h"
 #include "web/message_catalogue.h"
 #include "web/page_bridge.h"
+#include "web/utf8_text.h"
 
 namespace {
-
-std::u16string widen(std::string_view bytes) {
-  std::u16string text;
-  text.reserve(bytes.size());
-  for (char c : bytes) text += static_cast<char16_t>(static_cast<unsigned char>(c));
-  return text;
-}
 
 std::int32_t messageForStatus(std::int32_t status) {
   switch (status) {
@@ -57,7 +53,11 @@ UpdateRun::~UpdateRun() {
   if (job != nullptr && (job->done.load() || job->status.load() != 0)) delete job;
 }
 
-void UpdateRun::loadLocalList() { ::loadLocalList(installPath, localList); }
+bool UpdateRun::loadLocalList() {
+  if (::loadLocalList(installPath, localList)) return true;
+  state = Failed;
+  return false;
+}
 
 void UpdateRun::planDownloads() { ::planDownloads(remoteList, localList, downloadList, totalKiB); }
 
@@ -120,8 +120,14 @@ void UpdateRun::finishListFetch() {
 void UpdateRun::startCurrentFile() {
   const VersionEntryRef entry = downloadList[current];
   std::string localName = decodeEntryName(entry.name);
-  showStatusText(messageText(kMsgDownloading) + widen(localName));
+  // The step that writes judges the name too, whatever filled the list.
+  if (!isInstallableEntryName(localName)) {
+    if (++current >= downloadList.size()) state = Finishing;
+    return;
+  }
+  showStatusText(messageText(kMsgDownloading) + utf16FromUtf8(localName));
   if (entry.name == kLauncherEntryName) localName += ".tmp";
+  noteDownloadInFlight(partialFilePath(localName));
   job = new cStreamingFile(updateBase().append(entry.name), localName);
 }
 
@@ -167,6 +173,8 @@ void UpdateRun::pollCurrentFile() {
 }
 
 void UpdateRun::finish() {
+  // Every side file has taken its file's place: the note names none.
+  removeDownloadLeftovers();
   if (pageReady()) {
     activeUpdater->setProgressBar(100);
     activeUpdater->disablePlayButton(false);

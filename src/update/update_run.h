@@ -44,7 +44,9 @@ class UpdateRun {
   UpdateRun& operator=(const UpdateRun&) = delete;
 
   // Reads the installation folder, makes it current and loads its list.
-  void loadLocalList();
+  // False, and the run Failed (no step does anything), when there is no
+  // installation folder to enter.
+  bool loadLocalList();
   // Starts fetching the server's version list into memory.
   void startListFetch();
   // One step of the run; called on every timer tick once the page's document

@@ -6,6 +6,7 @@
 #include <limits>
 
 #include "platform/files.h"
+#include "update/entry_names.h"
 
 // ---------------------------------------------------------------------------
 // VersionList
@@ -301,7 +302,10 @@ bool saveLocalList(const char* fileName, const VersionList& list) {
   if (fileName == nullptr || *fileName == '\0') return false;
   const std::string side = versionListSideName(fileName);
   {
-    platform::File file = platform::File::open(side.c_str(), platform::File::Access::CreateAlways);
+    // Made afresh: never written through a link, nor into a file another
+    // process holds.
+    platform::deleteFile(side.c_str());
+    platform::File file = platform::File::open(side.c_str(), platform::File::Access::CreateNew);
     if (!file.isOpen()) return false;
     // The side file must be whole on disk before it takes the list's place,
     // or a crash right after the rename could leave an empty list behind.
@@ -326,14 +330,37 @@ namespace {
 struct NameEscape {
   char high;
   char low;
-  char byte;
+  char32_t letter;  // the Latin-1 code point the escape stands for
 };
 
 // Lower-case hexadecimal only: "%F1" is not one of them and stays as it is.
 constexpr NameEscape kNameEscapes[] = {
-    {'2', '0', '\x20'}, {'2', '1', '\x21'}, {'f', '1', '\xf1'}, {'e', '1', '\xe1'},
-    {'e', '9', '\xe9'}, {'e', 'd', '\xed'}, {'f', '3', '\xf3'}, {'f', 'a', '\xfa'},
+    {'2', '0', U'\x20'}, {'2', '1', U'\x21'}, {'f', '1', U'\xf1'}, {'e', '1', U'\xe1'},
+    {'e', '9', U'\xe9'}, {'e', 'd', U'\xed'}, {'f', '3', U'\xf3'}, {'f', 'a', U'\xfa'},
 };
+
+// The UTF-8 form of a Latin-1 code point: one byte below 0x80, two above.
+void appendUtf8(std::string& text, char32_t letter) {
+  if (letter < 0x80) {
+    text += static_cast<char>(letter);
+    return;
+  }
+  text += static_cast<char>(0xC0 | (letter >> 6));
+  text += static_cast<char>(0x80 | (letter & 0x3F));
+}
+
+// The escape of the letter whose UTF-8 form starts `text`, or null.
+const NameEscape* escapeAt(std::string_view text, std::size_t& length) {
+  for (const NameEscape& escape : kNameEscapes) {
+    std::string form;
+    appendUtf8(form, escape.letter);
+    if (text.substr(0, form.size()) == form) {
+      length = form.size();
+      return &escape;
+    }
+  }
+  return nullptr;
+}
 
 bool isSeparator(char c) { return c == '/' || c == '\\'; }
 
@@ -347,10 +374,10 @@ bool isParentLike(std::string_view component) {
 
 }  // namespace
 
-// One pass from left to right. No replacement byte is a "%" or a hexadecimal
-// digit, so a replacement never completes a new escape with its neighbours,
-// and this gives what replacing each escape over and over until none is left
-// would give.
+// One pass from left to right. No byte of a replacement is a "%" or a
+// hexadecimal digit, so a replacement never completes a new escape with its
+// neighbours, and this gives what replacing each escape over and over until
+// none is left would give.
 std::string decodeEntryName(std::string_view name) {
   std::string decoded;
   decoded.reserve(name.size());
@@ -362,7 +389,7 @@ std::string decodeEntryName(std::string_view name) {
       auto match = std::find_if(std::begin(kNameEscapes), std::end(kNameEscapes),
                                 [&](const NameEscape& e) { return e.high == high && e.low == low; });
       if (match != std::end(kNameEscapes)) {
-        decoded += match->byte;
+        appendUtf8(decoded, match->letter);
         i += 2;
         continue;
       }
@@ -412,23 +439,22 @@ EncodedEntryName encodeEntryName(std::string_view localName) {
   }
   std::string escaped;
   escaped.reserve(localName.size());
-  for (std::size_t i = 0; i < localName.size(); ++i) {
-    const char c = localName[i];
-    auto match = std::find_if(std::begin(kNameEscapes), std::end(kNameEscapes),
-                              [&](const NameEscape& e) { return e.byte == c; });
-    if (match != std::end(kNameEscapes)) {
+  for (std::size_t i = 0; i < localName.size();) {
+    std::size_t length = 0;
+    if (const NameEscape* match = escapeAt(localName.substr(i), length)) {
       escaped += '%';
       escaped += match->high;
       escaped += match->low;
+      i += length;
       continue;
     }
-    EntryNameFault fault = plainByteFault(static_cast<unsigned char>(c));
+    EntryNameFault fault = plainByteFault(static_cast<unsigned char>(localName[i]));
     if (fault != EntryNameFault::None) {
       result.fault = fault;
       result.offset = i;
       return result;
     }
-    escaped += c;
+    escaped += localName[i++];
   }
   if (escaped.size() > kMaxEntryName) {
     result.fault = EntryNameFault::TooLong;
@@ -436,6 +462,10 @@ EncodedEntryName encodeEntryName(std::string_view localName) {
   }
   if (!isInstallRelativeName(localName)) {
     result.fault = EntryNameFault::LeavesInstallation;
+    return result;
+  }
+  if (!isInstallableEntryName(localName)) {
+    result.fault = EntryNameFault::NotInstallable;
     return result;
   }
   result.name = std::move(escaped);
@@ -458,6 +488,10 @@ std::string_view entryNameFaultText(EntryNameFault fault) {
       return "the name holds a control character";
     case EntryNameFault::UnescapedByte:
       return "the name holds a character other than ASCII and the six escaped letters (\u00f1 \u00e1 \u00e9 \u00ed \u00f3 \u00fa)";
+    case EntryNameFault::NotInstallable:
+      return "the launcher would refuse the name: a folder or file name Windows would not keep as written "
+             "(empty, ending in a dot or a blank, a device name such as CON or LPT1, a character Windows forbids), "
+             "one of the launcher's own files, or another spelling of Launcher.exe";
     case EntryNameFault::LeavesInstallation:
       return "the launcher would refuse the name: it is absolute, holds a colon, or a folder or file name made only of dots";
   }

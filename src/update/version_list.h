@@ -142,9 +142,12 @@ bool parseVersionList(const char* begin, const char* end, VersionList& list,
 // read until then stays appended.
 bool readVersionListFile(const char* fileName, VersionList& list);
 
-// Reads the installation folder, makes it the current folder and loads its
-// "version_list.txt" into `list` (empty when there is none).
-void loadLocalList(std::string& installPath, VersionList& list);
+// Reads the installation folder, makes it the current folder, removes what an
+// earlier run left behind (see removeDownloadLeftovers) and loads its
+// "version_list.txt" into `list` (empty when there is none or it cannot be
+// read). False, with nothing changed on disk, when there is no installation
+// or its folder cannot be entered.
+bool loadLocalList(std::string& installPath, VersionList& list);
 
 // Rewrites the named list file from `list`, atomically: a crash leaves either
 // the old file or the new one, never a truncated one. Each entry is written as
@@ -161,8 +164,10 @@ std::string formatVersionEntry(const VersionEntry& entry);
 // The first entry named `name`, byte for byte, if any.
 std::optional<VersionEntryRef> findLocalEntry(const VersionList& list, std::string_view name);
 
-// The local file name of an entry name: "%20", "%21", "%f1", "%e1", "%e9",
-// "%ed", "%f3" and "%fa" become the one byte they stand for.
+// The local file name of an entry name, in UTF-8, the launcher's encoding of
+// names: "%20", "%21", "%f1", "%e1", "%e9", "%ed", "%f3" and "%fa" become the
+// letters they stand for (" ", "!", and the Latin-1 letters ñ á é í ó ú, two
+// bytes each). Every other byte is kept as it is.
 std::string decodeEntryName(std::string_view name);
 
 // Why a local file name cannot be written into a list.
@@ -173,8 +178,9 @@ enum class EntryNameFault {
   WhiteSpace,          // white space other than the blank, which has an escape
   PercentSign,         // a "%" would read as the start of an escape
   ControlByte,         // a byte below 0x20, or 0x7F
-  UnescapedByte,       // a byte of 0x80 or more without an escape of its own
+  UnescapedByte,       // a byte of 0x80 or more that is not one of the six escaped letters in UTF-8
   LeavesInstallation,  // see isInstallRelativeName
+  NotInstallable,      // see isInstallableEntryName
 };
 
 struct EncodedEntryName {
@@ -183,9 +189,9 @@ struct EncodedEntryName {
   std::size_t offset = 0;  // of the offending byte in the local name, where one is to blame
 };
 
-// The inverse of decodeEntryName: the entry name of a local file name, with
-// the eight escapes applied ("%20" for a blank, "%21" for "!", and the six
-// Latin-1 letters). A local name the list cannot carry -- one that would not
+// The inverse of decodeEntryName: the entry name of a local (UTF-8) file
+// name, with the eight escapes applied ("%20" for a blank, "%21" for "!", and
+// the six letters). A local name the list cannot carry -- one that would not
 // decode back to itself, or that the launcher would refuse -- gives a fault.
 EncodedEntryName encodeEntryName(std::string_view localName);
 

@@ -95,7 +95,13 @@ std::intptr_t Updater::onInitDialog() {
   platform::centerWindow(window());
   platform::showWindow(window(), platform::ShowCommand::Minimized);
 
-  updateRun.loadLocalList();
+  if (!updateRun.loadLocalList()) {
+    // The installation went away after the launcher started: nothing is
+    // fetched, and the dialog ends with the not-installed box.
+    platform::messageBox(nullptr, messageText(kMsgNotInstalled), messageText(kMsgCaption), platform::kMbOk);
+    endDialog(kDialogEndValue);
+    return 1;
+  }
 
   hostWindow = platform::createBrowserHostWindow(window(), rect);
   platform::createWebBrowser(hostWindow, &browser);

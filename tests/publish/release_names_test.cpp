@@ -23,8 +23,12 @@ TEST(LocalNameFromDisk, TakesUtf8AndLatin1Letters) {
   // decomposed "ñ" (n + combining tilde), and a 0xC3 at the very end.
   for (std::string name : {"\xc3\x91", "n\xcc\x83", "a\xc3"}) {
     EXPECT_EQ(localNameFromDisk(name), name);
-    EXPECT_EQ(encodeEntryName(localNameFromDisk(name)).fault, EntryNameFault::UnescapedByte) << name;
+    EXPECT_EQ(encodeEntryName(publish::installedName(localNameFromDisk(name))).fault, EntryNameFault::UnescapedByte)
+        << name;
   }
+  // The launcher installs the letter in UTF-8, under the entry name the byte escapes to.
+  EXPECT_EQ(publish::installedName("Espa\xf1" "a/x"), "Espa\xc3\xb1" "a/x");
+  EXPECT_EQ(encodeEntryName(publish::installedName("Espa\xf1" "a")).name, "Espa%f1a");
 }
 
 TEST(WindowsNameFault, RefusesNamesAWindowsInstallationCannotHold) {
@@ -39,7 +43,8 @@ TEST(WindowsNameFault, RefusesNamesAWindowsInstallationCannotHold) {
 
 TEST(ReservedNameFault, GuardsTheLaunchersOwnFiles) {
   for (const char* name : {"version_list.txt.tmp", "Version_List.TXT", "Launcher.exe.tmp", "launcher.EXE.new",
-                           "data/level.pak.ghpart", "x.GHPART"}) {
+                           "data/level.pak.ghpart", "x.GHPART", "launcher.exe", "Launcher.exe/x",
+                           "VERSION_LIST.txt/x", "download_in_progress.txt", "a.ghpart/b"}) {
     EXPECT_FALSE(reservedNameFault(name).empty()) << name;
   }
   // Only at the top: in a sub-folder these are ordinary files.

@@ -53,19 +53,19 @@ class DownloadPlan : public ::testing::Test {
   }
 };
 
-TEST_F(DownloadPlan, LauncherFirstDuplicatesTwiceAndKiBRoundedDown) {
+TEST_F(DownloadPlan, LauncherFirstEachFileOnceByItsFirstEntryAndKiBRoundedDown) {
   VersionList remote = makeList({{"a.pak", "1", 1023},
                                  {"Launcher.exe", "2", 5000},
                                  {"b.pak", "1", 2048},
                                  {"launcher.exe", "1", 1024},
-                                 {"a.pak", "1", 3000},
+                                 {"A.PAK", "1", 3000},
+                                 {"Launcher.exe", "3", 7000},
                                  {"Launcher.exe.tmp", "1", 0}});
   plan(remote, VersionList{});
-  EXPECT_EQ(names(downloadList),
-            (std::vector<std::string>{"Launcher.exe", "a.pak", "b.pak", "launcher.exe", "a.pak", "Launcher.exe.tmp"}));
-  // 1023/1024 + 5000/1024 + 2048/1024 + 1024/1024 + 3000/1024 = 0 + 4 + 2 + 1 + 2.
-  EXPECT_EQ(totalKiB, 9u);
-  // The copies keep the server's version and size.
+  EXPECT_EQ(names(downloadList), (std::vector<std::string>{"Launcher.exe", "a.pak", "b.pak"}));
+  // 5000/1024 + 1023/1024 + 2048/1024 = 4 + 0 + 2.
+  EXPECT_EQ(totalKiB, 6u);
+  // The copies keep the server's version and size, of the first entry.
   EXPECT_EQ(downloadList[0].version, "2");
   EXPECT_EQ(downloadList[0].size, 5000u);
 }
@@ -99,7 +99,7 @@ TEST_F(DownloadPlan, UpToDateOnlyWithEntrySameVersionAndFile) {
 }
 
 TEST_F(DownloadPlan, EscapedNamesTestTheDecodedFile) {
-  writeFile(dir / "my maps" / "espa\xf1" "a.pak", "x");
+  writeFile(dir / "my maps" / "espa\xc3\xb1" "a.pak", "x");
   VersionList local = makeList({{"my%20maps/espa%f1a.pak", "1", 0}, {"my%20maps/other.pak", "1", 0}});
   // The local entry is looked up by the escaped name; the file by the decoded one.
   plan(makeList({{"my%20maps/espa%f1a.pak", "1", 0}, {"my%20maps/other.pak", "1", 0}}), local);
@@ -178,7 +178,31 @@ TEST(DownloadPlanSafety, UnsafeNamesNeitherFetchedNorGivenFolders) {
                                  {"sub/..", "1", 1024},
                                  {"sub/.. /x/i.pak", "1", 1024},
                                  {"", "1", 1024},
-                                 {"safe/j.pak", "1", 2048}});
+                                 {"safe/j.pak", "1", 2048},
+                                 // Windows' meaning of names, and the launcher's own files.
+                                 {"Launcher.exe.tmp/k.pak", "1", 1024},
+                                 {"version_list.txt/l.pak", "1", 1024},
+                                 {"VERSION_LIST.TXT", "1", 1024},
+                                 {"version_list.txt.tmp", "1", 1024},
+                                 {"version_list.txt%20", "1", 1024},
+                                 {"download_in_progress.txt", "1", 1024},
+                                 {"Launcher.lock", "1", 1024},
+                                 {"sub/m.pak.ghpart", "1", 1024},
+                                 {"n.GHPART/o.pak", "1", 1024},
+                                 {"./Launcher.exe", "1", 1024},
+                                 {"Launcher.exe.", "1", 1024},
+                                 {"LAUNCHER.EXE", "1", 1024},
+                                 {"Launcher.exe/p.pak", "1", 1024},
+                                 {"nul", "1", 1024},
+                                 {"aux.pak", "1", 1024},
+                                 {"data/Com1 .txt", "1", 1024},
+                                 {"dots./q.pak", "1", 1024},
+                                 {"a//r.pak", "1", 1024},
+                                 {"a/./s.pak", "1", 1024},
+                                 {"t/", "1", 1024},
+                                 {"u?.pak", "1", 1024},
+                                 {"v\xff.pak", "1", 1024},
+                                 {"SAFE/J.PAK", "1", 1024}});
   VersionList downloadList;
   std::uint32_t totalKiB = 0;
   planDownloads(remote, VersionList{}, downloadList, totalKiB);
@@ -200,6 +224,8 @@ TEST(MakeDirectories, MakesEachMissingFolderAndStopsAtFailure) {
   EXPECT_TRUE(makeDirectories("a/b/c/"));
   EXPECT_TRUE(makeDirectories("a/d/"));
   EXPECT_TRUE(makeDirectories("no-slash"));
+  EXPECT_FALSE(makeDirectories("Launcher.exe.tmp/"));
+  EXPECT_FALSE(makeDirectories("ok/con/"));
 
   writeFile(dir / "e" / "file", "x");
   EXPECT_FALSE(makeDirectories("e/file/g/h/"));

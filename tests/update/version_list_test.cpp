@@ -209,10 +209,13 @@ TEST(VersionList, FirstMatchWithDuplicates) {
 }
 
 TEST(DecodeEntryName, Escapes) {
-  EXPECT_EQ(decodeEntryName("%20%21%f1%e1%e9%ed%f3%fa"), "\x20\x21\xf1\xe1\xe9\xed\xf3\xfa");
+  // The letters in UTF-8; a byte that stands for no escape stays as it is.
+  EXPECT_EQ(decodeEntryName("%20%21%f1%e1%e9%ed%f3%fa"),
+            "\x20\x21\xc3\xb1\xc3\xa1\xc3\xa9\xc3\xad\xc3\xb3\xc3\xba");
+  EXPECT_EQ(decodeEntryName("\xf1\xc3\xb1"), "\xf1\xc3\xb1");
   EXPECT_EQ(decodeEntryName("a%20b%20c%20"), "a b c ");
   EXPECT_EQ(decodeEntryName("%20%20%20"), "   ");
-  EXPECT_EQ(decodeEntryName("espa%f1a/%e1rbol%21.pak"), "espa\xf1" "a/\xe1rbol!.pak");
+  EXPECT_EQ(decodeEntryName("espa%f1a/%e1rbol%21.pak"), "espa\xc3\xb1" "a/\xc3\xa1rbol!.pak");
   // Upper-case digits and other sequences stay as they are.
   EXPECT_EQ(decodeEntryName("%F1%E1%2F%2e%41%"), "%F1%E1%2F%2e%41%");
   EXPECT_EQ(decodeEntryName("a%2"), "a%2");

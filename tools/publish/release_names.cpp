@@ -6,6 +6,7 @@
 
 #include "net/streaming_file.h"
 #include "update/download_plan.h"
+#include "update/entry_names.h"
 #include "update/version_list.h"
 
 namespace publish {
@@ -21,29 +22,6 @@ bool isEscapedLetter(unsigned char byte) {
 }
 
 char lowerAscii(char c) { return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c; }
-
-bool equalsIgnoringCase(std::string_view a, std::string_view b) {
-  return a.size() == b.size() && std::equal(a.begin(), a.end(), b.begin(),
-                                            [](char x, char y) { return lowerAscii(x) == lowerAscii(y); });
-}
-
-bool endsWithIgnoringCase(std::string_view text, std::string_view suffix) {
-  return text.size() >= suffix.size() && equalsIgnoringCase(text.substr(text.size() - suffix.size()), suffix);
-}
-
-bool isDeviceName(std::string_view component) {
-  std::string_view base = component.substr(0, component.find('.'));
-  // Windows also ignores blanks before the extension: "con .txt" is CON.
-  while (!base.empty() && base.back() == ' ') base.remove_suffix(1);
-  for (std::string_view device : {"con", "prn", "aux", "nul"}) {
-    if (equalsIgnoringCase(base, device)) return true;
-  }
-  if (base.size() == 4 && base[3] >= '1' && base[3] <= '9') {
-    std::string_view stem = base.substr(0, 3);
-    return equalsIgnoringCase(stem, "com") || equalsIgnoringCase(stem, "lpt");
-  }
-  return false;
-}
 
 // The length of the valid UTF-8 sequence starting at `i`, or 0.
 std::size_t utf8SequenceLength(std::string_view text, std::size_t i) {
@@ -93,7 +71,7 @@ std::string windowsNameFault(std::string_view localName) {
     if (!component.empty() && (component.back() == '.' || component.back() == ' ')) {
       return quotedName(component).append(" ends in a dot or a blank, which Windows drops");
     }
-    if (isDeviceName(component)) {
+    if (isWindowsDeviceName(component)) {
       return quotedName(component).append(" is a device name on Windows");
     }
     start = stop + 1;
@@ -102,21 +80,37 @@ std::string windowsNameFault(std::string_view localName) {
 }
 
 std::string reservedNameFault(std::string_view localName) {
-  const std::string_view file = localName.substr(localName.rfind('/') + 1);
-  if (endsWithIgnoringCase(file, kPartialSuffix)) {
-    return std::string("names ending in \"") + kPartialSuffix + "\" are the launcher's partial downloads";
+  const std::string_view top = localName.substr(0, localName.find('/'));
+  std::size_t start = 0;
+  while (start <= localName.size()) {
+    const std::size_t stop = std::min(localName.find('/', start), localName.size());
+    if (namesEndIgnoringCase(localName.substr(start, stop - start), kPartialSuffix)) {
+      return std::string("names ending in \"").append(kPartialSuffix).append("\" are the launcher's partial downloads");
+    }
+    start = stop + 1;
   }
-  if (file.size() != localName.size()) return {};  // in a sub-folder
-  const std::string listSide = versionListSideName(kVersionListName);
-  const std::string launcherSides[] = {std::string(kLauncherEntryName) + ".tmp",
-                                       std::string(kLauncherEntryName) + ".new"};
-  if (equalsIgnoringCase(file, kVersionListName) || equalsIgnoringCase(file, listSide)) {
-    return "the launcher keeps its own version list under this name";
+  for (std::string_view working : kWorkingNames) {
+    if (namesEqualIgnoringCase(top, working)) return "the launcher keeps a file of its own under this name";
   }
-  for (const std::string& side : launcherSides) {
-    if (equalsIgnoringCase(file, side)) return "the launcher uses this name while it replaces itself";
+  if (namesEqualIgnoringCase(top, kLauncherEntryName) && localName != kLauncherEntryName) {
+    return std::string("only \"").append(kLauncherEntryName).append("\" itself, spelt so, replaces the launcher");
   }
   return {};
+}
+
+std::string installedName(std::string_view localName) {
+  std::string installed;
+  installed.reserve(localName.size());
+  for (char c : localName) {
+    const auto byte = static_cast<unsigned char>(c);
+    if (byte < 0x80) {
+      installed += c;
+      continue;
+    }
+    installed += static_cast<char>(0xC0 | (byte >> 6));
+    installed += static_cast<char>(0x80 | (byte & 0x3F));
+  }
+  return installed;
 }
 
 std::string foldedName(std::string_view localName) {

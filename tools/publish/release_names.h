@@ -1,8 +1,10 @@
 // How the files of a release folder are named in a version list and on the
 // update server. A folder made on Linux spells the six accented letters of
 // the list format in UTF-8; one copied from Windows holds their Latin-1
-// bytes. Either way the launcher stores the Latin-1 byte, so that is the
-// file's local name, and its escaped form is the entry name.
+// bytes. Either way the served tree holds the Latin-1 byte, the one a web
+// server decodes the escape to, so that is the file's local name; the
+// launcher installs the file under the letter in its own encoding (see
+// installedName), and the escaped form of that is the entry name.
 #pragma once
 
 #include <string>
@@ -24,10 +26,14 @@ std::string windowsNameFault(std::string_view localName);
 
 // Why the name collides with a file the launcher itself keeps in the
 // installation, or empty when it does not. Compared ignoring ASCII case, as
-// Windows does: the side files of the local list, of a download (*.ghpart)
-// and of the self-replacement (Launcher.exe.tmp, Launcher.exe.new), and the
-// local list itself.
+// Windows does: the launcher's working files (kWorkingNames) as the name or
+// its top folder, a download side file (*.ghpart) at any level, and any
+// other spelling of "Launcher.exe", which only the self-update replaces.
 std::string reservedNameFault(std::string_view localName);
+
+// The name the launcher installs a file of this local name under: the same
+// text in UTF-8, each Latin-1 byte as its two-byte form.
+std::string installedName(std::string_view localName);
 
 // The name with ASCII letters folded to lower case: two names that fold to
 // the same text are one file on Windows.

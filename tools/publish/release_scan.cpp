@@ -6,6 +6,7 @@
 #include <map>
 
 #include "release_names.h"
+#include "update/entry_names.h"
 #include "update/version_list.h"
 
 namespace publish {
@@ -88,18 +89,20 @@ class Scanner {
  private:
   void addNamed(const std::string& disk, fs::path source, ReleaseScan& scan) {
     std::string local = localNameFromDisk(disk);
-    EncodedEntryName encoded = encodeEntryName(local);
-    if (encoded.fault != EntryNameFault::None) {
-      scan.problems.push_back(refusal(disk, entryNameFaultText(encoded.fault)));
-      return;
-    }
     for (const std::string& fault : {windowsNameFault(local), reservedNameFault(local)}) {
       if (!fault.empty()) {
         scan.problems.push_back(refusal(disk, fault));
         return;
       }
     }
-    auto [first, added] = byFoldedName_.try_emplace(foldedName(local), disk);
+    // The launcher's own judgement last: what it would refuse is refused
+    // here too, whatever the more particular checks above missed.
+    EncodedEntryName encoded = encodeEntryName(installedName(local));
+    if (encoded.fault != EntryNameFault::None) {
+      scan.problems.push_back(refusal(disk, entryNameFaultText(encoded.fault)));
+      return;
+    }
+    auto [first, added] = byFoldedName_.try_emplace(foldedEntryName(installedName(local)), disk);
     if (!added) {
       scan.problems.push_back(
           refusal(disk, "on Windows it is the same file as \"" + printableName(first->second) + "\""));

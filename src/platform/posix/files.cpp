@@ -46,24 +46,34 @@ void startWriteback(int fd, std::uint32_t size) {
 File File::open(const char* path, Access access) {
   File file;
   std::string native = nativePath(path);
-  int flags = access == Access::ReadExisting ? O_RDONLY : (O_WRONLY | O_CREAT | O_TRUNC);
+  int flags = O_RDONLY;
+  if (access == Access::CreateAlways) flags = O_WRONLY | O_CREAT | O_TRUNC;
+  if (access == Access::CreateNew) flags = O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW;
+  // Without O_NONBLOCK, opening a pipe waits for its other end for ever.
   int fd;
   do {
-    fd = ::open(native.c_str(), flags | O_CLOEXEC, 0644);
+    fd = ::open(native.c_str(), flags | O_NONBLOCK | O_CLOEXEC, 0644);
   } while (fd < 0 && errno == EINTR);
-  if (fd >= 0) {
-    struct stat info {};
-    // CreateFileA opens files only; a folder is not a file to read or write.
-    if (::fstat(fd, &info) != 0 || S_ISDIR(info.st_mode)) {
-      ::close(fd);
-      return file;
-    }
-    file.handle_ = fd;
+  if (fd < 0) return file;
+  struct stat info {};
+  // CreateFileW on a disk opens files only; a folder, a pipe or a device is
+  // not a file to read or write.
+  if (::fstat(fd, &info) != 0 || !S_ISREG(info.st_mode) || ::fcntl(fd, F_SETFL, ::fcntl(fd, F_GETFL) & ~O_NONBLOCK) != 0) {
+    ::close(fd);
+    return file;
   }
+  file.handle_ = fd;
   return file;
 }
 
 bool File::isOpen() const { return handle_ >= 0; }
+
+bool File::size(std::uint64_t* bytes) const {
+  struct stat info {};
+  if (handle_ < 0 || ::fstat(static_cast<int>(handle_), &info) != 0) return false;
+  *bytes = static_cast<std::uint64_t>(info.st_size);
+  return true;
+}
 
 bool File::read(void* buffer, std::uint32_t size, std::uint32_t* got) {
   *got = 0;

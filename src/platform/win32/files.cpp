@@ -1,9 +1,13 @@
-// Files and folders through the kernel's file calls. Windows takes "\" and "/"
-// alike as folder separators, so paths go to it as they are.
+// Files and folders through the kernel's wide file calls: paths arrive in
+// UTF-8 and go to Windows in UTF-16, whatever the system's code page. Windows
+// takes "\" and "/" alike as folder separators.
 #include "platform/files.h"
 
-#include <io.h>
 #include <windows.h>
+
+#include <cerrno>
+
+#include "platform/win32/wide_text.h"
 
 namespace platform {
 
@@ -16,14 +20,34 @@ HANDLE native(std::intptr_t handle) { return reinterpret_cast<HANDLE>(handle); }
 File File::open(const char* path, Access access) {
   File file;
   if (path == nullptr) return file;
-  HANDLE handle = access == Access::ReadExisting
-                      ? ::CreateFileA(path, GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
-                                      FILE_ATTRIBUTE_NORMAL, nullptr)
-                      : ::CreateFileA(path, GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
-                                      FILE_ATTRIBUTE_NORMAL, nullptr);
+  const std::wstring wide = wideText(path);
+  if (wide.empty()) return file;
+  HANDLE handle = INVALID_HANDLE_VALUE;
+  if (access == Access::ReadExisting) {
+    handle = ::CreateFileW(wide.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL,
+                           nullptr);
+  } else {
+    // FILE_FLAG_OPEN_REPARSE_POINT: a new file is made in place of nothing,
+    // never at the end of a link.
+    const DWORD disposition = access == Access::CreateNew ? CREATE_NEW : CREATE_ALWAYS;
+    const DWORD flags = FILE_ATTRIBUTE_NORMAL | (access == Access::CreateNew ? FILE_FLAG_OPEN_REPARSE_POINT : 0);
+    handle = ::CreateFileW(wide.c_str(), GENERIC_WRITE, 0, nullptr, disposition, flags, nullptr);
+  }
+  // A pipe, a console or another device is not a file to read or write.
+  if (handle != INVALID_HANDLE_VALUE && ::GetFileType(handle) != FILE_TYPE_DISK) {
+    ::CloseHandle(handle);
+    handle = INVALID_HANDLE_VALUE;
+  }
   // INVALID_HANDLE_VALUE is -1, the closed value of handle_.
   file.handle_ = reinterpret_cast<std::intptr_t>(handle);
   return file;
+}
+
+bool File::size(std::uint64_t* bytes) const {
+  LARGE_INTEGER size{};
+  if (!isOpen() || !::GetFileSizeEx(native(handle_), &size)) return false;
+  *bytes = static_cast<std::uint64_t>(size.QuadPart);
+  return true;
 }
 
 bool File::isOpen() const { return native(handle_) != INVALID_HANDLE_VALUE; }
@@ -59,32 +83,57 @@ bool File::close() {
   return ::CloseHandle(handle) != 0;
 }
 
-bool deleteFile(const char* path) { return path != nullptr && ::DeleteFileA(path) != 0; }
+bool deleteFile(const char* path) {
+  if (path == nullptr) return false;
+  const std::wstring wide = wideText(path);
+  return !wide.empty() && ::DeleteFileW(wide.c_str()) != 0;
+}
 
 bool replaceFile(const char* from, const char* to) {
   if (from == nullptr || to == nullptr) return false;
-  return ::MoveFileExA(from, to, MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH) != 0;
+  const std::wstring source = wideText(from);
+  const std::wstring target = wideText(to);
+  if (source.empty() || target.empty()) return false;
+  return ::MoveFileExW(source.c_str(), target.c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH) != 0;
 }
 
 int accessCheck(const char* path) {
   if (path == nullptr) return EINVAL;
-  return ::_access_s(path, 0);
+  const std::wstring wide = wideText(path);
+  if (wide.empty()) return EINVAL;
+  if (::GetFileAttributesW(wide.c_str()) != INVALID_FILE_ATTRIBUTES) return 0;
+  const DWORD error = ::GetLastError();
+  return error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND ? ENOENT : EACCES;
 }
 
-bool createDirectory(const char* path) { return path != nullptr && ::CreateDirectoryA(path, nullptr) != 0; }
+bool createDirectory(const char* path) {
+  if (path == nullptr) return false;
+  const std::wstring wide = wideText(path);
+  return !wide.empty() && ::CreateDirectoryW(wide.c_str(), nullptr) != 0;
+}
 
-bool setCurrentDirectory(const char* path) { return path != nullptr && ::SetCurrentDirectoryA(path) != 0; }
+bool setCurrentDirectory(const char* path) {
+  if (path == nullptr) return false;
+  const std::wstring wide = wideText(path);
+  return !wide.empty() && ::SetCurrentDirectoryW(wide.c_str()) != 0;
+}
 
 std::uint32_t moduleFileName(char* buffer, std::uint32_t size) {
   if (buffer == nullptr || size == 0) return 0;
-  DWORD length = ::GetModuleFileNameA(nullptr, buffer, size);
-  // Windows XP left a cut text without its terminator; later versions end it.
-  // Either way the caller gets a terminated text and the buffer's size.
-  if (length >= size) {
+  std::wstring wide(32768, L'\0');
+  DWORD length = ::GetModuleFileNameW(nullptr, wide.data(), static_cast<DWORD>(wide.size()));
+  if (length == 0 || length >= wide.size()) return 0;
+  const std::string path = utf8Text(std::wstring_view(wide.data(), length));
+  // As GetModuleFileName: a text that does not fit is cut, terminated, and
+  // the buffer's size reported.
+  if (path.size() >= size) {
+    path.copy(buffer, size - 1);
     buffer[size - 1] = '\0';
     return size;
   }
-  return length;
+  path.copy(buffer, path.size());
+  buffer[path.size()] = '\0';
+  return static_cast<std::uint32_t>(path.size());
 }
 
 void sleepMilliseconds(std::uint32_t milliseconds) { ::Sleep(milliseconds); }

@@ -1,0 +1,27 @@
+#include "platform/win32/wide_text.h"
+
+#include <windows.h>
+
+namespace platform {
+
+std::wstring wideText(std::string_view utf8) {
+  if (utf8.empty()) return {};
+  const int length = static_cast<int>(utf8.size());
+  int needed = ::MultiByteToWideChar(CP_UTF8, MB_ERR_INVALID_CHARS, utf8.data(), length, nullptr, 0);
+  if (needed <= 0) return {};
+  std::wstring wide(static_cast<std::size_t>(needed), L'\0');
+  ::MultiByteToWideChar(CP_UTF8, MB_ERR_INVALID_CHARS, utf8.data(), length, wide.data(), needed);
+  return wide;
+}
+
+std::string utf8Text(std::wstring_view utf16) {
+  if (utf16.empty()) return {};
+  const int length = static_cast<int>(utf16.size());
+  int needed = ::WideCharToMultiByte(CP_UTF8, 0, utf16.data(), length, nullptr, 0, nullptr, nullptr);
+  if (needed <= 0) return {};
+  std::string text(static_cast<std::size_t>(needed), '\0');
+  ::WideCharToMultiByte(CP_UTF8, 0, utf16.data(), length, text.data(), needed, nullptr, nullptr);
+  return text;
+}
+
+}  // namespace platform

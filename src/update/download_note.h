@@ -1,0 +1,20 @@
+// The note of the download in flight: before a file's side file is made, its
+// name is written to "download_in_progress.txt" in the installation folder.
+// A run that is killed, or closed mid-download, leaves at most that one side
+// file, and the next run finds it through the note and removes it before it
+// fetches anything, even when the server no longer lists that file.
+#pragma once
+
+#include <string>
+
+constexpr const char* kDownloadNoteName = "download_in_progress.txt";
+
+// Notes `sidePath` (relative to the installation folder, the current folder)
+// as the side file about to be made. False when the note could not be
+// written.
+bool noteDownloadInFlight(const std::string& sidePath);
+
+// Removes what an earlier run left: the side file named in the note, the
+// note itself and the local list's side file. Only a name that stays inside
+// the installation and ends as a download side file is removed.
+void removeDownloadLeftovers();
