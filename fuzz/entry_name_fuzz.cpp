@@ -6,6 +6,7 @@
 #include <string_view>
 
 #include "check.h"
+#include "update/entry_names.h"
 #include "update/version_list.h"
 
 namespace {
@@ -15,13 +16,13 @@ namespace {
 std::string decodeByReplacing(std::string_view name) {
   static constexpr struct {
     const char* escape;
-    char byte;
-  } kEscapes[] = {{"%20", '\x20'}, {"%21", '\x21'}, {"%f1", '\xf1'}, {"%e1", '\xe1'},
-                  {"%e9", '\xe9'}, {"%ed", '\xed'}, {"%f3", '\xf3'}, {"%fa", '\xfa'}};
+    const char* letter;  // in UTF-8
+  } kEscapes[] = {{"%20", " "},        {"%21", "!"},        {"%f1", "\xc3\xb1"}, {"%e1", "\xc3\xa1"},
+                  {"%e9", "\xc3\xa9"}, {"%ed", "\xc3\xad"}, {"%f3", "\xc3\xb3"}, {"%fa", "\xc3\xba"}};
   std::string text(name);
   for (const auto& e : kEscapes) {
     for (std::size_t at = text.find(e.escape); at != std::string::npos; at = text.find(e.escape)) {
-      text.replace(at, 3, 1, e.byte);
+      text.replace(at, 3, e.letter);
     }
   }
   return text;
@@ -64,6 +65,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   if (name.find('%') == std::string_view::npos) FUZZ_CHECK(decoded == name);
 
   if (isInstallRelativeName(decoded)) checkStaysInside(decoded);
+  // The installable names are a part of those that stay inside.
+  if (isInstallableEntryName(decoded)) FUZZ_CHECK(isInstallRelativeName(decoded));
   // Refusing is about the name, not about where it sits: a folder prefix
   // that stays inside changes nothing.
   if (!decoded.empty() && !isSeparator(decoded.front())) {

@@ -250,7 +250,8 @@ class LauncherTest(unittest.TestCase):
         self.wait_up_to_date()
         self.assertEqual(self.read_install(b"data/maps/deepway.pak"), bytes(range(256)) * 12288)
         self.assertEqual(self.read_install(b"read me.txt"), b"hello\n")
-        self.assertEqual(self.read_install(b"Espa\xf1a.txt"), b"hola\n")
+        # The escaped letter lands as the letter itself, in UTF-8.
+        self.assertEqual(self.read_install("Espa\u00f1a.txt".encode()), b"hola\n")
         self.assertEqual(len(self.site.file_requests()), 5)
         # Play is enabled once the run has finished; pressing it starts the game
         # in the installation folder and ends the launcher with 0.
@@ -268,6 +269,22 @@ class LauncherTest(unittest.TestCase):
         self.press(window, CLOSE)
         self.assertEqual(self.wait_exit(launcher), 0)
         self.assertEqual(len(self.site.file_requests()), before)
+
+    def test_a_second_launcher_on_the_same_installation_neither_fetches_nor_writes(self):
+        self.publish_game()
+        self.site.start()
+        first = self.start_launcher()
+        window = self.window_of(first)
+        self.wait_up_to_date()
+        requests = len(self.site.requests())
+        listed = self.local_list()
+        second = self.start_launcher()
+        self.answer_box("Glimmerhold Updater")
+        self.assertEqual(self.wait_exit(second), 0)
+        self.assertEqual(len(self.site.requests()), requests)
+        self.assertEqual(self.local_list(), listed)
+        self.press(window, CLOSE)
+        self.assertEqual(self.wait_exit(first), 0)
 
     def test_a_changed_small_file_is_fetched_again_alone(self):
         self.publish_game()
