@@ -18,6 +18,9 @@ constexpr std::uint32_t kRestartDelayMs = 1000;
 // How long a new launcher started by the self-update waits for the old one,
 // which ends right after starting it, to let go of the installation.
 constexpr std::uint32_t kHandOverWaitMs = 30000;
+// Shown before any page is loaded, so not one of the page's numbered
+// messages.
+constexpr char16_t kAlreadyRunningText[] = u"The launcher is already running.";
 
 void showStartupBox(std::int32_t textId) {
   platform::messageBox(nullptr, messageText(textId), messageText(kMsgCaption), platform::kMbOk);
@@ -66,7 +69,7 @@ int launcherMain(const std::u16string& commandLine) {
   // installation owns its files: this one neither fetches nor writes.
   platform::InstanceLock lock = platform::InstanceLock::acquire(installPath.c_str(), handOver ? kHandOverWaitMs : 0);
   if (!lock.isHeld()) {
-    showStartupBox(kMsgAlreadyRunning);
+    platform::messageBox(nullptr, kAlreadyRunningText, messageText(kMsgCaption), platform::kMbOk);
     return 0;
   }
   if (handOver) {

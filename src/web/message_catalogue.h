@@ -20,7 +20,6 @@ enum MessageId : std::int32_t {
   kMsgEnd = 23,
   kMsgPlay = 24,
   kMsgDownloading = 25,
-  kMsgAlreadyRunning = 26,
 };
 
 // The English text of a message id; the empty text for ids without one.

@@ -20,7 +20,6 @@ std::u16string englishDefault(std::int32_t id) {
     case 23: return u"End";
     case 24: return u"Play";
     case 25: return u"Downloading ";
-    case 26: return u"The launcher is already running.";
     default: return u"";
   }
 }

@@ -141,6 +141,21 @@ TEST_F(DownloadJob, FileIsReplacedOnlyWhenComplete) {
   EXPECT_EQ(filesInFolder(), std::set<std::string>{"game.pak"});
 }
 
+TEST_F(DownloadJob, TheSideFileIsMadeAfreshNeverThroughALink) {
+#if defined(_WIN32)
+  GTEST_SKIP() << "links need privileges on Windows";
+#endif
+  // A link where the side file goes, planted or left: removed, not followed.
+  const std::filesystem::path victim = dir / "victim";
+  testsupport::writeFile(victim, "not the download's");
+  std::filesystem::create_symlink(victim, partialFilePath(destination.string()));
+  auto job = fetchOverOldFile(HttpScript().send(ok("new content")));
+  ASSERT_TRUE(job->isComplete());
+  EXPECT_EQ(testsupport::readFile(destination), "new content");
+  EXPECT_EQ(testsupport::readFile(victim), "not the download's");
+  EXPECT_EQ(filesInFolder(), (std::set<std::string>{"game.pak", "victim"}));
+}
+
 TEST_F(DownloadJob, LauncherReplacementIsAnOrdinaryDestination) {
   std::filesystem::path launcher = dir / "Launcher.exe.tmp";
   auto job = fetch(HttpScript().send(ok("MZ new launcher")), "127.0.0.1/Launcher.exe", launcher.string());

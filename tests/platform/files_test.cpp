@@ -56,6 +56,34 @@ TEST(FilesTest, AReplacedFileKeepsItsPermissions) {
   EXPECT_FALSE(platform::replaceFile((dir / "missing").c_str(), (dir / "fresh").c_str()));
 }
 
+TEST(FilesTest, OnlyRegularFilesOpenAndANewFileIsNew) {
+  testsupport::TempDir dir;
+  // A pipe opens for neither reading nor writing, and never waits for its
+  // other end.
+  ASSERT_EQ(::mkfifo((dir / "pipe").c_str(), 0600), 0);
+  for (auto access : {platform::File::Access::ReadExisting, platform::File::Access::CreateAlways,
+                      platform::File::Access::CreateNew}) {
+    EXPECT_FALSE(platform::File::open((dir / "pipe").c_str(), access).isOpen());
+  }
+  // CREATE_NEW: nothing that already has the name is written, links are not
+  // followed, not even to a file that does not exist yet.
+  writeFile(dir / "victim", "kept");
+  fs::create_symlink(dir / "victim", dir / "link");
+  fs::create_symlink(dir / "nowhere", dir / "dangling");
+  for (const char* name : {"victim", "link", "dangling", "pipe", "."}) {
+    EXPECT_FALSE(platform::File::open((dir / name).c_str(), platform::File::Access::CreateNew).isOpen()) << name;
+  }
+  EXPECT_EQ(readFile(dir / "victim"), "kept");
+  EXPECT_FALSE(fs::exists(dir / "nowhere"));
+
+  platform::File made = platform::File::open((dir / "new").c_str(), platform::File::Access::CreateNew);
+  ASSERT_TRUE(made.isOpen());
+  EXPECT_TRUE(made.write("12345", 5));
+  std::uint64_t size = 0;
+  EXPECT_TRUE(made.size(&size));
+  EXPECT_EQ(size, 5u);
+}
+
 TEST(FilesTest, ModuleFileNameIsCutToTheBufferAndSaysSo) {
   char full[4096];
   std::uint32_t length = platform::moduleFileName(full, sizeof full);

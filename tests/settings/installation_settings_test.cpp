@@ -43,6 +43,10 @@ TEST_F(Settings, StringPathComesBackWithForwardSlashes) {
   write(RegFileWriter(RegFileWriter::Format::Ansi).key().text("InstallPath", "/home/p/Glimmerhold"));
   EXPECT_EQ(installPath(), std::make_pair(true, std::string("/home/p/Glimmerhold")));
 
+  // Outside Latin-1: UTF-16 in the file, UTF-8 in the launcher.
+  write(RegFileWriter().key().text("InstallPath", "C:\\Users\\\xc5\x81ukasz\\Glimmerhold"));
+  EXPECT_EQ(installPath(), std::make_pair(true, std::string("C:/Users/\xc5\x81ukasz/Glimmerhold")));
+
   // A text type stored as hex(1) with a 0 inside ends at that 0.
   write(RegFileWriter().key().hex("InstallPath", 1, utf16le("/ab") + std::string(2, '\0') + utf16le("cd")));
   EXPECT_EQ(installPath(), std::make_pair(true, std::string("/ab")));

@@ -4,7 +4,10 @@
 #include <gtest/gtest.h>
 
 #include <filesystem>
+#include <future>
+#include <thread>
 
+#include "platform/instance_lock.h"
 #include "platform/message_box.h"
 #include "shell/self_replace.h"
 #include "support/fake_ui.h"
@@ -32,6 +35,45 @@ TEST_F(StartupTest, WithoutAnInstallationOnlyTheErrorBoxIsShown) {
   registerInstallation("");
   EXPECT_EQ(launcherMain(u""), 0);
   EXPECT_EQ(shownBoxes().size(), 2u) << "an empty install path is no installation";
+}
+
+TEST_F(StartupTest, AFolderThatCannotBeEnteredIsNoInstallation) {
+  // Not a folder, and no folder at all: the box, and nothing written, here
+  // or in the current folder.
+  writeFile(scratch().path() / "notAFolder", "a file where the folder should be");
+  const fs::path current = fs::current_path();
+  for (const fs::path& path : {scratch().path() / "notAFolder", scratch().path() / "missing"}) {
+    registerInstallation(path.string());
+    EXPECT_EQ(launcherMain(u""), 0);
+    EXPECT_EQ(fs::current_path(), current);
+  }
+  ASSERT_EQ(shownBoxes().size(), 2u);
+  EXPECT_EQ(shownBoxes()[1].text, u"Installation error. Please, try installing the game again.");
+  EXPECT_EQ(testsupport::fakeWindow().dialog, nullptr);
+  EXPECT_FALSE(fs::exists(scratch().path() / "missing"));
+  EXPECT_FALSE(fs::exists(current / "version_list.txt"));
+}
+
+TEST_F(StartupTest, ASecondLauncherOnTheInstallationOnlySaysSo) {
+  registerInstallation(install().string());
+  writeFile(install() / "Launcher.exe.tmp", "left over");
+  // The running launcher, on a thread of its own as another process would
+  // hold it.
+  std::promise<void> release;
+  std::promise<void> taken;
+  std::thread first([&] {
+    platform::InstanceLock lock = platform::InstanceLock::acquire(install().string().c_str(), 0);
+    taken.set_value();
+    release.get_future().wait();
+  });
+  taken.get_future().wait();
+  EXPECT_EQ(launcherMain(u""), 0);
+  release.set_value();
+  first.join();
+  ASSERT_EQ(shownBoxes().size(), 1u);
+  EXPECT_EQ(shownBoxes()[0].text, u"The launcher is already running.");
+  EXPECT_EQ(testsupport::fakeWindow().dialog, nullptr);
+  EXPECT_EQ(readFile(install() / "Launcher.exe.tmp"), "left over") << "the running launcher's files are its own";
 }
 
 TEST_F(StartupTest, OnlyTheExactWordPauseIsARestart) {
@@ -107,6 +149,26 @@ TEST(SelfReplaceTest, CopyReplacesOnlyWithACompleteCopy) {
   writeFile(dir / "held", "old launcher");
   EXPECT_FALSE(copyFile(source.string(), (dir / "held").string()));
   EXPECT_EQ(readFile(dir / "held"), "old launcher");
+}
+
+TEST(SelfReplaceTest, SameContentsComparesSizesThenEveryChunk) {
+  testsupport::TempDir dir;
+  std::string big(3 * 64 * 1024 + 5, 'x');
+  writeFile(dir / "a", big);
+  writeFile(dir / "same", big);
+  big.back() = 'y';
+  writeFile(dir / "last", big);
+  big.back() = 'x';
+  big[64 * 1024] = 'y';
+  writeFile(dir / "second", big);
+  writeFile(dir / "shorter", big.substr(1));
+  writeFile(dir / "empty", "");
+  writeFile(dir / "empty2", "");
+  EXPECT_TRUE(sameFileContents((dir / "a").string(), (dir / "same").string()));
+  EXPECT_TRUE(sameFileContents((dir / "empty").string(), (dir / "empty2").string()));
+  for (const char* other : {"last", "second", "shorter", "empty", "missing"}) {
+    EXPECT_FALSE(sameFileContents((dir / "a").string(), (dir / other).string())) << other;
+  }
 }
 
 TEST(SelfReplaceTest, ModulePathIsThisProgram) {

@@ -7,10 +7,12 @@
 
 #include <cstdio>
 #include <filesystem>
+#include <set>
 
 #include "net/streaming_file.h"
 #include "platform/files.h"
 #include "shell/updater.h"
+#include "update/download_note.h"
 #include "support/fake_ui.h"
 #include "support/job_wait.h"
 #include "support/launcher_fixture.h"
@@ -70,6 +72,33 @@ class UpdateRunTest : public testsupport::LauncherTest {
   std::unique_ptr<TestHttpServer> server_;
   Updater updater;
 };
+
+TEST_F(UpdateRunTest, WhatAKilledRunLeftIsGoneAndALongNameInstalls) {
+  // A note may name only a side file inside the installation.
+  writeFile(scratch().path() / "victim.ghpart", "outside");
+  writeFile(install() / "download_in_progress.txt", "../victim.ghpart\n");
+  fs::current_path(install());
+  removeDownloadLeftovers();
+  EXPECT_EQ(readFile(scratch().path() / "victim.ghpart"), "outside");
+
+  // The side file of a file the server no longer lists, its note, and half
+  // a list.
+  const std::string side = partialFilePath("maps/gone.pak");
+  writeFile(install() / side, "half");
+  writeFile(install() / "download_in_progress.txt", side + "\n");
+  writeFile(install() / "version_list.txt.tmp", "half a list");
+  // 250 bytes: the longest names leave no room for a suffix.
+  const std::string longName(250, 'n');
+  serve("maps/kept.pak 1 4\n" + longName + " 1 4\n", {{"maps/kept.pak", "kept"}, {longName, "long"}});
+  start();
+  runUntil(Finished);
+  std::set<std::string> left;
+  for (const auto& entry : fs::recursive_directory_iterator(install())) {
+    left.insert(fs::relative(entry.path(), install()).generic_string());
+  }
+  EXPECT_EQ(left, (std::set<std::string>{"maps", "maps/kept.pak", longName, "version_list.txt"}));
+  EXPECT_EQ(readFile(install() / longName), "long");
+}
 
 TEST_F(UpdateRunTest, FetchesWhatChangedRecordsEachFileAndEnablesPlay) {
   const std::string big(5000, 'b');

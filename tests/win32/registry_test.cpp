@@ -2,11 +2,15 @@
 // the system's own reg.exe as an installer or a player would write them.
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <filesystem>
 #include <string>
 
+#include "platform/files.h"
 #include "platform/registry.h"
 #include "settings/installation_settings.h"
 #include "support/scoped_env.h"
+#include "support/temp_dir.h"
 #include "support/win32_registry.h"
 #include "win32/win32_support.h"
 
@@ -43,6 +47,24 @@ TEST_F(Registry, StringPathsTurnBackslashesIntoSlashes) {
   regAdd("Lenguaje_h144357406", "REG_SZ", "es-ES");
   loadLanguage();
   EXPECT_EQ(currentLanguage, "es-ES");
+}
+
+TEST_F(Registry, APathOutsideTheCodePageRoundTripsToItsFiles) {
+  testsupport::TempDir dir;
+  const std::string folder = win32test::backslashed(dir.path()) + "\\\xc5\x81ukasz";
+  regAdd("InstallPath", "REG_SZ", folder);
+  std::string expected = folder;
+  std::replace(expected.begin(), expected.end(), '\\', '/');
+  ASSERT_EQ(installPath(), std::make_pair(true, expected));
+  // The path read back reaches the folder, and a letter escaped in the list
+  // lands as that letter.
+  ASSERT_TRUE(platform::createDirectory(expected.c_str()));
+  ASSERT_TRUE(platform::setCurrentDirectory(expected.c_str()));
+  platform::File file = platform::File::open("Espa\xc3\xb1" "a.txt", platform::File::Access::CreateNew);
+  ASSERT_TRUE(file.isOpen());
+  file.close();
+  EXPECT_TRUE(std::filesystem::exists(dir.path() / L"\u0141ukasz" / L"Espa\u00f1a.txt"));
+  ASSERT_TRUE(platform::setCurrentDirectory(win32test::backslashed(win32test::binaryFolder()).c_str()));
 }
 
 TEST_F(Registry, ExpandablePathsAreExpandedWithTheirBackslashes) {

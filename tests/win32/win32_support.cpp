@@ -2,14 +2,17 @@
 
 #include <vector>
 
+#include "platform/win32/wide_text.h"
+
 namespace win32test {
 
 int runAndWait(const std::string& commandLine, DWORD limitMilliseconds) {
-  std::string line = commandLine;
-  STARTUPINFOA startup{};
+  std::wstring line = platform::wideText(commandLine);
+  STARTUPINFOW startup{};
   startup.cb = sizeof startup;
   PROCESS_INFORMATION created{};
-  if (!::CreateProcessA(nullptr, line.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup, &created)) {
+  if (line.empty() ||
+      !::CreateProcessW(nullptr, line.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup, &created)) {
     return -1;
   }
   ::CloseHandle(created.hThread);
@@ -24,13 +27,14 @@ int runAndWait(const std::string& commandLine, DWORD limitMilliseconds) {
 }
 
 std::filesystem::path binaryFolder() {
-  std::vector<char> path(32768);
-  DWORD length = ::GetModuleFileNameA(nullptr, path.data(), static_cast<DWORD>(path.size()));
-  return std::filesystem::path(std::string(path.data(), length)).parent_path();
+  std::vector<wchar_t> path(32768);
+  DWORD length = ::GetModuleFileNameW(nullptr, path.data(), static_cast<DWORD>(path.size()));
+  return std::filesystem::path(std::wstring(path.data(), length)).parent_path();
 }
 
 std::string backslashed(const std::filesystem::path& path) {
-  std::string text = path.string();
+  const std::u8string utf8 = path.u8string();
+  std::string text(utf8.begin(), utf8.end());
   for (char& c : text) {
     if (c == '/') c = '\\';
   }
