@@ -5,6 +5,7 @@
 #include <algorithm>
 
 #include "net/streaming_file.h"
+#include "platform/files.h"
 #include "platform/message_box.h"
 #include "platform/process.h"
 #include "shell/updater.h"
@@ -97,6 +98,9 @@ void UpdateRun::fail(std::int32_t status) {
   std::u16string text = downloadErrorText(status);
   // Ticks keep coming while the box is open; they must find nothing to do.
   state = Failed;
+  // The failed job removed its side file before it reported: the note names
+  // nothing that is left.
+  platform::deleteFile(kDownloadNoteName);
   platform::messageBox(nullptr, text, u"Error", platform::kMbIconInformation);
   platform::exitProcess(0);
 }
