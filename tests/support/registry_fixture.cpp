@@ -59,7 +59,8 @@ RegFileWriter& RegFileWriter::key(const std::string& path) {
 }
 
 RegFileWriter& RegFileWriter::text(const std::string& name, const std::string& value) {
-  entries_.push_back({keyPath_, name, 1, value + '\0', false});
+  // Imported as text, whatever the file's encoding: held in UTF-16.
+  entries_.push_back({keyPath_, name, 1, utf16le(value) + std::string(2, '\0'), true});
   return line(nameField(name) + "=" + quoted(value));
 }
 

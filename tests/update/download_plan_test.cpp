@@ -99,7 +99,7 @@ TEST_F(DownloadPlan, UpToDateOnlyWithEntrySameVersionAndFile) {
 }
 
 TEST_F(DownloadPlan, EscapedNamesTestTheDecodedFile) {
-  writeFile(dir / "my maps" / "espa\xc3\xb1" "a.pak", "x");
+  writeFile(dir / "my maps" / u8"espa\u00f1a.pak", "x");
   VersionList local = makeList({{"my%20maps/espa%f1a.pak", "1", 0}, {"my%20maps/other.pak", "1", 0}});
   // The local entry is looked up by the escaped name; the file by the decoded one.
   plan(makeList({{"my%20maps/espa%f1a.pak", "1", 0}, {"my%20maps/other.pak", "1", 0}}), local);

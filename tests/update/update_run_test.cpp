@@ -111,7 +111,7 @@ TEST_F(UpdateRunTest, FetchesWhatChangedRecordsEachFileAndEnablesPlay) {
 
   EXPECT_EQ(readFile(install() / "maps" / "level 1.pak"), big);
   EXPECT_EQ(readFile(install() / "old.txt"), "new");
-  EXPECT_EQ(readFile(install() / "Espa\xc3\xb1" "a.txt"), "hola");  // the letter, in UTF-8
+  EXPECT_EQ(readFile(install() / u8"Espa\u00f1a.txt"), "hola");  // the letter itself
   EXPECT_EQ(readFile(install() / kVersionListName),
             "same.txt 1 9\nold.txt 2 3\nmaps/level%201.pak v2 5000\nEspa%f1a.txt 7 4\n");
   EXPECT_EQ(requestedPaths(), (std::vector<std::string>{"/up/version_list.txt", "/up/maps/level%201.pak",

@@ -1,4 +1,4 @@
-// Starting programs through CreateProcessA: the game by its bare name in the
+// Starting programs through CreateProcessW: the game by its bare name in the
 // installation folder, a fetched launcher by its ".tmp" name.
 #include <windows.h>
 
