@@ -30,6 +30,29 @@ void addKiB(std::uint32_t& total, std::uint32_t size) {
                                                                  : total + kib;
 }
 
+// Makes the folders along `fileName` that this plan has not prepared yet.
+// The disk is asked only below the deepest folder already prepared, and each
+// folder once, made or not: a list of many deep, distinct folders then costs
+// time in proportion to its size, not to its size times the depth.
+void prepareFolders(PlanState& plan, const std::string& fileName) {
+  const std::size_t lastSlash = fileName.rfind('/');
+  if (lastSlash == std::string::npos) return;
+  std::size_t from = 0;
+  for (std::size_t slash = lastSlash; slash != std::string::npos;
+       slash = slash == 0 ? std::string::npos : fileName.rfind('/', slash - 1)) {
+    if (plan.preparedFolders.contains(fileName.substr(0, slash + 1))) {
+      from = slash + 1;
+      break;
+    }
+  }
+  if (from > lastSlash) return;
+  const std::string folder = fileName.substr(0, lastSlash + 1);
+  makeDirectories(folder, from);
+  for (std::size_t slash = folder.find('/', from); slash != std::string::npos; slash = folder.find('/', slash + 1)) {
+    plan.preparedFolders.insert(folder.substr(0, slash + 1));
+  }
+}
+
 void considerEntry(PlanState& plan, const VersionEntryRef& remote) {
   const std::string fileName = decodeEntryName(remote.name);
   // A name the launcher may not install is neither fetched nor given
@@ -40,11 +63,7 @@ void considerEntry(PlanState& plan, const VersionEntryRef& remote) {
 
   // Folders are prepared for every entry, fetched or not, so that the
   // installation's tree is whole even where the files are up to date.
-  std::size_t lastSlash = fileName.rfind('/');
-  if (lastSlash != std::string::npos) {
-    std::string folder = fileName.substr(0, lastSlash + 1);
-    if (plan.preparedFolders.insert(folder).second) makeDirectories(folder);
-  }
+  prepareFolders(plan, fileName);
 
   const std::optional<VersionEntryRef> local = plan.localList.find(remote.name);
   // A file that exists but cannot be reached for another reason counts as
@@ -78,10 +97,10 @@ void planDownloads(const VersionList& remoteList, const VersionList& localList,
   }
 }
 
-bool makeDirectories(const std::string& path) {
+bool makeDirectories(const std::string& path, std::size_t from) {
   const std::size_t last = path.rfind('/');
   if (last != std::string::npos && !isInstallableEntryName(std::string_view(path).substr(0, last))) return false;
-  for (std::size_t slash = path.find('/'); slash != std::string::npos; slash = path.find('/', slash + 1)) {
+  for (std::size_t slash = path.find('/', from); slash != std::string::npos; slash = path.find('/', slash + 1)) {
     const std::string prefix = path.substr(0, slash);
     if (platform::accessCheck(prefix.c_str()) != 0 && !platform::createDirectory(prefix.c_str())) return false;
   }
