@@ -175,6 +175,9 @@ TEST(Browser, InvokeCarriesEachArgumentTypeAndResultType) {
     EXPECT_EQ(callPage(document, u"withNul", intVariant(1), &result), S_OK);
     EXPECT_EQ(text(), std::u16string(u"a\0b", 3)) << "a text is whole, not cut at a NUL";
     VariantClear(&result);
+    EXPECT_EQ(callPage(document, u"alerting", intVariant(1), &result), S_OK);
+    EXPECT_EQ(text(), u"after false") << "no engine dialog holds the page";
+    VariantClear(&result);
     EXPECT_EQ(callPage(document, u"half", intVariant(1), &result), S_OK);
     EXPECT_EQ(result.vt, VT_EMPTY) << "a fraction is not cut to a whole number";
 

@@ -57,6 +57,7 @@ function nothing(value) {}
 function makeObject() { return {a: 1}; }
 function half() { return 1.5; }
 function withNul() { return 'a\u0000b'; }
+function alerting() { alert('in the way'); return 'after ' + confirm('sure?'); }
 function thrower() { throw new Error('thrown on purpose'); }
 function busy(ms) { const end = Date.now() + ms; while (Date.now() < end) {} return 'done'; }
 function defineLater() { window.later = function () { return 'later'; }; }

@@ -77,6 +77,8 @@ BrowserView::BrowserView(Key, WebKitWebView* view)
   g_signal_connect(view_, "destroy", G_CALLBACK(onDestroy), this);
   g_signal_connect(view_, "decide-policy", G_CALLBACK(onDecidePolicy), this);
   g_signal_connect(view_, "context-menu", G_CALLBACK(onContextMenu), this);
+  g_signal_connect(view_, "load-failed", G_CALLBACK(onLoadFailed), this);
+  g_signal_connect(view_, "script-dialog", G_CALLBACK(onScriptDialog), this);
   const std::string signal = std::string("script-message-received::") + kMouseDownChannel;
   g_signal_connect(manager_, signal.c_str(), G_CALLBACK(onScriptMessage), this);
 }
@@ -125,6 +127,13 @@ gboolean BrowserView::onDecidePolicy(WebKitWebView*, WebKitPolicyDecision* decis
     return TRUE;
   }
   return FALSE;
+}
+
+gboolean BrowserView::onLoadFailed(WebKitWebView*, WebKitLoadEvent, gchar* failingUri, GError*, gpointer self) {
+  auto* browser = static_cast<BrowserView*>(self);
+  if (!browser->navigationFilter_) return FALSE;
+  // TRUE: no error page; the document in the view stays the launcher page.
+  return browser->navigationFilter_(utf16Of(failingUri != nullptr ? failingUri : ""), true) ? FALSE : TRUE;
 }
 
 void BrowserView::onDestroy(GtkWidget*, gpointer self) {

@@ -70,6 +70,15 @@ class BrowserView : public std::enable_shared_from_this<BrowserView> {
   static gboolean onContextMenu(WebKitWebView*, WebKitContextMenu*, GdkEvent*, WebKitHitTestResult*, gpointer) {
     return TRUE;  // the launcher page has no context menu
   }
+  // A refused address that fails before it answers (a host that does not
+  // resolve) would otherwise put the engine's error page in the launcher
+  // page's place.
+  static gboolean onLoadFailed(WebKitWebView* view, WebKitLoadEvent event, gchar* failingUri, GError* error,
+                               gpointer self);
+  // alert, confirm and prompt are answered at once, as if dismissed: an
+  // engine dialog would hold the page, and with it every page call, until
+  // the player found and closed it.
+  static gboolean onScriptDialog(WebKitWebView*, WebKitScriptDialog*, gpointer) { return TRUE; }
   static void onScriptMessage(WebKitUserContentManager* manager, WebKitJavascriptResult* message,
                               gpointer self);
   void invokeMouseDown(const std::string& handle);
