@@ -5,11 +5,14 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
 
+#include "platform/crypto.h"
 #include "update/error_text.h"
+#include "update/update_key.h"
 #include "update/version_list.h"
 
 class cStreamingFile;
@@ -18,6 +21,8 @@ enum UpdateState : std::int32_t {
   FetchingList = 0,
   Planned = 1,
   Downloading = 2,
+  // Signed updates only: the list has arrived, its signature is awaited.
+  FetchingSignature = 3,
   Finishing = 5,
   Finished = 10,
   Failed = 100,
@@ -62,15 +67,26 @@ class UpdateRun {
   VersionList localList;
   VersionList downloadList;
   std::size_t current = 0;
+  // The key whose signature a list needs, or none for unsigned updates (the
+  // protocol as it always was). The compiled-in key unless a test sets one.
+  std::optional<platform::P256PublicKey> updateKey = compiledUpdateKey();
+  // The release number of the verified list being installed; 0 while none
+  // is (and always for unsigned updates).
+  std::uint32_t signedRelease = 0;
 
  private:
   void failIfJobFailed();
   // Shows the failure's text and ends the process.
   void fail(std::int32_t status);
   void finishListFetch();
+  void finishSignatureFetch();
+  void acceptList(const char* begin, const char* end);
   void startCurrentFile();
   void pollCurrentFile();
   void finish();
+
+  // The list's bytes while its signature is fetched.
+  std::string signedList_;
 };
 
 // The update base (message 0), narrowed to bytes.

@@ -6,6 +6,8 @@
 
 #include "net/streaming_file.h"
 #include "update/download_plan.h"
+#include "update/list_signature.h"
+#include "update/release_record.h"
 #include "update/version_list.h"
 
 namespace publish {
@@ -115,6 +117,10 @@ std::string reservedNameFault(std::string_view localName) {
   }
   for (const std::string& side : launcherSides) {
     if (equalsIgnoringCase(file, side)) return "the launcher uses this name while it replaces itself";
+  }
+  const std::string signatureFiles[] = {kSignatureName, kReleaseRecordName, versionListSideName(kReleaseRecordName)};
+  for (const std::string& name : signatureFiles) {
+    if (equalsIgnoringCase(file, name)) return "the launcher keeps its signed-update records under this name";
   }
   return {};
 }
