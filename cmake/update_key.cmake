@@ -1,11 +1,11 @@
 # The studio's update key, compiled into the launcher.
 #
 # GLIMMERHOLD_UPDATE_KEY names a PEM file holding the studio's ECDSA P-256
-# public key (glimmerhold-publish --new-key writes one). Its 64 key bytes
-# (X then Y) go into the launcher; a launcher built with a key installs only
-# what that key signed. Without one the launcher fetches and installs as it
-# always has. A file that is not such a key fails the configuration with the
-# reason.
+# public key (glimmerhold-publish --new-key writes one), or several separated
+# by ";" while a key is rotated. Each key's 64 bytes (X then Y) go into the
+# launcher; a launcher built with keys installs only what one of them signed.
+# Without one the launcher fetches and installs as it always has. A file that
+# is not such a key fails the configuration with the reason.
 #
 # Also runs as a script, to check a file the same way:
 #   cmake -DGLIMMERHOLD_UPDATE_KEY=key.pub.pem -P cmake/update_key.cmake
@@ -14,10 +14,20 @@
 # and curve identifiers and the bit string header), then 0x04 and X||Y.
 set(_GLIMMERHOLD_P256_SPKI_PREFIX "3059301306072a8648ce3d020106082a8648ce3d030107034200")
 
-# Sets `out_var` to the key's 64 bytes as C initialiser text
-# ("0x12, 0x34, ..."); fails with the reason when the file is not a P-256
-# public key.
-function(glimmerhold_update_key_bytes key_file out_var)
+# Sets `out_var` to the keys' bytes, 64 for each file in `key_files`, as C
+# initialiser text ("0x12, 0x34, ..."); fails with the reason when a file is
+# not a P-256 public key.
+function(glimmerhold_update_key_bytes key_files out_var)
+  set(_all "")
+  foreach(key_file IN LISTS key_files)
+    _glimmerhold_one_key_bytes("${key_file}" _bytes)
+    string(APPEND _all "${_bytes} ")
+  endforeach()
+  string(STRIP "${_all}" _all)
+  set(${out_var} "${_all}" PARENT_SCOPE)
+endfunction()
+
+function(_glimmerhold_one_key_bytes key_file out_var)
   if(NOT EXISTS "${key_file}" OR IS_DIRECTORY "${key_file}")
     message(FATAL_ERROR "GLIMMERHOLD_UPDATE_KEY: \"${key_file}\" is not a file")
   endif()

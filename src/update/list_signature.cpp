@@ -79,15 +79,17 @@ std::string signedListMessage(std::uint32_t release, std::string_view list) {
   return message;
 }
 
-std::int32_t verifyListSignature(const platform::P256PublicKey& key, std::string_view list,
+std::int32_t verifyListSignature(const std::vector<platform::P256PublicKey>& keys, std::string_view list,
                                  std::string_view signatureFile, std::uint32_t installedRelease,
                                  std::uint32_t* release) {
   std::optional<ListSignature> signature = parseListSignature(signatureFile);
   if (!signature) return SignatureMalformed;
   const std::string message = signedListMessage(signature->release, list);
-  if (!platform::verifyP256Sha256(key, message.data(), message.size(), signature->signature)) {
-    return SignatureInvalid;
+  bool verified = false;
+  for (const platform::P256PublicKey& key : keys) {
+    verified = verified || platform::verifyP256Sha256(key, message.data(), message.size(), signature->signature);
   }
+  if (!verified) return SignatureInvalid;
   // Judged only once the number is known to be the studio's.
   if (signature->release < installedRelease) return ReleaseRolledBack;
   *release = signature->release;

@@ -13,6 +13,7 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "platform/crypto.h"
 
@@ -55,9 +56,9 @@ std::string formatListSignature(const ListSignature& signature);
 // What is signed: "glimmerhold release N\n" followed by the list's bytes.
 std::string signedListMessage(std::uint32_t release, std::string_view list);
 
-// Checks a fetched list against its fetched signature file: 0 when `key`
-// signed exactly these bytes as a release no lower than `installedRelease`
-// (then *release is set), otherwise the UpdateRefusal.
-std::int32_t verifyListSignature(const platform::P256PublicKey& key, std::string_view list,
+// Checks a fetched list against its fetched signature file: 0 when one of
+// `keys` signed exactly these bytes as a release no lower than
+// `installedRelease` (then *release is set), otherwise the UpdateRefusal.
+std::int32_t verifyListSignature(const std::vector<platform::P256PublicKey>& keys, std::string_view list,
                                  std::string_view signatureFile, std::uint32_t installedRelease,
                                  std::uint32_t* release);

@@ -110,7 +110,7 @@ void UpdateRun::finishListFetch() {
   if (job == nullptr || !job->isComplete()) return;
   const char* body = job->bufferStart;
   const std::size_t length = body != nullptr ? static_cast<std::size_t>(job->expectedLength.load()) : 0;
-  if (updateKey) {
+  if (!updateKeys.empty()) {
     // Nothing is planned from a list before its signature is checked over
     // the very bytes that arrived.
     signedList_.assign(body != nullptr ? body : "", length);
@@ -130,7 +130,7 @@ void UpdateRun::finishSignatureFetch() {
   job = nullptr;
   const std::uint32_t installed = readInstalledRelease(kReleaseRecordName);
   std::uint32_t release = 0;
-  std::int32_t refusal = verifyListSignature(*updateKey, signedList_, signatureFile, installed, &release);
+  std::int32_t refusal = verifyListSignature(updateKeys, signedList_, signatureFile, installed, &release);
   if (refusal == 0 && release > installed && !recordInstalledRelease(kReleaseRecordName, release)) {
     refusal = ReleaseNotRecorded;
   }

@@ -5,7 +5,6 @@
 
 #include <cstddef>
 #include <cstdint>
-#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -67,9 +66,10 @@ class UpdateRun {
   VersionList localList;
   VersionList downloadList;
   std::size_t current = 0;
-  // The key whose signature a list needs, or none for unsigned updates (the
-  // protocol as it always was). The compiled-in key unless a test sets one.
-  std::optional<platform::P256PublicKey> updateKey = compiledUpdateKey();
+  // The keys one of which must have signed a list, or none for unsigned
+  // updates (the protocol as it always was). The compiled-in keys unless a
+  // test sets others.
+  std::vector<platform::P256PublicKey> updateKeys = compiledUpdateKeys();
   // The release number of the verified list being installed; 0 while none
   // is (and always for unsigned updates).
   std::uint32_t signedRelease = 0;

@@ -124,7 +124,7 @@ int main(int argc, char** argv) {
         std::fprintf(stderr, "update_driver: --key needs 128 hex digits\n");
         return 2;
       }
-      updater.updateRun.updateKey = key;
+      updater.updateRun.updateKeys = {key};
     }
     updater.onInitDialog();
     auto nextTick = Clock::now();

@@ -45,29 +45,31 @@ TEST(ListSignatureTest, ReadsOnlyTheExactFormat) {
 }
 
 TEST(ListSignatureTest, VerifiesTheListAndItsReleaseTogether) {
-  const platform::P256PublicKey key = testsupport::vectorKey();
+  const std::vector<platform::P256PublicKey> key{testsupport::vectorKey()};
   const std::string list(testsupport::kVectorList);
   std::uint32_t release = 0;
   EXPECT_EQ(verifyListSignature(key, list, signatureFile("3"), 0, &release), 0);
   EXPECT_EQ(release, 3u);
   EXPECT_EQ(verifyListSignature(key, list, signatureFile("3"), 3, &release), 0) << "the same release again";
+  // Either of two keys, as while a key is rotated.
+  EXPECT_EQ(verifyListSignature({testsupport::otherKey(), key[0]}, list, signatureFile("3"), 0, &release), 0);
 
   struct Row {
     std::string list;
     std::string signature;
     std::uint32_t installed;
-    platform::P256PublicKey key;
+    std::vector<platform::P256PublicKey> keys;
     std::int32_t refusal;
   };
   const Row rows[] = {
       {list + "Evil.exe 0123456789abcdef0123456789abcdef 1\n", signatureFile("3"), 0, key, SignatureInvalid},
       {list, signatureFile("4"), 0, key, SignatureInvalid},  // a higher number on the same list
-      {list, signatureFile("3"), 0, testsupport::otherKey(), SignatureInvalid},
+      {list, signatureFile("3"), 0, {testsupport::otherKey()}, SignatureInvalid},
       {list, signatureFile("3"), 4, key, ReleaseRolledBack},
       {list, "", 0, key, SignatureMalformed},
   };
   for (const Row& row : rows) {
-    EXPECT_EQ(verifyListSignature(row.key, row.list, row.signature, row.installed, &release), row.refusal)
+    EXPECT_EQ(verifyListSignature(row.keys, row.list, row.signature, row.installed, &release), row.refusal)
         << row.signature;
   }
 }

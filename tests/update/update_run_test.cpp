@@ -79,7 +79,7 @@ TEST_F(UpdateRunTest, FetchesWhatChangedRecordsEachFileAndEnablesPlay) {
         {{"maps/level%201.pak", big}, {"old.txt", "new"}, {"Espa%f1a.txt", "hola"}});
   // Built without an update key: the requests below are the whole exchange,
   // with no signature asked for and no digest required of the tokens.
-  ASSERT_FALSE(updater.updateRun.updateKey);
+  ASSERT_TRUE(updater.updateRun.updateKeys.empty());
   start();
   runUntil(Finished);
 
