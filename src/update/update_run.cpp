@@ -131,6 +131,9 @@ void UpdateRun::finishSignatureFetch() {
   const std::uint32_t installed = readInstalledRelease(kReleaseRecordName);
   std::uint32_t release = 0;
   std::int32_t refusal = verifyListSignature(updateKeys, signedList_, signatureFile, installed, &release);
+  // Recorded before any file of it is installed: once a release has begun to
+  // replace files, no older one can take its place, even if this run is cut
+  // short.
   if (refusal == 0 && release > installed && !recordInstalledRelease(kReleaseRecordName, release)) {
     refusal = ReleaseNotRecorded;
   }
@@ -138,9 +141,6 @@ void UpdateRun::finishSignatureFetch() {
     fail(refusal);
     return;
   }
-  // Recorded before any file of it is installed: once a release has begun to
-  // replace files, no older one can take its place, even if this run is cut
-  // short.
   signedRelease = release;
   const std::string list = std::move(signedList_);
   signedList_.clear();
