@@ -27,7 +27,7 @@ TEST(CryptoTest, Sha256GivesTheStandardDigestsHoweverTheBytesAreCut) {
 }
 
 TEST(CryptoTest, VerifiesOnlyTheExactMessageSignatureAndKey) {
-  const platform::P256PublicKey key = testsupport::vectorKey();
+  const platform::P256PublicKey key = testsupport::kVectorKey;
   const std::string message(testsupport::kVectorMessage);
   const platform::P256Signature signature = fromHex<64>(testsupport::kVectorSignatureHex);
   EXPECT_TRUE(platform::verifyP256Sha256(key, message.data(), message.size(), signature));
@@ -39,7 +39,7 @@ TEST(CryptoTest, VerifiesOnlyTheExactMessageSignatureAndKey) {
   platform::P256Signature flipped = signature;
   flipped[40] ^= 0x01;
   EXPECT_FALSE(platform::verifyP256Sha256(key, message.data(), message.size(), flipped));
-  EXPECT_FALSE(platform::verifyP256Sha256(testsupport::otherKey(), message.data(), message.size(), signature));
+  EXPECT_FALSE(platform::verifyP256Sha256(testsupport::kOtherKey, message.data(), message.size(), signature));
   // Degenerate inputs: a point off the curve, r = s = 0, r and s past the
   // group order.
   platform::P256PublicKey offCurve = key;

@@ -4,9 +4,6 @@
 // refuse each attack with its status, leave the installation as it was and
 // start nothing.
 #include <gtest/gtest.h>
-#include <openssl/core_names.h>
-#include <openssl/evp.h>
-#include <openssl/pem.h>
 
 #include <chrono>
 #include <cstdio>
@@ -44,21 +41,16 @@ int runPublish(const std::vector<std::string>& args, const fs::path& workingDir)
   return tool.exitCode();
 }
 
-// The public key's X||Y in hex, as the launcher would have it compiled in.
+// The public key's X||Y in hex (the last 64 bytes of its DER form), as the
+// launcher would have it compiled in.
 std::string publicKeyHex(const fs::path& pem) {
-  std::FILE* file = std::fopen(pem.c_str(), "r");
-  EVP_PKEY* key = file != nullptr ? PEM_read_PUBKEY(file, nullptr, nullptr, nullptr) : nullptr;
-  if (file != nullptr) std::fclose(file);
-  unsigned char point[65] = {};
-  std::size_t length = 0;
-  bool got = key != nullptr &&
-             EVP_PKEY_get_octet_string_param(key, OSSL_PKEY_PARAM_PUB_KEY, point, sizeof point, &length) == 1;
-  EVP_PKEY_free(key);
-  EXPECT_TRUE(got && length == 65) << pem;
+  testsupport::ChildProcess openssl("/usr/bin/openssl", {"pkey", "-pubin", "-in", pem, "-outform", "DER", "-out", "key.der"},
+                                    pem.parent_path());
+  EXPECT_TRUE(openssl.wait(60s) && openssl.exitCode() == 0) << openssl.output();
   std::string hex;
   char digits[3];
-  for (std::size_t i = 1; i < 65; ++i) {
-    std::snprintf(digits, sizeof digits, "%02x", point[i]);
+  for (unsigned char byte : readFile(pem.parent_path() / "key.der").substr(27)) {
+    std::snprintf(digits, sizeof digits, "%02x", byte);
     hex += digits;
   }
   return hex;

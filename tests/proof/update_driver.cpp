@@ -23,6 +23,7 @@
 #include "net/streaming_file.h"
 #include "shell/updater.h"
 #include "support/fake_ui.h"
+#include "support/signing_vector.h"
 #include "web/message_catalogue.h"
 
 namespace {
@@ -39,13 +40,8 @@ struct Options {
 };
 
 bool parseKey(const std::string& hex, platform::P256PublicKey& key) {
-  if (hex.size() != key.size() * 2) return false;
-  for (std::size_t i = 0; i < key.size(); ++i) {
-    char* end = nullptr;
-    const std::string pair = hex.substr(2 * i, 2);
-    key[i] = static_cast<std::uint8_t>(std::strtoul(pair.c_str(), &end, 16));
-    if (end != pair.c_str() + 2) return false;
-  }
+  if (hex.size() != key.size() * 2 || hex.find_first_not_of("0123456789abcdef") != std::string::npos) return false;
+  key = testsupport::fromHex<64>(hex);
   return true;
 }
 

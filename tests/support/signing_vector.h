@@ -1,7 +1,6 @@
 // One signature made outside the launcher, with the openssl command line
-// (openssl dgst -sha256 -sign, DER converted to r||s), for checking both
-// verification backends and the list signature against a signer that is
-// not ours.
+// (openssl dgst -sha256 -sign, DER converted to r||s), to check both
+// verification backends and the list signature against a signer not ours.
 #pragma once
 
 #include <array>
@@ -9,24 +8,7 @@
 #include <string>
 #include <string_view>
 
-#include "platform/crypto.h"
-
 namespace testsupport {
-
-// The signing key's public half, X||Y.
-platform::P256PublicKey vectorKey();
-// Another P-256 key, which did not sign anything here.
-platform::P256PublicKey otherKey();
-// The list that was signed as release 3, and the message that was signed.
-inline constexpr std::string_view kVectorList = "Glimmerhold.exe 0123456789abcdef0123456789abcdef 10\n";
-inline constexpr std::string_view kVectorMessage =
-    "glimmerhold release 3\nGlimmerhold.exe 0123456789abcdef0123456789abcdef 10\n";
-// The signature as r||s hex, and the message's SHA-256.
-inline constexpr std::string_view kVectorSignatureHex =
-    "9941c1156191523c4e603c2139ce3d5f2174268141cdecb15aea5838a3e984f5"
-    "cef6a1e714a6b44ac298e2ef2894877b473a153e24f9a22aade94fd93c8e45d8";
-inline constexpr std::string_view kVectorMessageSha256 =
-    "ed00e9592b5f88b124883103d6f859253ddb4594344ead1465ac184ddbffb980";
 
 template <std::size_t N>
 std::array<std::uint8_t, N> fromHex(std::string_view hex) {
@@ -36,5 +18,20 @@ std::array<std::uint8_t, N> fromHex(std::string_view hex) {
   }
   return bytes;
 }
+
+// The signer's public key (X||Y), and another P-256 key that signed nothing.
+inline const auto kVectorKey = fromHex<64>(
+    "71f6c03fc9432c6549fffa821da96911d121622711f34c3d645ad770cfc8261940b19992b4cfec66a9c9d194059251abbdbe6b78bdb7d060bd73418ff6147d3f");
+inline const auto kOtherKey = fromHex<64>(
+    "679e7cbc1a274d764cd9bdb22ebba05963d631f4db40b89ae8e4adecccf0bf779a4f290eb4ef62ce5bfc1295b18225a919b0ccc2844868dcf37cdbee060403a1");
+// The list signed as release 3, the message signed, its SHA-256, and r||s.
+inline constexpr std::string_view kVectorList = "Glimmerhold.exe 0123456789abcdef0123456789abcdef 10\n";
+inline constexpr std::string_view kVectorMessage =
+    "glimmerhold release 3\nGlimmerhold.exe 0123456789abcdef0123456789abcdef 10\n";
+inline constexpr std::string_view kVectorMessageSha256 =
+    "ed00e9592b5f88b124883103d6f859253ddb4594344ead1465ac184ddbffb980";
+inline constexpr std::string_view kVectorSignatureHex =
+    "9941c1156191523c4e603c2139ce3d5f2174268141cdecb15aea5838a3e984f5"
+    "cef6a1e714a6b44ac298e2ef2894877b473a153e24f9a22aade94fd93c8e45d8";
 
 }  // namespace testsupport
