@@ -16,7 +16,7 @@
 #include "net/streaming_file.h"
 #include "support/child_process.h"
 #include "support/driver_outcome.h"
-#include "support/nginx_server.h"
+#include "support/static_server.h"
 #include "support/registry_fixture.h"
 #include "support/temp_dir.h"
 #include "support/tree_snapshot.h"

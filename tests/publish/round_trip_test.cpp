@@ -44,7 +44,7 @@ class RoundTripTest : public testsupport::LauncherTest,
 
   void publishRelease() {
     std::ostringstream out, err;
-    ASSERT_EQ(publish::publishRelease({release(), served(), false, false, {}}, out, err), publish::kDone) << err.str();
+    ASSERT_EQ(publish::publishRelease({release(), served(), false, false}, out, err), publish::kDone) << err.str();
   }
 
   // One whole launcher session against the server, from the page's handshake to
