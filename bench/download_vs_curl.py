@@ -12,6 +12,7 @@ client runs once per round, interleaved, and the report gives medians and
 ratios, since one time on a shared machine means little."""
 
 import argparse
+import hashlib
 import os
 import resource
 import shutil
@@ -92,6 +93,9 @@ def compare(label, clients, rounds, out_file, size):
     # Per-round ratios of the job, so the spread shows too.
     per_round = [j[0] / c[0] for j, c in zip(results["job"], results["curl"])]
     print(f"  job/curl wall per round: " + " ".join(f"{r:.3f}" for r in per_round))
+    signed = [(s[0] / j[0], s[1] / j[1]) for s, j in zip(results["job+sha"], results["job"])]
+    print(f"  job+sha/job wall per round: " + " ".join(f"{w:.3f}" for w, _ in signed))
+    print(f"  job+sha/job cpu per round:  " + " ".join(f"{c:.3f}" for _, c in signed))
     return results
 
 
@@ -143,12 +147,22 @@ def main():
                 out.write(os.urandom(MIB))
         with open(os.path.join(site, "huge.bin"), "wb") as out:
             out.truncate(1024 * MIB)
+        # In pieces: a child's peak resident size counts what this process
+        # held when it forked.
+        sha = hashlib.sha256()
+        with open(big, "rb") as data:
+            for piece in iter(lambda: data.read(MIB), b""):
+                sha.update(piece)
+        digest = sha.hexdigest()[:32]
         nginx = start_nginx(work, site)
         out_file = os.path.join(work, "fetched.bin")
         clients = {
             "curl": ["curl", "-s", "-o", out_file, "http://127.0.0.1/big.bin"],
             "bare": [os.path.join(bin_dir, "bare_recv"), "/big.bin", out_file],
             "job": [os.path.join(bin_dir, "fetch_one"), "127.0.0.1/big.bin", out_file],
+            # The same job as a launcher with an update key runs it: the body
+            # hashed as it arrives and checked before the file is put in place.
+            "job+sha": [os.path.join(bin_dir, "fetch_one"), "127.0.0.1/big.bin", out_file, digest],
         }
         print(f"{time.strftime('%Y-%m-%d %H:%M')}, {os.cpu_count()} cores, 256 MiB from nginx")
         compare("bare loopback", clients, args.rounds, out_file, 256 * MIB)

@@ -1,5 +1,7 @@
 // One download job into one file, polled the way the update run polls it,
-// for timing against other clients: fetch_one HOST/PATH LOCAL_FILE
+// for timing against other clients: fetch_one HOST/PATH LOCAL_FILE [DIGEST]
+// With DIGEST (the file's SHA-256 in hex, 32 digits or more) the job checks
+// the body against it as a launcher with an update key does.
 // Exits 0 once the file is complete, 1 with the job's status otherwise.
 #include <chrono>
 #include <cstdio>
@@ -8,11 +10,11 @@
 #include "net/streaming_file.h"
 
 int main(int argc, char** argv) {
-  if (argc != 3) {
-    std::fprintf(stderr, "usage: fetch_one HOST/PATH LOCAL_FILE\n");
+  if (argc != 3 && argc != 4) {
+    std::fprintf(stderr, "usage: fetch_one HOST/PATH LOCAL_FILE [DIGEST]\n");
     return 2;
   }
-  cStreamingFile job(argv[1], argv[2]);
+  cStreamingFile job(argv[1], argv[2], argc == 4 ? argv[3] : "");
   // The owner's side of the contract costs next to nothing: a look at the
   // published members now and then. A minute is far beyond any run here.
   const auto deadline = std::chrono::steady_clock::now() + std::chrono::minutes(1);

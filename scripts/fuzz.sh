@@ -9,7 +9,7 @@ set -euo pipefail
 cd "$(dirname "$0")/.."
 
 seconds=${1:-12}
-targets=(version_list entry_name response_header reg_export error_text)
+targets=(version_list entry_name response_header reg_export error_text list_signature)
 
 # Debian's clang with its runtime libraries (clang, libclang-rt-14-dev).
 if ! command -v clang++ >/dev/null 2>&1; then

@@ -9,7 +9,7 @@ packages=(
   googletest libgtest-dev libbenchmark-dev
   libgtk-3-dev libwebkit2gtk-4.1-dev
   nginx-light lighttpd xvfb xdotool x11-utils imagemagick xdg-utils
-  libssl-dev
+  libssl-dev openssl
   clang libclang-rt-14-dev
   g++-mingw-w64-i686-posix g++-mingw-w64-x86-64-posix wine64
   nsis p7zip-full locales

@@ -5,9 +5,11 @@
 
 #include <array>
 #include <cstdint>
+#include <optional>
 #include <string>
 
 #include "net/streaming_file.h"
+#include "platform/crypto.h"
 #include "platform/files.h"
 
 namespace net {
@@ -27,7 +29,8 @@ class BodyDestination {
   // Stores the bytes and adds them to the job's `received`.
   DownloadStatus append(const char* bytes, std::uint32_t count);
   // Memory: the 0 byte after the body. File: the buffered rest written, the
-  // file flushed to disk, closed and moved over localPath.
+  // file flushed to disk, closed, its digest checked when the job names one,
+  // and moved over localPath.
   DownloadStatus finish();
   // Gives up: a side file is closed and removed; a memory buffer keeps what
   // arrived (it is the job's).
@@ -35,6 +38,7 @@ class BodyDestination {
 
  private:
   bool writePending();
+  bool digestMatches();
 
   cStreamingFile& job_;
   std::uint32_t capacity_ = 0;
@@ -45,6 +49,9 @@ class BodyDestination {
   // receive.
   std::array<char, 64 * 1024> pending_;
   std::uint32_t pendingBytes_ = 0;
+  // The body's SHA-256, fed in the same pass as the store, when the job
+  // expects a digest.
+  std::optional<platform::Sha256> digest_;
 };
 
 }  // namespace net

@@ -12,8 +12,9 @@ void workerMain(void* job) { net::runHttpGet(*static_cast<cStreamingFile*>(job))
 
 }  // namespace
 
-cStreamingFile::cStreamingFile(const std::string& fetchUrl, const std::string& destinationPath)
-    : url(fetchUrl), localPath(destinationPath), inMemory(destinationPath.empty()) {
+cStreamingFile::cStreamingFile(const std::string& fetchUrl, const std::string& destinationPath,
+                               const std::string& digest)
+    : url(fetchUrl), localPath(destinationPath), expectedDigest(digest), inMemory(destinationPath.empty()) {
   platform::socketStartup();
   std::uint32_t error = 0;
   worker = platform::createThread(workerMain, this, &error);

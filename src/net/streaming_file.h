@@ -40,6 +40,9 @@ enum DownloadStatus : std::int32_t {
   // The url holds a byte the request line cannot carry as it is (a control
   // character, a blank, "\x7f" or above); nothing was sent.
   UrlRefused = 14,
+  // The file's content digest is not the one the signed list gives: it was
+  // changed on its way. The file is not put in place.
+  DigestMismatch = 20,
 };
 
 // A response header block longer than this is refused.
@@ -65,7 +68,10 @@ class cStreamingFile {
   // path with no scheme; an empty `localPath` keeps the body in memory.
   // When no thread can be started, the job says so on standard output and
   // stays as it is, never done.
-  cStreamingFile(const std::string& url, const std::string& localPath);
+  // `expectedDigest`, when not empty, is the leading hex digits (lower case)
+  // of the body's SHA-256: the body is hashed as it arrives and takes
+  // localPath's place only if they match.
+  cStreamingFile(const std::string& url, const std::string& localPath, const std::string& expectedDigest = {});
   // Waits for the worker, if there is one, then frees the buffer.
   virtual ~cStreamingFile();
   cStreamingFile(const cStreamingFile&) = delete;
@@ -77,6 +83,7 @@ class cStreamingFile {
 
   std::string url;
   std::string localPath;
+  std::string expectedDigest;
   // 0 until the header is read; then the announced length, or 32768 when
   // none is announced (and the body must then be exactly that long). Once
   // complete, the number of body bytes stored.

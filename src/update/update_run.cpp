@@ -12,7 +12,9 @@
 #include "update/download_note.h"
 #include "update/download_plan.h"
 #include "update/entry_names.h"
+#include "update/list_signature.h"
 #include "update/program_start.h"
+#include "update/release_record.h"
 #include "web/message_catalogue.h"
 #include "web/page_bridge.h"
 #include "web/utf8_text.h"
@@ -71,6 +73,7 @@ void UpdateRun::tick() {
   }
   switch (state) {
     case FetchingList: finishListFetch(); break;
+    case FetchingSignature: finishSignatureFetch(); break;
     case Planned:
       current = 0;
       state = Downloading;
@@ -88,8 +91,10 @@ void UpdateRun::tick() {
 }
 
 void UpdateRun::failIfJobFailed() {
+  std::int32_t status = job->status.load();
+  // The server answered, but has no signature to give.
+  if (state == FetchingSignature && status == BadResponse) status = SignatureMissing;
   // The failed job is left to the process's end.
-  const std::int32_t status = job->status.load();
   job = nullptr;
   fail(status);
 }
@@ -108,7 +113,49 @@ void UpdateRun::fail(std::int32_t status) {
 void UpdateRun::finishListFetch() {
   if (job == nullptr || !job->isComplete()) return;
   const char* body = job->bufferStart;
-  bool withinBounds = body == nullptr || parseVersionList(body, body + job->expectedLength.load(), remoteList);
+  const std::size_t length = body != nullptr ? static_cast<std::size_t>(job->expectedLength.load()) : 0;
+  if (!updateKeys.empty()) {
+    // Nothing is planned from a list before its signature is checked over
+    // the very bytes that arrived.
+    signedList_.assign(body != nullptr ? body : "", length);
+    delete job;
+    job = new cStreamingFile(updateBase() + kSignatureName, "");
+    state = FetchingSignature;
+    return;
+  }
+  acceptList(body, body + length);
+}
+
+void UpdateRun::finishSignatureFetch() {
+  if (job == nullptr || !job->isComplete()) return;
+  const std::string signatureFile(job->bufferStart != nullptr ? job->bufferStart : "",
+                                  static_cast<std::size_t>(job->expectedLength.load()));
+  delete job;
+  job = nullptr;
+  const std::uint32_t installed = readInstalledRelease(kReleaseRecordName);
+  std::uint32_t release = 0;
+  std::int32_t refusal = verifyListSignature(updateKeys, signedList_, signatureFile, installed, &release);
+  // Recorded before any file of it is installed: once a release has begun to
+  // replace files, no older one can take its place, even if this run is cut
+  // short.
+  if (refusal == 0 && release > installed && !recordInstalledRelease(kReleaseRecordName, release)) {
+    refusal = ReleaseNotRecorded;
+  }
+  if (refusal != 0) {
+    fail(refusal);
+    return;
+  }
+  signedRelease = release;
+  const std::string list = std::move(signedList_);
+  signedList_.clear();
+  acceptList(list.data(), list.data() + list.size());
+}
+
+// Parses and plans a list whose job is over (and, when signed, whose
+// signature is verified). Deletes the list job, if one is still held, once
+// the bytes are parsed.
+void UpdateRun::acceptList(const char* begin, const char* end) {
+  bool withinBounds = begin == nullptr || parseVersionList(begin, end, remoteList);
   delete job;
   job = nullptr;
   if (!withinBounds) {
@@ -132,7 +179,11 @@ void UpdateRun::startCurrentFile() {
   showStatusText(messageText(kMsgDownloading) + utf16FromUtf8(localName));
   if (entry.name == kLauncherEntryName) localName += ".tmp";
   noteDownloadInFlight(partialFilePath(localName));
-  job = new cStreamingFile(updateBase().append(entry.name), localName);
+  // With a verified list the version token is the file's content digest,
+  // checked before the file takes anything's place. Launcher.exe.tmp is
+  // started only once its own job has passed that check.
+  job = new cStreamingFile(updateBase().append(entry.name), localName,
+                           signedRelease != 0 ? std::string(entry.version) : std::string());
 }
 
 void UpdateRun::pollCurrentFile() {

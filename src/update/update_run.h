@@ -9,7 +9,9 @@
 #include <string_view>
 #include <vector>
 
+#include "platform/crypto.h"
 #include "update/error_text.h"
+#include "update/update_key.h"
 #include "update/version_list.h"
 
 class cStreamingFile;
@@ -18,6 +20,8 @@ enum UpdateState : std::int32_t {
   FetchingList = 0,
   Planned = 1,
   Downloading = 2,
+  // Signed updates only: the list has arrived, its signature is awaited.
+  FetchingSignature = 3,
   Finishing = 5,
   Finished = 10,
   Failed = 100,
@@ -64,15 +68,27 @@ class UpdateRun {
   VersionList localList;
   VersionList downloadList;
   std::size_t current = 0;
+  // The keys one of which must have signed a list, or none for unsigned
+  // updates (the protocol as it always was). The compiled-in keys unless a
+  // test sets others.
+  std::vector<platform::P256PublicKey> updateKeys = compiledUpdateKeys();
+  // The release number of the verified list being installed; 0 while none
+  // is (and always for unsigned updates).
+  std::uint32_t signedRelease = 0;
 
  private:
   void failIfJobFailed();
   // Shows the failure's text and ends the process.
   void fail(std::int32_t status);
   void finishListFetch();
+  void finishSignatureFetch();
+  void acceptList(const char* begin, const char* end);
   void startCurrentFile();
   void pollCurrentFile();
   void finish();
+
+  // The list's bytes while its signature is fetched.
+  std::string signedList_;
 };
 
 // The update base (message 0), narrowed to bytes.

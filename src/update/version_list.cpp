@@ -299,6 +299,10 @@ std::string formatVersionEntry(const VersionEntry& entry) {
 std::string versionListSideName(const char* fileName) { return std::string(fileName) + kVersionListSideSuffix; }
 
 bool saveLocalList(const char* fileName, const VersionList& list) {
+  return replaceFileAtomically(fileName, [&list](platform::File& file) { return writeList(file, list); });
+}
+
+bool replaceFileAtomically(const char* fileName, const std::function<bool(platform::File&)>& writeContents) {
   if (fileName == nullptr || *fileName == '\0') return false;
   const std::string side = versionListSideName(fileName);
   {
@@ -307,9 +311,9 @@ bool saveLocalList(const char* fileName, const VersionList& list) {
     platform::deleteFile(side.c_str());
     platform::File file = platform::File::open(side.c_str(), platform::File::Access::CreateNew);
     if (!file.isOpen()) return false;
-    // The side file must be whole on disk before it takes the list's place,
-    // or a crash right after the rename could leave an empty list behind.
-    bool written = writeList(file, list) && file.flush();
+    // The side file must be whole on disk before it takes the file's place,
+    // or a crash right after the rename could leave an empty file behind.
+    bool written = writeContents(file) && file.flush();
     if (!file.close() || !written) {
       platform::deleteFile(side.c_str());
       return false;

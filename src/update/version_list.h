@@ -7,11 +7,16 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <iterator>
 #include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
+
+namespace platform {
+class File;
+}
 
 constexpr std::size_t kMaxEntryName = 255;
 constexpr std::size_t kMaxEntryVersion = 32;
@@ -154,6 +159,11 @@ bool loadLocalList(std::string& installPath, VersionList& list);
 // "%s %s %d\n" would write it. False, with the old file left as it was and no
 // side file left behind, when the new one cannot be written in full.
 bool saveLocalList(const char* fileName, const VersionList& list);
+
+// Replaces the named file the way saveLocalList replaces the list: what
+// `writeContents` writes goes into the side file below, which is flushed to
+// disk and renamed over it. False, with the old file as it was, on failure.
+bool replaceFileAtomically(const char* fileName, const std::function<bool(platform::File&)>& writeContents);
 
 // The side file saveLocalList writes before renaming it over `fileName`.
 std::string versionListSideName(const char* fileName);

@@ -95,9 +95,26 @@ void Updater::bindExternalLinks() {
   }
 }
 
+bool isOpenableLink(std::u16string_view address) {
+  for (char16_t c : address) {
+    if (c < 0x20 || c == 0x7F) return false;
+  }
+  auto startsWithNoCase = [address](std::u16string_view scheme) {
+    if (address.size() < scheme.size()) return false;
+    for (std::size_t i = 0; i < scheme.size(); ++i) {
+      char16_t c = address[i];
+      if (c >= u'A' && c <= u'Z') c = static_cast<char16_t>(c - u'A' + u'a');
+      if (c != scheme[i]) return false;
+    }
+    return true;
+  };
+  return startsWithNoCase(u"http://") || startsWithNoCase(u"https://") || startsWithNoCase(u"mailto:");
+}
+
 void openExternalLink(VARIANT*, void* userData) {
   auto* element = static_cast<platform::HtmlElement*>(userData);
   if (element == nullptr) return;
   // Read again: the page may have changed the address since binding.
-  if (std::optional<std::u16string> address = externalAddress(*element)) platform::shellOpen(*address);
+  std::optional<std::u16string> address = externalAddress(*element);
+  if (address && isOpenableLink(*address)) platform::shellOpen(*address);
 }

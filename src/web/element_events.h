@@ -3,6 +3,7 @@
 #pragma once
 
 #include <atomic>
+#include <string_view>
 
 #include "platform/automation.h"
 
@@ -34,6 +35,14 @@ class CDOMEventHandler : public IDispatch {
 };
 GLIMMERHOLD_COM_CLASS_END
 
+// True for the addresses a page may have opened outside the launcher: those
+// starting "http://", "https://" or "mailto:" (in any letter case) and free
+// of control characters. The page arrives over plain HTTP, and the desktop
+// would run a path, a "file:" address or another scheme's handler as a
+// program.
+bool isOpenableLink(std::u16string_view address);
+
 // Opens a link element's "xhref" address with the desktop, outside the
-// launcher. The user data is the element (a platform::HtmlElement).
+// launcher, when isOpenableLink allows it; anything else is dropped without
+// a word. The user data is the element (a platform::HtmlElement).
 void openExternalLink(VARIANT* result, void* userData);

@@ -2,7 +2,10 @@
 // own to kill, starve or time: the real update run and download jobs behind
 // the scripted page, ticked at full speed or at a fixed period.
 //
-//   update_driver [--base HOST/PATH/] [--tick-ms N] [--limit-s N]
+//   update_driver [--base HOST/PATH/] [--tick-ms N] [--limit-s N] [--key HEX]
+//
+// --key gives the update key (128 hex digits, X||Y) the launcher would have
+// compiled in: the run then installs only what that key signed.
 //
 // The installation comes from the registry file named by
 // GLIMMERHOLD_REGISTRY_FILE, as in the launcher. On every way out -- the run
@@ -20,6 +23,7 @@
 #include "net/streaming_file.h"
 #include "shell/updater.h"
 #include "support/fake_ui.h"
+#include "support/signing_vector.h"
 #include "web/message_catalogue.h"
 
 namespace {
@@ -32,7 +36,14 @@ struct Options {
   std::string base = "127.0.0.1/up/";
   int tickMs = 0;
   int limitSeconds = 120;
+  std::string key;
 };
+
+bool parseKey(const std::string& hex, platform::P256PublicKey& key) {
+  if (hex.size() != key.size() * 2 || hex.find_first_not_of("0123456789abcdef") != std::string::npos) return false;
+  key = testsupport::fromHex<64>(hex);
+  return true;
+}
 
 bool parseOptions(int argc, char** argv, Options& options) {
   for (int i = 1; i + 1 < argc; i += 2) {
@@ -44,6 +55,8 @@ bool parseOptions(int argc, char** argv, Options& options) {
       options.tickMs = std::atoi(value);
     } else if (name == "--limit-s") {
       options.limitSeconds = std::atoi(value);
+    } else if (name == "--key") {
+      options.key = value;
     } else {
       return false;
     }
@@ -85,7 +98,7 @@ void awaitJob(const cStreamingFile& job, Clock::time_point deadline) {
 int main(int argc, char** argv) {
   Options options;
   if (!parseOptions(argc, argv, options)) {
-    std::fprintf(stderr, "usage: update_driver [--base HOST/PATH/] [--tick-ms N] [--limit-s N]\n");
+    std::fprintf(stderr, "usage: update_driver [--base HOST/PATH/] [--tick-ms N] [--limit-s N] [--key HEX]\n");
     return 2;
   }
   testsupport::resetFakes();
@@ -101,6 +114,14 @@ int main(int argc, char** argv) {
   {
     Updater updater;
     liveRun = &updater.updateRun;
+    if (!options.key.empty()) {
+      platform::P256PublicKey key;
+      if (!parseKey(options.key, key)) {
+        std::fprintf(stderr, "update_driver: --key needs 128 hex digits\n");
+        return 2;
+      }
+      updater.updateRun.updateKeys = {key};
+    }
     updater.onInitDialog();
     auto nextTick = Clock::now();
     while (updater.updateRun.state != Finished) {

@@ -255,3 +255,33 @@ TEST_F(PublishTest, TheProgramsExitCodesAndMessages) {
 }
 
 }  // namespace
+
+namespace {
+
+// Keys and signing: the private key is the owner's alone and never
+// overwritten; a signature this tool did not write, or a key that cannot
+// sign, stops the publish with the served folder as it was.
+TEST_F(PublishTest, SigningRefusesWhatItCannotTrustAndLeavesTheFolder) {
+  const std::string key = (scratch_ / "studio").string();
+  ASSERT_EQ(publishWith({"--new-key", key}).code, publish::kDone);
+  struct stat info{};
+  ASSERT_EQ(::stat((key + ".pem").c_str(), &info), 0);
+  EXPECT_EQ(info.st_mode & 0777, 0600u);
+  EXPECT_EQ(publishWith({"--new-key", key}).code, publish::kFailed) << "never overwritten";
+
+  put("Glimmerhold.exe", "game");
+  ASSERT_EQ(publishWith({"--copy", "--sign", key + ".pem", "--out", served().string(), release().string()}).code,
+            publish::kDone);
+  EXPECT_EQ(publishWith({"--copy", "--sign", key + ".pub.pem", "--out", served().string(), release().string()}).code,
+            publish::kFailed)
+      << "the public half cannot sign";
+  writeFile(served() / "version_list.sig", "release 0\n");
+  put("Glimmerhold.exe", "game 2");
+  Outcome damaged = publishWith({"--copy", "--sign", key + ".pem", "--out", served().string(), release().string()});
+  EXPECT_EQ(damaged.code, publish::kFailed);
+  EXPECT_NE(damaged.err.find("next release number"), std::string::npos) << damaged.err;
+  EXPECT_EQ(readFile(served() / "Glimmerhold.exe"), "game");
+  EXPECT_EQ(publishWith({"--check", "--sign", key + ".pem", release().string()}).code, publish::kUsage);
+}
+
+}  // namespace

@@ -106,6 +106,9 @@ TEST_F(UpdateRunTest, FetchesWhatChangedRecordsEachFileAndEnablesPlay) {
   writeFile(install() / kVersionListName, "same.txt 1 9\nold.txt 1 3\n");
   serve("same.txt 1 9\nmaps/level%201.pak v2 5000k\nold.txt 2 3\nEspa%f1a.txt 7 4\n",
         {{"maps/level%201.pak", big}, {"old.txt", "new"}, {"Espa%f1a.txt", "hola"}});
+  // Built without an update key: the requests below are the whole exchange,
+  // with no signature asked for and no digest required of the tokens.
+  ASSERT_TRUE(updater.updateRun.updateKeys.empty());
   start();
   runUntil(Finished);
 

@@ -120,9 +120,42 @@ TEST_F(BindingTest, ExternalLinksOpenTheirCurrentAddressWithTheDesktop) {
   page.elements[1].attributes.erase(u"xhref");
   page.elements[1].onMouseDown->Invoke(0, IID_NULL, 0, DISPATCH_METHOD, &none, nullptr, nullptr, nullptr);
 
-  ASSERT_EQ(testsupport::openedLinks().size(), 2u);
+  // The empty address is not a link: it is dropped, not handed to the desktop.
+  ASSERT_EQ(testsupport::openedLinks().size(), 1u);
   EXPECT_EQ(testsupport::openedLinks()[0], u"https://glimmerhold.example/patch-notes");
-  EXPECT_EQ(testsupport::openedLinks()[1], u"");
+}
+
+// The page comes over plain HTTP: only web and mail addresses may reach the
+// desktop, which would run anything else as a program.
+TEST_F(BindingTest, OnlyWebAndMailAddressesReachTheDesktop) {
+  struct Row {
+    std::u16string address;
+    bool opened;
+  };
+  const Row rows[] = {
+      {u"http://glimmerhold.example/", true},
+      {u"HTTPS://glimmerhold.example/news?a=1", true},
+      {u"MailTo:support@glimmerhold.example", true},
+      {u"file:///C:/Windows/System32/calc.exe", false},
+      {u"C:\\Windows\\System32\\calc.exe", false},
+      {u"\\\\server\\share\\run.exe", false},
+      {u"/usr/bin/xterm", false},
+      {u"Glimmerhold.exe", false},
+      {u"javascript:alert(1)", false},
+      {u"ms-settings:", false},
+      {u"http:/glimmerhold.example", false},
+      {u" https://glimmerhold.example/", false},
+      {u"https://glimmerhold.example/\nrun", false},
+  };
+  updater.bindExternalLinks();
+  auto& page = testsupport::fakePage();
+  for (const Row& row : rows) {
+    testsupport::openedLinks().clear();
+    page.elements[1].attributes[u"xhref"] = row.address;
+    DISPPARAMS none{nullptr, nullptr, 0, 0};
+    page.elements[1].onMouseDown->Invoke(0, IID_NULL, 0, DISPATCH_METHOD, &none, nullptr, nullptr, nullptr);
+    EXPECT_EQ(testsupport::openedLinks().size(), row.opened ? 1u : 0u) << testsupport::narrow(row.address);
+  }
 }
 
 TEST_F(BindingTest, NothingIsBoundWithoutTheLookupInterface) {

@@ -11,6 +11,8 @@
 #include "release_names.h"
 #include "release_scan.h"
 #include "served_tree.h"
+#include "signing.h"
+#include "update/list_signature.h"
 #include "update/version_list.h"
 
 namespace publish {
@@ -51,6 +53,28 @@ bool readText(const fs::path& path, std::string& text) {
   return !in.bad();
 }
 
+// Signs the list at `listPath` with the release after the one the signature
+// at `previousSignature` holds, writing `signaturePath`.
+int sign(const PublishOptions& options, const fs::path& listPath, const fs::path& previousSignature,
+         const fs::path& signaturePath, std::uint32_t* release, std::ostream& err) {
+  std::string error;
+  std::unique_ptr<SigningKey> key = SigningKey::load(options.signingKey, error);
+  std::optional<std::uint32_t> previous;
+  if (key) previous = previousRelease(previousSignature, error);
+  if (previous && *previous >= kMaxRelease) error = "the release number cannot grow past " + std::to_string(kMaxRelease);
+  if (!key || !previous || *previous >= kMaxRelease ||
+      !writeListSignature(*key, listPath, *previous + 1, signaturePath, error)) {
+    complain(err) << error << "\n";
+    return kFailed;
+  }
+  *release = *previous + 1;
+  return kDone;
+}
+
+std::string signedText(const PublishOptions& options, std::uint32_t release) {
+  return options.signingKey.empty() ? std::string() : ", signed as release " + std::to_string(release);
+}
+
 int check(const PublishOptions& options, const ReleaseScan& scan, std::ostream& out, std::ostream& err) {
   const fs::path listPath = (options.out.empty() ? options.release : options.out) / kVersionListName;
   std::string text;
@@ -83,7 +107,14 @@ int writeInPlace(const PublishOptions& options, const ReleaseScan& scan, std::os
     complain(err) << "cannot write " << shown(listPath) << "\n";
     return kFailed;
   }
-  out << "wrote " << shown(listPath) << " (" << count(list.size(), "file") << ")\n";
+  std::uint32_t release = 0;
+  const fs::path signaturePath = options.release / kSignatureName;
+  if (!options.signingKey.empty()) {
+    if (int signedOutcome = sign(options, listPath, signaturePath, signaturePath, &release, err); signedOutcome != kDone) {
+      return signedOutcome;
+    }
+  }
+  out << "wrote " << shown(listPath) << " (" << count(list.size(), "file") << signedText(options, release) << ")\n";
   return kDone;
 }
 
@@ -107,16 +138,28 @@ int layOut(const PublishOptions& options, const ReleaseScan& scan, std::ostream&
     complain(err) << "cannot write the version list of the served folder\n";
     return kFailed;
   }
+  // Signed in the side folder, so the list and its signature are served
+  // together or not at all; the number follows the folder being replaced.
+  std::uint32_t release = 0;
+  if (!options.signingKey.empty()) {
+    const fs::path signaturePath = tree.listPath().parent_path() / kSignatureName;
+    if (int signedOutcome = sign(options, tree.listPath(), options.out / kSignatureName, signaturePath, &release, err);
+        signedOutcome != kDone) {
+      return signedOutcome;
+    }
+  }
   if (!tree.commit(error)) {
     complain(err) << error << "\n";
     return kFailed;
   }
-  out << "laid out " << shown(options.out) << " (" << count(list.size(), "file") << " and " << kVersionListName << ")\n";
+  out << "laid out " << shown(options.out) << " (" << count(list.size(), "file") << " and " << kVersionListName
+      << signedText(options, release) << ")\n";
   return kDone;
 }
 
 constexpr const char* kHelp = R"help(Usage: glimmerhold-publish [--out DIR [--hardlink]] [--follow-links | --skip-links]
-                           [--check] RELEASE_FOLDER
+                           [--sign KEY] [--check] RELEASE_FOLDER
+       glimmerhold-publish --new-key NAME
 
 Writes RELEASE_FOLDER/version_list.txt: one line per file below the folder
 (sub-folders included, "/" between folders), its name escaped, a version
@@ -152,6 +195,18 @@ Options:
   --skip-links
              Leave out symbolic links that lead out of the folder or
              nowhere, each with a warning.
+  --sign KEY Sign the list with the private key KEY (PEM, ECDSA P-256):
+             writes version_list.sig beside version_list.txt, holding the
+             release number, one more than the one the folder's previous
+             signature holds (1 for the first), and the signature over the
+             number and the list's exact bytes. A launcher built with the
+             public key installs only what it signed, and never a release
+             older than one it has installed.
+  --new-key NAME
+             Make a key pair: NAME.pem, the private key (readable by you
+             only; keep it off the update server), and NAME.pub.pem, the
+             public key to build the launcher with
+             (-DGLIMMERHOLD_UPDATE_KEY=NAME.pub.pem). Never overwrites.
   --check    Compare the existing list (of RELEASE_FOLDER, or of DIR with
              --out) with the folder and print each difference:
              "missing: NAME", "unlisted: NAME", "changed: NAME (...)",
@@ -159,11 +214,13 @@ Options:
   --help     Show this text.
 
 Exit codes:
-  0  the list was written, or --check found no difference
+  0  the list was written (and signed), the key pair made, or --check found
+     no difference
   1  --check found differences
   2  the command line is wrong
   3  files that cannot be published (each named); nothing was written
-  4  a file or folder could not be read or written
+  4  a file or folder could not be read or written, or the list could not
+     be signed (the key or the previous signature is unusable)
 )help";
 
 }  // namespace
@@ -204,6 +261,16 @@ int publishMain(int argc, const char* const* argv, std::ostream& out, std::ostre
       options.outsideLinks = argument == "--follow-links" ? OutsideLinks::Follow : OutsideLinks::Skip;
     } else if (argument == "--out" && i + 1 < argc && argv[i + 1][0] != '\0') {
       options.out = argv[++i];
+    } else if (argument == "--sign" && i + 1 < argc && argv[i + 1][0] != '\0') {
+      options.signingKey = argv[++i];
+    } else if (argument == "--new-key" && i + 1 < argc && argv[i + 1][0] != '\0' && argc == 3) {
+      std::string error;
+      if (!makeKeyPair(argv[i + 1], error)) {
+        complain(err) << error << "\n";
+        return kFailed;
+      }
+      out << "made " << argv[i + 1] << ".pem (private: keep it secret) and " << argv[i + 1] << ".pub.pem\n";
+      return kDone;
     } else if (argument.rfind("--", 0) == 0 || haveRelease || argument.empty()) {
       complain(err) << "unexpected argument \"" << printableName(argument) << "\" (see --help)\n";
       return kUsage;
@@ -212,8 +279,11 @@ int publishMain(int argc, const char* const* argv, std::ostream& out, std::ostre
       haveRelease = true;
     }
   }
-  if (!haveRelease || (!copyMode.empty() && options.out.empty())) {
-    complain(err) << (haveRelease ? copyMode + " needs --out DIR" : "no release folder given") << " (see --help)\n";
+  if (!haveRelease || (!copyMode.empty() && options.out.empty()) || (options.check && !options.signingKey.empty())) {
+    const std::string problem = !haveRelease ? "no release folder given"
+                                : options.check ? "--check does not sign"
+                                                : copyMode + " needs --out DIR";
+    complain(err) << problem << " (see --help)\n";
     return kUsage;
   }
   return publishRelease(options, out, err);

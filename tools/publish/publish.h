@@ -24,6 +24,8 @@ struct PublishOptions {
   bool check = false;
   bool hardLink = false;  // served files hard-linked rather than copied
   OutsideLinks outsideLinks = OutsideLinks::Refuse;
+  // --sign: the private key that signs the list, with the next release number.
+  std::filesystem::path signingKey{};
 };
 
 int publishRelease(const PublishOptions& options, std::ostream& out, std::ostream& err);

@@ -7,6 +7,7 @@
 #include "net/streaming_file.h"
 #include "update/download_plan.h"
 #include "update/entry_names.h"
+#include "update/list_signature.h"
 #include "update/version_list.h"
 
 namespace publish {
@@ -95,6 +96,9 @@ std::string reservedNameFault(std::string_view localName) {
   if (namesEqualIgnoringCase(top, kLauncherEntryName) && localName != kLauncherEntryName) {
     return std::string("only \"").append(kLauncherEntryName).append("\" itself, spelt so, replaces the launcher");
   }
+  // The launcher's own record of the signed release is among the working
+  // names; the list's signature lies beside the list in the update folder.
+  if (namesEqualIgnoringCase(localName, kSignatureName)) return "the update folder holds the list's signature under this name";
   return {};
 }
 

@@ -7,6 +7,7 @@
 
 #include "release_names.h"
 #include "update/entry_names.h"
+#include "update/list_signature.h"
 #include "update/version_list.h"
 
 namespace publish {
@@ -45,7 +46,8 @@ class Scanner {
       return;
     }
     if (fs::is_directory(status)) return;
-    if (disk == kVersionListName) return;  // the list this tool writes
+    // The list and the signature this tool writes.
+    if (disk == kVersionListName || disk == kSignatureName) return;
 
     fs::path source = entry.path();
     if (fs::is_symlink(status)) {

@@ -1,0 +1,1 @@
+release 0
