@@ -342,8 +342,9 @@ TEST_F(UpdateRunExitTest, ANewLauncherIsStartedWithPauseAndTheRunEnds) {
         serve("game.pak 1 4\nLauncher.exe 2 " + std::to_string(script.size()) + "\n",
               {{"Launcher.exe", script}, {"game.pak", "game"}});
         std::atexit([] {
-          // The new launcher runs on its own; give it a bounded moment.
-          for (int i = 0; i < 2000 && !fs::exists("started-with.txt"); ++i) platform::sleepMilliseconds(5);
+          // The new launcher runs on its own; give it a bounded moment, long
+          // enough for a shell to start on a loaded machine (60 s).
+          for (int i = 0; i < 12000 && !fs::exists("started-with.txt"); ++i) platform::sleepMilliseconds(5);
           std::fprintf(stderr, "started[%s] game[%d] ", readFile("started-with.txt").c_str(),
                        int(fs::exists("game.pak")));
           report();
