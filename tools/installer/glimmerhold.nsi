@@ -175,27 +175,27 @@ Section "Install"
   ${EndIf}
   ; Over an installation the launcher keeps up to date, its files (and its
   ; list of them) are newer than or equal to the ones carried here: only
-  ; missing files are put back. It is ours when registered here; its list is
-  ; trusted as far as it was before. A version_list.txt found anywhere else
-  ; is the player's or someone else's: the release's files replace it and
-  ; the uninstaller never removes what a list names. Only a folder that was
-  ; new or empty leaves the list to us.
+  ; missing files are put back (SetOverwrite is fixed when the script is
+  ; built: no File line below replaces a file). It is ours when registered
+  ; here; its list is trusted as far as it was before. A version_list.txt
+  ; found anywhere else is the player's or someone else's: the release's
+  ; list replaces it and the uninstaller never removes what a list names.
+  ; Only a folder that was new or empty leaves the list to us.
   ReadRegStr $0 HKCU "${UNINSTALL_KEY}" "InstallLocation"
   ${DirState} "$INSTDIR" $1
   ${If} $0 == $INSTDIR
   ${AndIf} ${FileExists} "$INSTDIR\Uninstall.exe"
     ReadRegDWORD $ListTrusted HKCU "${UNINSTALL_KEY}" "TrustVersionList"
-    ${If} ${FileExists} "$INSTDIR\version_list.txt"
-      SetOverwrite off
-    ${EndIf}
   ${ElseIf} $1 == 1
     StrCpy $ListTrusted 0
+    Delete "$INSTDIR\version_list.txt"
   ${Else}
     StrCpy $ListTrusted 1
   ${EndIf}
   ${If} $ListTrusted != 1
     StrCpy $ListTrusted 0
   ${EndIf}
+  SetOverwrite off
   ClearErrors
   !include "${STAGE}\install_files.nsh"
   WriteUninstaller "$INSTDIR\Uninstall.exe"
