@@ -89,6 +89,10 @@ printf 'changed\n' >"$install/data/maps/deepway.pak"
 sed -i 's|^\(data/maps/deepway.pak\) [0-9a-f]* [0-9]*$|\1 0123456789abcdef0123456789abcdef 8|' "$install/version_list.txt"
 printf 'data/fetched.pak fedcba9876543210fedcba9876543210 1000\n' >>"$install/version_list.txt"
 printf '../decoy.txt 00000000000000000000000000000000 13\n' >>"$install/version_list.txt"
+# A line longer than the uninstaller reads at once: its rest is no line.
+printf 'mine\n' >"$install/notes.txt"
+printf '%snotes.txt 00000000000000000000000000000000 5\n' "$(head -c 1023 /dev/zero | tr '\0' a)" \
+  >>"$install/version_list.txt"
 kept=$(contents "$install")
 rm "$install/Glimmerhold.exe"
 run "$setup" /S /LANGUAGE=fr-FR
@@ -98,9 +102,19 @@ check "the launcher's files and list are kept; a missing file is put back" \
 check "the player's language is kept (fr-FR is not offered)" \
   test "$(probe | sed -n 's/^Language=//p')" = es-ES
 
+echo "== installing a second time elsewhere"
+run "$setup" /S '/D=C:\Elsewhere'
+code=$?
+check "refused with exit code 3, nothing placed" test "$code$(test -e "$WINEPREFIX/drive_c/Elsewhere"; echo $?)" = 31
+check "the first installation stays registered" test "$(probe | sed -n 's/^InstallPath=//p')" = \
+  "C:/users/$user/AppData/Local/Programs/Glimmerhold"
+
 echo "== uninstalling silently"
 run "$install/Uninstall.exe" /S
 "$WINESERVER" -w
+check "a list line too long to read at once removes nothing" test -f "$install/notes.txt"
+rm -f "$install/notes.txt"
+rmdir "$install" 2>/dev/null
 check "the launcher finds no installation" test "$(probe >/dev/null; echo $?)" = 1
 check "the prefix is as it was" diff <(echo "$before") <(snapshot)
 
@@ -116,8 +130,13 @@ umount "$WINEPREFIX/drive_c/ReadOnly"
 echo "== a folder that already holds the player's files"
 mkdir -p "$WINEPREFIX/drive_c/Games"
 printf 'mine\n' >"$WINEPREFIX/drive_c/Games/notes.txt"
+printf 'notes.txt 00000000000000000000000000000000 5\n' >"$WINEPREFIX/drive_c/Games/version_list.txt"
 run "$setup" /S '/D=C:\Games'
 check "installed beside them" test -f "$WINEPREFIX/drive_c/Games/Launcher.exe"
+check "a list found there is not taken for an installation" \
+  cmp "$work/served/version_list.txt" "$WINEPREFIX/drive_c/Games/version_list.txt"
+# Whatever a list there names later, the uninstaller leaves the player's files.
+printf 'notes.txt 00000000000000000000000000000000 5\n' >>"$WINEPREFIX/drive_c/Games/version_list.txt"
 run 'C:\Games\Uninstall.exe' /S
 "$WINESERVER" -w
 check "the uninstaller leaves the player's file and its folder alone" \

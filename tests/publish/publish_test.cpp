@@ -137,6 +137,10 @@ TEST_F(PublishTest, FollowsLinksToFilesInsideOnly) {
             line("data/real.pak", "real") + line("escape.txt", "secret") + line("links/alias.pak", "real"));
   EXPECT_EQ(readFile(served() / "escape.txt"), "secret");
   EXPECT_FALSE(fs::is_symlink(served() / "escape.txt"));
+  ASSERT_EQ(publishWith({"--follow-links", "--hardlink", "--out", served().string(), release().string()}).code,
+            publish::kDone);
+  EXPECT_FALSE(fs::equivalent(served() / "escape.txt", scratch_ / "outside.txt")) << "a copy, never a link out";
+  EXPECT_TRUE(fs::equivalent(served() / "data" / "real.pak", release() / "data" / "real.pak"));
 }
 
 TEST_F(PublishTest, LaysOutTheServedFolderUnderDecodedByteNames) {

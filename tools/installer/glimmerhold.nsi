@@ -10,7 +10,8 @@
 ;
 ; Silent use: Setup.exe /S [/LANGUAGE=xx-YY] [/D=FOLDER] (/D last, unquoted).
 ; Exit codes: 0 installed; 1 cancelled by the player; 2 the folder cannot be
-; written or a file could not be placed (nothing is registered).
+; written or a file could not be placed (nothing is registered); 3 the game is
+; already installed in another folder (nothing is changed).
 
 Unicode true
 Target ${TARGET}
@@ -39,6 +40,20 @@ ShowUninstDetails nevershow
 
 Var PlayerLanguage
 Var LanguageBox
+Var ListTrusted ; 1 when the uninstaller may remove what version_list.txt names
+
+; Pushes the folder of an installation registered elsewhere than $INSTDIR
+; that is still in place, else "". One installation per player: a second one
+; would take over the settings and the Apps entry of the first.
+Function OtherInstallation
+  Push $0
+  ReadRegStr $0 HKCU "${SETTINGS_KEY}" "InstallPath"
+  ${If} $0 == $INSTDIR
+  ${OrIfNot} ${FileExists} "$0\Uninstall.exe"
+    StrCpy $0 ""
+  ${EndIf}
+  Exch $0
+FunctionEnd
 
 !define MUI_PAGE_CUSTOMFUNCTION_LEAVE DirectoryLeave
 !insertmacro MUI_PAGE_DIRECTORY
@@ -110,6 +125,12 @@ Function .onInit
 FunctionEnd
 
 Function DirectoryLeave
+  Call OtherInstallation
+  Pop $0
+  ${If} $0 != ""
+    MessageBox MB_ICONEXCLAMATION|MB_OK "${GAME_NAME} is already installed in$\r$\n$0$\r$\nUninstall it first to install it elsewhere."
+    Abort
+  ${EndIf}
   Push $INSTDIR
   Call CanWrite
   Pop $0
@@ -137,6 +158,13 @@ Function LanguagePageLeave
 FunctionEnd
 
 Section "Install"
+  Call OtherInstallation
+  Pop $0
+  ${If} $0 != ""
+    MessageBox MB_ICONSTOP|MB_OK "${GAME_NAME} is already installed in $0. Uninstall it first to install it elsewhere." /SD IDOK
+    SetErrorLevel 3
+    Abort
+  ${EndIf}
   Push $INSTDIR
   Call CanWrite
   Pop $0
@@ -147,10 +175,27 @@ Section "Install"
   ${EndIf}
   ; Over an installation the launcher keeps up to date, its files (and its
   ; list of them) are newer than or equal to the ones carried here: only
-  ; missing files are put back.
-  ${If} ${FileExists} "$INSTDIR\version_list.txt"
-    SetOverwrite off
+  ; missing files are put back (SetOverwrite is fixed when the script is
+  ; built: no File line below replaces a file). It is ours when registered
+  ; here; its list is trusted as far as it was before. A version_list.txt
+  ; found anywhere else is the player's or someone else's: the release's
+  ; list replaces it and the uninstaller never removes what a list names.
+  ; Only a folder that was new or empty leaves the list to us.
+  ReadRegStr $0 HKCU "${UNINSTALL_KEY}" "InstallLocation"
+  ${DirState} "$INSTDIR" $1
+  ${If} $0 == $INSTDIR
+  ${AndIf} ${FileExists} "$INSTDIR\Uninstall.exe"
+    ReadRegDWORD $ListTrusted HKCU "${UNINSTALL_KEY}" "TrustVersionList"
+  ${ElseIf} $1 == 1
+    StrCpy $ListTrusted 0
+    Delete "$INSTDIR\version_list.txt"
+  ${Else}
+    StrCpy $ListTrusted 1
   ${EndIf}
+  ${If} $ListTrusted != 1
+    StrCpy $ListTrusted 0
+  ${EndIf}
+  SetOverwrite off
   ClearErrors
   !include "${STAGE}\install_files.nsh"
   WriteUninstaller "$INSTDIR\Uninstall.exe"
@@ -177,6 +222,7 @@ Section "Register"
   WriteRegStr HKCU "${UNINSTALL_KEY}" "URLInfoAbout" "http://${PAGE_HOST}/"
   WriteRegDWORD HKCU "${UNINSTALL_KEY}" "NoModify" 1
   WriteRegDWORD HKCU "${UNINSTALL_KEY}" "NoRepair" 1
+  WriteRegDWORD HKCU "${UNINSTALL_KEY}" "TrustVersionList" $ListTrusted
 SectionEnd
 
 !include uninstall.nsh

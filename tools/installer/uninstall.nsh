@@ -1,5 +1,6 @@
 ; The uninstaller: removes what the installer placed, the game files the
-; launcher fetched since (its "version_list.txt" names them), the launcher's
+; launcher fetched since (its "version_list.txt" names them, when the
+; installer set the folder up itself, see TrustVersionList), the launcher's
 ; side files, the shortcuts, the settings and its own entry, and nothing else.
 ; The folder goes only once it is empty, so files the player keeps there (or
 ; had there before choosing the folder) stay.
@@ -99,17 +100,48 @@ Function un.RemoveEmptyFolders
   Pop $0
 FunctionEnd
 
+; A line longer than one FileRead (NSIS_MAX_STRLEN - 1 characters) arrives in
+; pieces; it is dropped whole, the pieces after the first included.
 Function un.RemoveListedFiles
+  ReadRegStr $0 HKCU "${UNINSTALL_KEY}" "InstallLocation"
+  ReadRegDWORD $1 HKCU "${UNINSTALL_KEY}" "TrustVersionList"
+  ${If} $0 != $INSTDIR
+  ${OrIf} $1 != 1
+    Return
+  ${EndIf}
   ClearErrors
   FileOpen $0 "$INSTDIR\version_list.txt" r
   ${If} ${Errors}
     Return
   ${EndIf}
+  StrCpy $2 0 ; 1 while the rest of a long line is read
   ${Do}
     ClearErrors
     FileRead $0 $1
     ${If} ${Errors}
       ${Break}
+    ${EndIf}
+    StrCpy $3 $1 1 -1
+    ${If} $3 == "$\n"
+    ${OrIf} $3 == "$\r"
+      StrCpy $3 1 ; the line ends in this piece
+    ${Else}
+      StrLen $3 $1
+      IntOp $4 ${NSIS_MAX_STRLEN} - 1
+      ${If} $3 >= $4
+        StrCpy $3 0
+      ${Else}
+        StrCpy $3 1 ; the last line, without a line end
+      ${EndIf}
+    ${EndIf}
+    ${If} $2 == 1
+    ${OrIf} $3 == 0
+      ${If} $3 == 1
+        StrCpy $2 0
+      ${Else}
+        StrCpy $2 1
+      ${EndIf}
+      ${Continue}
     ${EndIf}
     Push $1
     Call un.ListedPath

@@ -50,6 +50,7 @@ class Scanner {
     if (disk == kVersionListName || disk == kSignatureName) return;
 
     fs::path source = entry.path();
+    bool outside = false;
     if (fs::is_symlink(status)) {
       source = fs::canonical(entry.path(), error);
       if (error) {
@@ -70,6 +71,7 @@ class Scanner {
         }
         return;
       }
+      outside = !isInside(source, base_);
       status = fs::status(source, error);
       if (fs::is_directory(status)) {
         scan.problems.push_back(refusal(disk, "the symbolic link leads to a folder; only links to files are followed"));
@@ -85,11 +87,11 @@ class Scanner {
       scan.problems.push_back(refusal(disk, "it is 2 GiB or larger, more than the launcher can fetch"));
       return;
     }
-    addNamed(disk, std::move(source), scan);
+    addNamed(disk, std::move(source), outside, scan);
   }
 
  private:
-  void addNamed(const std::string& disk, fs::path source, ReleaseScan& scan) {
+  void addNamed(const std::string& disk, fs::path source, bool outside, ReleaseScan& scan) {
     std::string local = localNameFromDisk(disk);
     for (const std::string& fault : {windowsNameFault(local), reservedNameFault(local)}) {
       if (!fault.empty()) {
@@ -110,7 +112,7 @@ class Scanner {
           refusal(disk, "on Windows it is the same file as \"" + printableName(first->second) + "\""));
       return;
     }
-    scan.files.push_back({std::move(source), disk, std::move(local), std::move(encoded.name)});
+    scan.files.push_back({std::move(source), disk, std::move(local), std::move(encoded.name), outside});
   }
 
   fs::path base_;

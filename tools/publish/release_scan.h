@@ -13,6 +13,7 @@ struct ReleaseFile {
   std::string diskName;          // relative path as the folder spells it, "/" between folders
   std::string localName;         // the launcher's file name, and the byte name a web server looks up
   std::string entryName;         // escaped, as the list carries it
+  bool outside;                  // reached through a link out of the folder: always copied, never hard-linked
 };
 
 struct ReleaseScan {

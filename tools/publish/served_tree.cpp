@@ -104,7 +104,9 @@ bool ServedTree::place(const ReleaseFile& file, fs::path& placed, std::string& e
   fs::create_directories(placed.parent_path(), code);
   if (!code) {
     bool linked = false;
-    if (hardLink_) {
+    // A file out of the release folder (a system file, say) is never linked
+    // into what a web server hands out.
+    if (hardLink_ && !file.outside) {
       fs::create_hard_link(file.source, placed, code);
       linked = !code;
     }
