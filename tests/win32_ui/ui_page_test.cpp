@@ -10,6 +10,7 @@
 #include "platform/win32/ui/page_objects.h"
 #include "shell/updater.h"
 #include "support/job_wait.h"
+#include "support/registry_fixture.h"
 #include "support/temp_dir.h"
 #include "support/test_http_server.h"
 #include "win32_ui/scripted_document.h"
@@ -63,6 +64,9 @@ Updater* gUpdater = nullptr;
 TEST(ScriptedDocument, TheLauncherRunsItsPageAndReleasesEveryReference) {
   testsupport::TempDir install;
   testsupport::CurrentDirGuard folder;
+  // The dialog reads the installation from the registry, as at a real start.
+  testsupport::RegistryFileEnv registry(install.path() / "settings.reg");
+  testsupport::writeInstallationSettings(install.path() / "settings.reg", install.str());
   // The update server takes the list request and holds it for the test.
   testsupport::TestHttpServer server(testsupport::TestHttpServer::always(testsupport::HttpScript().holdOpen()));
   ASSERT_TRUE(server.listening());
