@@ -7,6 +7,7 @@ Run as: unshare -rn python3 launcher_e2e.py LAUNCHER PUBLISH_TOOL REPO_ROOT
 (ctest does this). Every wait is bounded; nothing is sent off the loopback.
 """
 import os
+import select
 import shutil
 import signal
 import subprocess
@@ -52,16 +53,24 @@ def run(*args, **kwargs):
 
 
 class Display:
-    """A private X server for the whole run."""
+    """A private X server for the whole run. Xvfb picks a free display and
+    writes its number once it accepts clients. It never resets: by default an
+    X server resets when its last client leaves, and a launcher started just
+    after another ended could not open the display while it did."""
 
     def __init__(self):
-        for n in range(140, 200):
-            if not os.path.exists("/tmp/.X11-unix/X%d" % n) and not os.path.exists("/tmp/.X%d-lock" % n):
-                self.name = ":%d" % n
-                break
-        self.process = subprocess.Popen(["Xvfb", self.name, "-screen", "0", "1280x900x24", "-nolisten", "tcp"],
-                                        stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
-        wait_for(lambda: os.path.exists("/tmp/.X11-unix/X" + self.name[1:]), SERVICE, "Xvfb")
+        ready, write_end = os.pipe()
+        self.process = subprocess.Popen(["Xvfb", "-displayfd", str(write_end), "-noreset", "-nolisten", "tcp",
+                                         "-screen", "0", "1280x900x24"],
+                                        stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL, pass_fds=(write_end,))
+        os.close(write_end)
+        with os.fdopen(ready) as pipe:
+            if not select.select([pipe], [], [], SERVICE)[0]:
+                raise AssertionError("Xvfb did not start within %ss" % SERVICE)
+            number = pipe.readline().strip()
+        if not number:
+            raise AssertionError("Xvfb ended without a display")
+        self.name = ":" + number
         os.environ["DISPLAY"] = self.name
 
     def stop(self):

@@ -129,7 +129,7 @@ class GuiEnvironment : public testing::Environment {
       ::dup2(quiet, STDOUT_FILENO);
       ::dup2(quiet, STDERR_FILENO);
       const std::string fd = std::to_string(ready[1]);
-      ::execlp("Xvfb", "Xvfb", "-displayfd", fd.c_str(), "-nolisten", "tcp", "-screen", "0",
+      ::execlp("Xvfb", "Xvfb", "-displayfd", fd.c_str(), "-noreset", "-nolisten", "tcp", "-screen", "0",
                "1280x1024x24", static_cast<char*>(nullptr));
       ::_exit(127);
     }
