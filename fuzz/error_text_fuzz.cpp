@@ -26,7 +26,8 @@ bool isWellFormed(std::u16string_view text) {
 }
 
 std::size_t digitsIn(std::u16string_view text) {
-  return static_cast<std::size_t>(std::count_if(text.begin(), text.end(), [](char16_t c) { return c >= u'0' && c <= u'9'; }));
+  return static_cast<std::size_t>(
+      std::count_if(text.begin(), text.end(), [](char16_t c) { return c >= u'0' && c <= u'9'; }));
 }
 
 // The whole text formatted first, cut afterwards.

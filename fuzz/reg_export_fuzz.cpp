@@ -96,7 +96,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
 
   // A narrow ASCII file, written out as UTF-16LE with its mark, says the
   // same. ("W" and a 0 byte already read as UTF-16 without the mark.)
-  const bool ascii = std::all_of(bytes.begin(), bytes.end(), [](char c) { return static_cast<unsigned char>(c) < 0x80; });
+  const bool ascii =
+      std::all_of(bytes.begin(), bytes.end(), [](char c) { return static_cast<unsigned char>(c) < 0x80; });
   if (ascii && !(size >= 2 && bytes[0] == 'W' && bytes[1] == '\0')) {
     std::string wide = "\xFF\xFE";
     for (char c : bytes) {

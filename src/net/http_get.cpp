@@ -85,8 +85,8 @@ DownloadStatus wrongLength(const BodyPlan& plan, DownloadStatus announcedFault) 
   return plan.announced ? announcedFault : LengthMissing;
 }
 
-DownloadStatus storeBody(cStreamingFile& job, const BodyPlan& plan, BodyDestination& destination,
-                         const char* bytes, std::uint32_t count) {
+DownloadStatus storeBody(cStreamingFile& job, const BodyPlan& plan, BodyDestination& destination, const char* bytes,
+                         std::uint32_t count) {
   std::uint32_t received = job.received.load(std::memory_order_relaxed);
   if (count > plan.length - received) return wrongLength(plan, BodyOverlong);
   return destination.append(bytes, count);

@@ -36,8 +36,7 @@ std::size_t headerBlockLength(std::string_view received) {
   return end == std::string_view::npos ? kNotFound : end + 4;
 }
 
-HeaderCollector::HeaderCollector(std::size_t maxBlockBytes, std::size_t maxChunkBytes)
-    : maxBlockBytes_(maxBlockBytes) {
+HeaderCollector::HeaderCollector(std::size_t maxBlockBytes, std::size_t maxChunkBytes) : maxBlockBytes_(maxBlockBytes) {
   received_.reserve(maxBlockBytes + maxChunkBytes);
 }
 

@@ -141,9 +141,9 @@ struct IDispatch : IUnknown {
   virtual HRESULT STDMETHODCALLTYPE GetTypeInfoCount(UINT* count) = 0;
   virtual HRESULT STDMETHODCALLTYPE GetTypeInfo(UINT index, LCID locale, ITypeInfo** info) = 0;
   virtual HRESULT STDMETHODCALLTYPE GetIDsOfNames(REFIID riid, LPOLESTR* names, UINT count, LCID locale,
-                                DISPID* ids) = 0;
+                                                  DISPID* ids) = 0;
   virtual HRESULT STDMETHODCALLTYPE Invoke(DISPID member, REFIID riid, LCID locale, WORD flags, DISPPARAMS* params,
-                         VARIANT* result, EXCEPINFO* exception, UINT* argError) = 0;
+                                           VARIANT* result, EXCEPINFO* exception, UINT* argError) = 0;
 
  protected:
   ~IDispatch() = default;
@@ -164,14 +164,11 @@ namespace platform {
 
 // The UTF-16 text type of the portable code. On Windows a BSTR is wchar_t*,
 // which has the same size and encoding as char16_t.
-inline const OLECHAR* oleText(const std::u16string& text) {
-  return reinterpret_cast<const OLECHAR*>(text.c_str());
-}
+inline const OLECHAR* oleText(const std::u16string& text) { return reinterpret_cast<const OLECHAR*>(text.c_str()); }
 
 // A BSTR holding a copy of the text, or null when it cannot be allocated.
 inline BSTR allocBstr(std::u16string_view text) {
-  return SysAllocStringLen(reinterpret_cast<const OLECHAR*>(text.data()),
-                           static_cast<UINT>(text.size()));
+  return SysAllocStringLen(reinterpret_cast<const OLECHAR*>(text.data()), static_cast<UINT>(text.size()));
 }
 
 // The text of a BSTR (a null BSTR is the empty text, as in automation).

@@ -45,8 +45,7 @@ class HtmlElementCollection {
   virtual ~HtmlElementCollection() = default;
   virtual HRESULT length(long* count) = 0;
   // item(name, index): the item, or null when it is not an element.
-  virtual HRESULT item(const VARIANT& name, const VARIANT& index,
-                       std::shared_ptr<HtmlElement>* element) = 0;
+  virtual HRESULT item(const VARIANT& name, const VARIANT& index, std::shared_ptr<HtmlElement>* element) = 0;
 };
 
 // IHTMLDocument2 with IHTMLDocument::get_Script.
@@ -65,8 +64,7 @@ class HtmlDocument3 {
   virtual ~HtmlDocument3() = default;
   // Finds the element; S_OK with null when there is none.
   virtual HRESULT elementById(std::u16string_view id, std::shared_ptr<HtmlElement>* element) = 0;
-  virtual HRESULT elementsByTagName(std::u16string_view tag,
-                                    std::shared_ptr<HtmlElementCollection>* elements) = 0;
+  virtual HRESULT elementsByTagName(std::u16string_view tag, std::shared_ptr<HtmlElementCollection>* elements) = 0;
 };
 
 // IWebBrowser2.
@@ -77,8 +75,7 @@ class WebBrowser2 {
   virtual HRESULT navigate(std::u16string_view url) = 0;
   // get_Document, asked for IHTMLDocument2 and IHTMLDocument3: succeeds only
   // once a document exists. Either out pointer may stay null.
-  virtual HRESULT document(std::shared_ptr<HtmlDocument2>* document2,
-                           std::shared_ptr<HtmlDocument3>* document3) = 0;
+  virtual HRESULT document(std::shared_ptr<HtmlDocument2>* document2, std::shared_ptr<HtmlDocument3>* document3) = 0;
   // DWebBrowserEvents2::BeforeNavigate2, answered for every navigation of
   // the view from now on, redirects included: the filter gets the address
   // and whether the navigation is the top frame's, and a false answer

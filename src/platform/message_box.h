@@ -13,7 +13,6 @@ constexpr int kIdOk = 1;
 
 // MessageBoxW(owner, text, caption, type): shows the box and returns when the
 // player has closed it, with the id of the button pressed.
-int messageBox(WindowHandle owner, std::u16string_view text, std::u16string_view caption,
-               unsigned type);
+int messageBox(WindowHandle owner, std::u16string_view text, std::u16string_view caption, unsigned type);
 
 }  // namespace platform

@@ -54,8 +54,7 @@ class RegistryKey {
   // the buffer's size in bytes; on return it is the value's size (for the
   // text types including the terminating 0). A buffer too small gives
   // kErrorMoreData with the needed size; a missing value kErrorFileNotFound.
-  long queryValue(const char* name, std::uint32_t* type, unsigned char* data,
-                  std::uint32_t* size) const;
+  long queryValue(const char* name, std::uint32_t* type, unsigned char* data, std::uint32_t* size) const;
 
   bool isOpen() const { return handle_ != nullptr; }
 

@@ -70,9 +70,9 @@ class DialogImpl {
 };
 
 enum class ShowCommand {
-  Hide = 0,           // SW_HIDE
-  Normal = 1,         // SW_SHOWNORMAL: restored and activated
-  Minimized = 2,      // SW_SHOWMINIMIZED
+  Hide = 0,       // SW_HIDE
+  Normal = 1,     // SW_SHOWNORMAL: restored and activated
+  Minimized = 2,  // SW_SHOWMINIMIZED
 };
 
 // GetActiveWindow: the calling thread's active window, or null.

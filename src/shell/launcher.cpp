@@ -46,8 +46,7 @@ void removeLeftoverLauncher(const std::string& installPath) {
   // A left-over that differs from the installed launcher means the
   // replacement never completed (the new launcher did not start, or could
   // not copy itself): forget the launcher's version so it is fetched again.
-  if (platform::accessCheck(leftover.c_str()) == 0 &&
-      !sameFileContents(leftover, installPath + "\\Launcher.exe")) {
+  if (platform::accessCheck(leftover.c_str()) == 0 && !sameFileContents(leftover, installPath + "\\Launcher.exe")) {
     forgetLauncherVersion(installPath);
   }
   platform::deleteFile(leftover.c_str());

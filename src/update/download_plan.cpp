@@ -26,8 +26,8 @@ struct PlanState {
 void addKiB(std::uint32_t& total, std::uint32_t size) {
   // Only a progress figure, but a wrapped one would run backwards.
   std::uint32_t kib = size / 1024;
-  total = kib > std::numeric_limits<std::uint32_t>::max() - total ? std::numeric_limits<std::uint32_t>::max()
-                                                                 : total + kib;
+  total =
+      kib > std::numeric_limits<std::uint32_t>::max() - total ? std::numeric_limits<std::uint32_t>::max() : total + kib;
 }
 
 // Makes the folders along `fileName` that this plan has not prepared yet.
@@ -68,8 +68,7 @@ void considerEntry(PlanState& plan, const VersionEntryRef& remote) {
   const std::optional<VersionEntryRef> local = plan.localList.find(remote.name);
   // A file that exists but cannot be reached for another reason counts as
   // present: only "no such file" makes it missing.
-  bool upToDate = local && local->version == remote.version &&
-                  platform::accessCheck(fileName.c_str()) != ENOENT;
+  bool upToDate = local && local->version == remote.version && platform::accessCheck(fileName.c_str()) != ENOENT;
   if (upToDate) return;
 
   plan.downloadList.append(remote.name, remote.version, remote.size);
@@ -78,8 +77,8 @@ void considerEntry(PlanState& plan, const VersionEntryRef& remote) {
 
 }  // namespace
 
-void planDownloads(const VersionList& remoteList, const VersionList& localList,
-                   VersionList& downloadList, std::uint32_t& totalKiB) {
+void planDownloads(const VersionList& remoteList, const VersionList& localList, VersionList& downloadList,
+                   std::uint32_t& totalKiB) {
   downloadList.clear();
   totalKiB = 0;
   PlanState plan{localList, downloadList, totalKiB, {}, {}};

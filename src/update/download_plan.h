@@ -20,8 +20,8 @@ constexpr const char* kLauncherEntryName = "Launcher.exe";
 // isInstallableEntryName) are skipped: no fetch, no size, no folder; so are
 // entries of a file listed before them (names compared as foldedEntryName
 // compares them), so that each file is fetched once, by its first entry.
-void planDownloads(const VersionList& remoteList, const VersionList& localList,
-                   VersionList& downloadList, std::uint32_t& totalKiB);
+void planDownloads(const VersionList& remoteList, const VersionList& localList, VersionList& downloadList,
+                   std::uint32_t& totalKiB);
 
 // Makes every missing folder along a path that ends with "/". False, with
 // nothing made, when the path up to its last "/" is not an installable

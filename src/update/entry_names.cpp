@@ -30,7 +30,10 @@ bool isWellFormedUtf8(std::string_view text) {
       ++i;
       continue;
     }
-    std::size_t length = lead >= 0xC2 && lead <= 0xDF ? 2 : lead >= 0xE0 && lead <= 0xEF ? 3 : lead >= 0xF0 && lead <= 0xF4 ? 4 : 0;
+    std::size_t length = lead >= 0xC2 && lead <= 0xDF   ? 2
+                         : lead >= 0xE0 && lead <= 0xEF ? 3
+                         : lead >= 0xF0 && lead <= 0xF4 ? 4
+                                                        : 0;
     if (length == 0 || i + length > text.size()) return false;
     const auto second = static_cast<unsigned char>(text[i + 1]);
     unsigned char low = 0x80;
@@ -90,7 +93,8 @@ bool isInstallableEntryName(std::string_view decodedName) {
     // The working files live in the installation folder itself; a folder of
     // one of their names there would stand in their way.
     if (first && isWorkingName(component)) return false;
-    if (first && namesEqualIgnoringCase(component, kLauncherEntryName) && decodedName != kLauncherEntryName) return false;
+    if (first && namesEqualIgnoringCase(component, kLauncherEntryName) && decodedName != kLauncherEntryName)
+      return false;
     first = false;
     start = stop + 1;
   }

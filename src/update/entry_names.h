@@ -12,11 +12,11 @@
 // name one of them, nor use one as a folder, whatever its letter case.
 // Adding a working file is adding its name here.
 constexpr std::array<std::string_view, 8> kWorkingNames = {
-    "version_list.txt",       // the local list
-    "version_list.txt.tmp",   // its side file while it is rewritten
-    "Launcher.exe.tmp",       // a fetched new launcher, before it takes over
-    "Launcher.exe.new",       // the side file of the launcher's self-copy
-    "Launcher.lock",          // held while a launcher runs on the installation
+    "version_list.txt",          // the local list
+    "version_list.txt.tmp",      // its side file while it is rewritten
+    "Launcher.exe.tmp",          // a fetched new launcher, before it takes over
+    "Launcher.exe.new",          // the side file of the launcher's self-copy
+    "Launcher.lock",             // held while a launcher runs on the installation
     "download_in_progress.txt",  // names the side file of the download in flight
     "version_release.txt",       // the highest signed release installed
     "version_release.txt.tmp",   // its side file while it is rewritten

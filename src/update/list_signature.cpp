@@ -1,6 +1,5 @@
 #include "update/list_signature.h"
 
-
 namespace {
 
 constexpr std::string_view kReleaseField = "release ";

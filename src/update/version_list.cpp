@@ -25,7 +25,8 @@ bool within(std::string_view part, const std::string& text) {
 // a list piece by piece costs no more than filling it at once.
 template <typename Container>
 void reserveFor(Container& container, std::size_t needed) {
-  if (needed > container.capacity()) container.reserve(std::max(needed, container.capacity() + container.capacity() / 2));
+  if (needed > container.capacity())
+    container.reserve(std::max(needed, container.capacity() + container.capacity() / 2));
 }
 
 }  // namespace
@@ -37,7 +38,8 @@ void VersionList::append(std::string_view name, std::string_view version, std::u
   }
   name = name.substr(0, kMaxEntryName);
   version = version.substr(0, kMaxEntryVersion);
-  slots_.push_back({text_.size(), size, static_cast<std::uint8_t>(name.size()), static_cast<std::uint8_t>(version.size())});
+  slots_.push_back(
+      {text_.size(), size, static_cast<std::uint8_t>(name.size()), static_cast<std::uint8_t>(version.size())});
   text_.append(name).append(version);
   if (!index_.empty()) {
     // At most half full, so that a probe ends soon.
@@ -130,7 +132,9 @@ void VersionList::update(std::size_t at, std::string_view version, std::uint32_t
   slot.versionLength = static_cast<std::uint8_t>(version.size());
 }
 
-std::optional<VersionEntryRef> findLocalEntry(const VersionList& list, std::string_view name) { return list.find(name); }
+std::optional<VersionEntryRef> findLocalEntry(const VersionList& list, std::string_view name) {
+  return list.find(name);
+}
 
 // ---------------------------------------------------------------------------
 // Reading
@@ -478,26 +482,24 @@ EncodedEntryName encodeEntryName(std::string_view localName) {
 
 std::string_view entryNameFaultText(EntryNameFault fault) {
   switch (fault) {
-    case EntryNameFault::None:
-      return "no fault";
-    case EntryNameFault::Empty:
-      return "the name is empty";
-    case EntryNameFault::TooLong:
-      return "the name is longer than 255 bytes once escaped";
+    case EntryNameFault::None: return "no fault";
+    case EntryNameFault::Empty: return "the name is empty";
+    case EntryNameFault::TooLong: return "the name is longer than 255 bytes once escaped";
     case EntryNameFault::WhiteSpace:
       return "the name holds white space other than a blank, which a list line cannot carry";
     case EntryNameFault::PercentSign:
       return "the name holds \"%\", which the launcher and web servers read as the start of an escape";
-    case EntryNameFault::ControlByte:
-      return "the name holds a control character";
+    case EntryNameFault::ControlByte: return "the name holds a control character";
     case EntryNameFault::UnescapedByte:
-      return "the name holds a character other than ASCII and the six escaped letters (\u00f1 \u00e1 \u00e9 \u00ed \u00f3 \u00fa)";
+      return "the name holds a character other than ASCII and the six escaped letters (\u00f1 \u00e1 \u00e9 \u00ed "
+             "\u00f3 \u00fa)";
     case EntryNameFault::NotInstallable:
       return "the launcher would refuse the name: a folder or file name Windows would not keep as written "
              "(empty, ending in a dot or a blank, a device name such as CON or LPT1, a character Windows forbids), "
              "one of the launcher's own files, or another spelling of Launcher.exe";
     case EntryNameFault::LeavesInstallation:
-      return "the launcher would refuse the name: it is absolute, holds a colon, or a folder or file name made only of dots";
+      return "the launcher would refuse the name: it is absolute, holds a colon, or a folder or file name made only of "
+             "dots";
   }
   return "unknown fault";
 }

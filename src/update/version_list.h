@@ -137,8 +137,7 @@ class VersionList {
 // holds a NUL byte, or its size field does not start with a number that fits
 // 32 bits. False, with only the first `maxEntries` entries appended, when the
 // text holds more entries than that.
-bool parseVersionList(const char* begin, const char* end, VersionList& list,
-                      std::size_t maxEntries = kMaxListEntries);
+bool parseVersionList(const char* begin, const char* end, VersionList& list, std::size_t maxEntries = kMaxListEntries);
 
 // Appends the entries of the named list file to `list`, reading it in pieces
 // (the whole file is never held). False when the file cannot be opened or

@@ -36,7 +36,7 @@ HRESULT STDMETHODCALLTYPE CDOMEventHandler::GetTypeInfo(UINT, LCID, ITypeInfo**)
 HRESULT STDMETHODCALLTYPE CDOMEventHandler::GetIDsOfNames(REFIID, LPOLESTR*, UINT, LCID, DISPID*) { return S_OK; }
 
 HRESULT STDMETHODCALLTYPE CDOMEventHandler::Invoke(DISPID member, REFIID, LCID, WORD, DISPPARAMS*, VARIANT* result,
-                                 EXCEPINFO*, UINT*) {
+                                                   EXCEPINFO*, UINT*) {
   // Member 0 is the default member: what the browser calls for an event.
   if (member == 0 && callback != nullptr) callback(result, userData);
   return S_OK;

@@ -27,7 +27,7 @@ class CDOMEventHandler : public IDispatch {
   HRESULT STDMETHODCALLTYPE GetTypeInfo(UINT index, LCID locale, ITypeInfo** info) override;
   HRESULT STDMETHODCALLTYPE GetIDsOfNames(REFIID riid, LPOLESTR* names, UINT count, LCID locale, DISPID* ids) override;
   HRESULT STDMETHODCALLTYPE Invoke(DISPID member, REFIID riid, LCID locale, WORD flags, DISPPARAMS* params,
-                 VARIANT* result, EXCEPINFO* exception, UINT* argError) override;
+                                   VARIANT* result, EXCEPINFO* exception, UINT* argError) override;
 
   ElementCallback callback;
   std::atomic<LONG> refCount{0};

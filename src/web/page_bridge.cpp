@@ -35,8 +35,7 @@ BSTR copyOrRaise(std::u16string_view text) {
 
 [[noreturn]] void raiseOutOfMemory() { throw AutomationError(E_OUTOFMEMORY); }
 
-void Updater::callPage(const char16_t* function, VARIANT& argument,
-                       std::optional<std::u16string>* text) {
+void Updater::callPage(const char16_t* function, VARIANT& argument, std::optional<std::u16string>* text) {
   BSTR name = nullptr;
   if (document && SUCCEEDED(document->script(script.put())) && script) {
     name = SysAllocString(reinterpret_cast<const OLECHAR*>(function));

@@ -123,7 +123,8 @@ TEST(Dialog, PlacementSizingAndVisibility) {
     ASSERT_TRUE(pumpUntil([&] {
       return gtk_widget_get_allocated_width(widgetOf(host)) == 1600 &&
              gtk_widget_get_allocated_width(widgetOf(window)) == 800;
-    })) << "window " << gtk_widget_get_allocated_width(widgetOf(window)) << " host "
+    })) << "window "
+        << gtk_widget_get_allocated_width(widgetOf(window)) << " host "
         << gtk_widget_get_allocated_width(widgetOf(host));
     ASSERT_TRUE(platform::windowRect(window, &rect));
     EXPECT_EQ(rect.right - rect.left, 800);

@@ -129,8 +129,8 @@ class GuiEnvironment : public testing::Environment {
       ::dup2(quiet, STDOUT_FILENO);
       ::dup2(quiet, STDERR_FILENO);
       const std::string fd = std::to_string(ready[1]);
-      ::execlp("Xvfb", "Xvfb", "-displayfd", fd.c_str(), "-noreset", "-nolisten", "tcp", "-screen", "0",
-               "1280x1024x24", static_cast<char*>(nullptr));
+      ::execlp("Xvfb", "Xvfb", "-displayfd", fd.c_str(), "-noreset", "-nolisten", "tcp", "-screen", "0", "1280x1024x24",
+               static_cast<char*>(nullptr));
       ::_exit(127);
     }
     ::close(ready[1]);
@@ -163,8 +163,7 @@ class GuiEnvironment : public testing::Environment {
   PageServer server_;
 };
 
-[[maybe_unused]] testing::Environment* const gEnvironment =
-    testing::AddGlobalTestEnvironment(new GuiEnvironment);
+[[maybe_unused]] testing::Environment* const gEnvironment = testing::AddGlobalTestEnvironment(new GuiEnvironment);
 
 }  // namespace
 

@@ -53,8 +53,7 @@ std::intptr_t TestDialog::processMessage(platform::DialogMessage message, std::u
     case platform::DialogMessage::Close:
       if (onClose) onClose();
       return 0;
-    case platform::DialogMessage::Destroy:
-      return 0;
+    case platform::DialogMessage::Destroy: return 0;
   }
   return 0;
 }
@@ -75,8 +74,8 @@ bool loadPage(platform::DialogImpl& dialog, const char* path, LoadedPage* page) 
   platform::Point bottomRight{rect.right, rect.bottom};
   platform::screenToClient(dialog.window(), &topLeft);
   platform::screenToClient(dialog.window(), &bottomRight);
-  page->host = platform::createBrowserHostWindow(
-      dialog.window(), platform::Rect{topLeft.x, topLeft.y, bottomRight.x, bottomRight.y});
+  page->host = platform::createBrowserHostWindow(dialog.window(),
+                                                 platform::Rect{topLeft.x, topLeft.y, bottomRight.x, bottomRight.y});
   if (page->host == nullptr) return false;
   if (FAILED(platform::createWebBrowser(page->host, &page->browser))) return false;
   if (FAILED(page->browser->navigate(pageUrl(path)))) return false;
@@ -170,8 +169,8 @@ ULONG RecordingHandler::Release() {
   return left;
 }
 
-HRESULT RecordingHandler::Invoke(DISPID member, REFIID, LCID, WORD flags, DISPPARAMS* params,
-                                 VARIANT* result, EXCEPINFO*, UINT*) {
+HRESULT RecordingHandler::Invoke(DISPID member, REFIID, LCID, WORD flags, DISPPARAMS* params, VARIANT* result,
+                                 EXCEPINFO*, UINT*) {
   members.push_back(member);
   EXPECT_EQ(flags, DISPATCH_METHOD);
   EXPECT_TRUE(params != nullptr && params->cArgs == 0);

@@ -16,17 +16,17 @@ bool pressAt(long x, long y, int button) {
   const std::string xText = std::to_string(x);
   const std::string yText = std::to_string(y);
   const std::string buttonText = std::to_string(button);
-  std::vector<const char*> argv = {"xdotool", "mousemove", "--sync", xText.c_str(), yText.c_str(),
+  std::vector<const char*> argv = {"xdotool",   "mousemove",        "--sync",  xText.c_str(),      yText.c_str(),
                                    "mousedown", buttonText.c_str(), "mouseup", buttonText.c_str(), nullptr};
   gint status = -1;
-  return g_spawn_sync(nullptr, const_cast<gchar**>(argv.data()), nullptr, G_SPAWN_SEARCH_PATH, nullptr,
-                      nullptr, nullptr, nullptr, &status, nullptr) &&
+  return g_spawn_sync(nullptr, const_cast<gchar**>(argv.data()), nullptr, G_SPAWN_SEARCH_PATH, nullptr, nullptr,
+                      nullptr, nullptr, &status, nullptr) &&
          g_spawn_check_wait_status(status, nullptr);
 }
 
 // The screen point of a page position "x,y" given by the page's centreOf.
-bool screenPointOf(platform::WindowHandle window, platform::HtmlDocument2& document, const char16_t* id,
-                   long* x, long* y) {
+bool screenPointOf(platform::WindowHandle window, platform::HtmlDocument2& document, const char16_t* id, long* x,
+                   long* y) {
   VARIANT result;
   if (FAILED(callPage(document, u"centreOf", textVariant(id), &result)) || result.vt != VT_BSTR) return false;
   const std::string where = narrow(platform::bstrText(result.bstrVal));

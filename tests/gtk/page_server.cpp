@@ -38,8 +38,8 @@ bool PageServer::start(std::map<std::string, std::string> pages) {
   address.sin_family = AF_INET;
   address.sin_port = htons(80);
   address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  if (::bind(listener_, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0 ||
-      ::listen(listener_, 16) != 0 || ::pipe2(wake_, O_CLOEXEC) != 0) {
+  if (::bind(listener_, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0 || ::listen(listener_, 16) != 0 ||
+      ::pipe2(wake_, O_CLOEXEC) != 0) {
     stop();
     return false;
   }
@@ -89,8 +89,7 @@ void PageServer::answer(int connection) const {
   const std::string body = page != pages_.end() ? page->second : "not here";
   const std::string status = page != pages_.end() ? "200 OK" : "404 Not Found";
   sendAll(connection, "HTTP/1.0 " + status + "\r\nContent-Type: text/html; charset=utf-8\r\n" +
-                          "Content-Length: " + std::to_string(body.size()) +
-                          "\r\nConnection: close\r\n\r\n" + body);
+                          "Content-Length: " + std::to_string(body.size()) + "\r\nConnection: close\r\n\r\n" + body);
 }
 
 }  // namespace guitest

@@ -16,7 +16,9 @@ TEST(Text, ConvertsBothWaysAndReplacesWhatCannotBeConverted) {
   EXPECT_EQ(utf8Of(broken), "x\xEF\xBF\xBDy\xEF\xBF\xBD\xEF\xBF\xBD\xEF\xBF\xBD");
 
   // Malformed UTF-8: a stray continuation byte and a truncated sequence.
-  EXPECT_EQ(utf16Of("a\x80" "b\xE2\x82"), (std::u16string{u'a', 0xFFFD, u'b', 0xFFFD, 0xFFFD}));
+  EXPECT_EQ(utf16Of("a\x80"
+                    "b\xE2\x82"),
+            (std::u16string{u'a', 0xFFFD, u'b', 0xFFFD, 0xFFFD}));
 
   // NULs survive in both directions.
   EXPECT_EQ(utf8Of(std::u16string(u"a\0b", 3)), std::string("a\0b", 3));

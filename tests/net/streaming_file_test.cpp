@@ -16,8 +16,8 @@
 
 namespace {
 
-using testsupport::HttpScript;
 using testsupport::httpResponse;
+using testsupport::HttpScript;
 using testsupport::jobEnded;
 using testsupport::TestHttpServer;
 
@@ -119,9 +119,9 @@ TEST_F(DownloadJob, AcceptsOkInEitherVersionAndCase) {
 }
 
 TEST_F(DownloadJob, AnyOtherStatusFailsWithoutTouchingTheDestination) {
-  for (const char* response : {"HTTP/1.1 302 Found\r\nLocation: http://127.0.0.1/\r\nContent-Length: 0\r\n\r\n",
-                               "HTTP/1.0 404 Not Found\r\nContent-Length: 9\r\n\r\nnot found",
-                               "HTTP/1.0 200\r\n\r\n", ""}) {
+  for (const char* response :
+       {"HTTP/1.1 302 Found\r\nLocation: http://127.0.0.1/\r\nContent-Length: 0\r\n\r\n",
+        "HTTP/1.0 404 Not Found\r\nContent-Length: 9\r\n\r\nnot found", "HTTP/1.0 200\r\n\r\n", ""}) {
     auto job = fetchOverOldFile(HttpScript().send(response));
     EXPECT_EQ(job->status, BadResponse) << response;
     EXPECT_FALSE(job->isComplete());
@@ -202,8 +202,13 @@ TEST_F(DownloadJob, BodyWithoutLengthMustBeExactly32768Bytes) {
 
 TEST_F(DownloadJob, UrlTheRequestLineCannotCarryIsRefusedUnsent) {
   TestHttpServer server(TestHttpServer::always(HttpScript().send(ok("x"))));
-  const std::string urls[] = {"127.0.0.1/a\r\nX-Injected: 1", "127.0.0.1/a b", "127.0.0.1/a\tb",
-                              std::string("127.0.0.1/a\0b", 13), "127.0.0.1/\x7f", "127.0.0.1/Espa\xf1" "a.txt"};
+  const std::string urls[] = {"127.0.0.1/a\r\nX-Injected: 1",
+                              "127.0.0.1/a b",
+                              "127.0.0.1/a\tb",
+                              std::string("127.0.0.1/a\0b", 13),
+                              "127.0.0.1/\x7f",
+                              "127.0.0.1/Espa\xf1"
+                              "a.txt"};
   for (const std::string& url : urls) {
     auto job = std::make_unique<cStreamingFile>(url, destination.string());
     ASSERT_TRUE(jobEnded(*job));
@@ -227,7 +232,8 @@ TEST_F(DownloadJob, ASilentServerEndsTheJobButASlowOneDoesNot) {
 
   HttpScript slow;
   slow.send("HTTP/1.0 200 OK\r\nContent-Length: 60000\r\n\r\n");
-  for (std::size_t at = 0; at < content.size(); at += 10000) slow.stall(std::chrono::milliseconds(400)).send(content.substr(at, 10000));
+  for (std::size_t at = 0; at < content.size(); at += 10000)
+    slow.stall(std::chrono::milliseconds(400)).send(content.substr(at, 10000));
   auto moving = fetchOverOldFile(slow);
   ASSERT_TRUE(moving->isComplete()) << moving->status;
   EXPECT_TRUE(testsupport::readFile(destination) == content);
@@ -313,10 +319,8 @@ TEST_F(DownloadJob, BodyLongerThanAnnouncedFails) {
 
   // In memory the extra bytes come in a later receive than the header, so
   // they meet a buffer that is already full.
-  auto memory = fetchToMemory(HttpScript()
-                                  .send("HTTP/1.0 200 OK\r\nContent-Length: 4000\r\n\r\n")
-                                  .awaitClientRead()
-                                  .send(content));
+  auto memory = fetchToMemory(
+      HttpScript().send("HTTP/1.0 200 OK\r\nContent-Length: 4000\r\n\r\n").awaitClientRead().send(content));
   EXPECT_EQ(memory->status, BodyOverlong);
   EXPECT_FALSE(memory->isComplete());
   EXPECT_LE(memory->received, 4000u);

@@ -39,8 +39,7 @@ TEST(Threads, CriticalSectionExcludesOtherThreadsButNotItsHolder) {
 TEST(Threads, ReleasedThreadRunsOnByItself) {
   static std::atomic<bool> ran{false};
   std::uint32_t error = 0;
-  platform::ThreadHandle thread =
-      platform::createThread([](void*) { ran.store(true); }, nullptr, &error);
+  platform::ThreadHandle thread = platform::createThread([](void*) { ran.store(true); }, nullptr, &error);
   ASSERT_NE(thread, nullptr);
   platform::releaseThread(thread);
   auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);

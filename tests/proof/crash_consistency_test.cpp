@@ -25,8 +25,8 @@
 #include "net/streaming_file.h"
 #include "support/child_process.h"
 #include "support/driver_outcome.h"
-#include "support/static_server.h"
 #include "support/registry_fixture.h"
+#include "support/static_server.h"
 #include "support/temp_dir.h"
 #include "update/download_note.h"
 #include "update/update_run.h"
@@ -133,8 +133,7 @@ struct KillPoint {
 
   bool matches(std::uint32_t mask, const std::string& name) const {
     switch (kind) {
-      case Kind::ListSideFileCreated:
-        return (mask & IN_CREATE) && name == versionListSideName(kVersionListName);
+      case Kind::ListSideFileCreated: return (mask & IN_CREATE) && name == versionListSideName(kVersionListName);
       case Kind::ListReplaced: return (mask & IN_MOVED_TO) && name == kVersionListName;
       case Kind::DownloadCreated: return (mask & IN_CREATE) && !(mask & IN_ISDIR) && isDownload(name);
       case Kind::DownloadWritten: return (mask & IN_MODIFY) && isDownload(name);
@@ -197,8 +196,8 @@ class CrashConsistencyTest : public ::testing::Test {
     // Good before the run and served unchanged: thousands of them, so that
     // every rewrite of the list takes long enough to be caught.
     for (int i = 0; i < 3000; ++i) {
-      ServedFile file{"keep/k" + std::to_string(i) + ".txt", "", "k1", "kept " + std::to_string(i) + "\n",
-                      std::nullopt, ""};
+      ServedFile file{"keep/k" + std::to_string(i) + ".txt", "",           "k1",
+                      "kept " + std::to_string(i) + "\n",    std::nullopt, ""};
       file.localName = file.name;
       file.oldBytes = file.bytes;
       file.oldVersion = file.version;

@@ -24,8 +24,8 @@ namespace {
 
 namespace fs = std::filesystem;
 using namespace std::chrono_literals;
-using testsupport::HttpScript;
 using testsupport::httpResponse;
+using testsupport::HttpScript;
 using testsupport::TestHttpServer;
 
 constexpr const char* kOk = "HTTP/1.0 200 OK";
@@ -125,7 +125,10 @@ const std::string kBody = pattern(5000, 'a');
 
 TEST_F(FaultInjectionTest, AResetMidBodyShowsTheSocketErrorAndKeepsTheOldFile) {
   serve(newTargetList(kBody.size()),
-        HttpScript().send("HTTP/1.0 200 OK\r\nContent-Length: 5000\r\n\r\n" + kBody.substr(0, 1500)).awaitClientRead().reset());
+        HttpScript()
+            .send("HTTP/1.0 200 OK\r\nContent-Length: 5000\r\n\r\n" + kBody.substr(0, 1500))
+            .awaitClientRead()
+            .reset());
   expectFailureLeavingAllAsItWas("Download error code 10054");
 }
 
@@ -138,10 +141,11 @@ TEST_F(FaultInjectionTest, AResetOfTheListShowsTheSocketError) {
 TEST_F(FaultInjectionTest, AStalledServerThatGoesOnCompletesTheFile) {
   // Longer than several ticks: the run keeps polling and neither fails nor
   // completes the file early.
-  serve(newTargetList(kBody.size()), HttpScript()
-                                         .send("HTTP/1.0 200 OK\r\nContent-Length: 5000\r\n\r\n" + kBody.substr(0, 2000))
-                                         .stall(1200ms)
-                                         .send(kBody.substr(2000)));
+  serve(newTargetList(kBody.size()),
+        HttpScript()
+            .send("HTTP/1.0 200 OK\r\nContent-Length: 5000\r\n\r\n" + kBody.substr(0, 2000))
+            .stall(1200ms)
+            .send(kBody.substr(2000)));
   expectTargetUpdated(kBody, 250);
 }
 
@@ -155,7 +159,8 @@ TEST_F(FaultInjectionTest, OneByteAtATimeStillMakesWholeResponses) {
 }
 
 TEST_F(FaultInjectionTest, AConnectionClosedEarlyIsATruncatedBody) {
-  serve(newTargetList(kBody.size()), HttpScript().send("HTTP/1.0 200 OK\r\nContent-Length: 5000\r\n\r\n" + kBody.substr(0, 100)));
+  serve(newTargetList(kBody.size()),
+        HttpScript().send("HTTP/1.0 200 OK\r\nContent-Length: 5000\r\n\r\n" + kBody.substr(0, 100)));
   expectFailureLeavingAllAsItWas("Download error code " + std::to_string(BodyTruncated));
 }
 
@@ -165,7 +170,8 @@ TEST_F(FaultInjectionTest, MoreThanAnnouncedInAFileIsRefused) {
 }
 
 TEST_F(FaultInjectionTest, MoreThanAnnouncedInTheListIsRefused) {
-  serve(HttpScript().send("HTTP/1.0 200 OK\r\nContent-Length: 14\r\n\r\nkeep.txt 1 10\ntarget.bin 2 5000\n"), HttpScript());
+  serve(HttpScript().send("HTTP/1.0 200 OK\r\nContent-Length: 14\r\n\r\nkeep.txt 1 10\ntarget.bin 2 5000\n"),
+        HttpScript());
   expectFailureLeavingAllAsItWas("Download error code " + std::to_string(BodyOverlong));
 }
 
@@ -225,8 +231,10 @@ TEST_F(FaultInjectionTest, NamesThatLeaveTheInstallationWriteNothingAnywhere) {
   // would show in the tree's snapshot.
   const std::string absolute = (scratch_ / "start" / "absolute.txt").string();
   const std::vector<std::string> names = {
-      "../escape.txt", "sub/../../escape.txt", "..\\escape.txt", "sub\\..\\..\\escape.txt", "...\\escape.txt",
-      absolute,        "\\start\\escape.txt",  "C:/escape.txt", "C:escape.txt",            "c:\\escape.txt",
+      "../escape.txt",           "sub/../../escape.txt", "..\\escape.txt",
+      "sub\\..\\..\\escape.txt", "...\\escape.txt",      absolute,
+      "\\start\\escape.txt",     "C:/escape.txt",        "C:escape.txt",
+      "c:\\escape.txt",
   };
   std::string list;
   for (const std::string& name : names) list += name + " 1 6\n";

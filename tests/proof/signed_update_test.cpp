@@ -9,15 +9,15 @@
 #include <cstdio>
 #include <filesystem>
 #include <functional>
-#include <thread>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "net/streaming_file.h"
 #include "support/child_process.h"
 #include "support/driver_outcome.h"
-#include "support/static_server.h"
 #include "support/registry_fixture.h"
+#include "support/static_server.h"
 #include "support/temp_dir.h"
 #include "support/tree_snapshot.h"
 #include "update/list_signature.h"
@@ -44,8 +44,8 @@ int runPublish(const std::vector<std::string>& args, const fs::path& workingDir)
 // The public key's X||Y in hex (the last 64 bytes of its DER form), as the
 // launcher would have it compiled in.
 std::string publicKeyHex(const fs::path& pem) {
-  testsupport::ChildProcess openssl("/usr/bin/openssl", {"pkey", "-pubin", "-in", pem, "-outform", "DER", "-out", "key.der"},
-                                    pem.parent_path());
+  testsupport::ChildProcess openssl(
+      "/usr/bin/openssl", {"pkey", "-pubin", "-in", pem, "-outform", "DER", "-out", "key.der"}, pem.parent_path());
   EXPECT_TRUE(openssl.wait(60s) && openssl.exitCode() == 0) << openssl.output();
   std::string hex;
   char digits[3];

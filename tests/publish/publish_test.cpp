@@ -58,7 +58,9 @@ TEST_F(PublishTest, ListsEveryFileSortedWithContentTokens) {
   put("b.txt", "bee");
   put("A.txt", "ay");
   put("docs/Chapter One!.txt", "one");
-  put("Espa\xc3\xb1" "a.txt", "hola");
+  put("Espa\xc3\xb1"
+      "a.txt",
+      "hola");
   put("sub/deeper/level.pak", big);
   put("empty", "");
   put("docs/version_list.txt", "only the top one is the list");
@@ -89,8 +91,12 @@ TEST_F(PublishTest, RefusesNamesItCannotCarryAndWritesNothing) {
   put(kVersionListName, "previous list\n");
   put("tab\there.txt", "x");
   put("100%.txt", "x");
-  put("docs/Espa\xf1" "a.txt", "latin-1");
-  put("docs/Espa\xc3\xb1" "a.txt", "utf-8");
+  put("docs/Espa\xf1"
+      "a.txt",
+      "latin-1");
+  put("docs/Espa\xc3\xb1"
+      "a.txt",
+      "utf-8");
   put("Launcher.exe.tmp", "x");
   Outcome outcome = publishWith({release().string()});
   EXPECT_EQ(outcome.code, publish::kRefused);
@@ -144,20 +150,35 @@ TEST_F(PublishTest, FollowsLinksToFilesInsideOnly) {
 }
 
 TEST_F(PublishTest, LaysOutTheServedFolderUnderDecodedByteNames) {
-  put("Espa\xc3\xb1" "a.txt", "hola");
+  put("Espa\xc3\xb1"
+      "a.txt",
+      "hola");
   put("docs/read me!.txt", "readme");
   Outcome outcome = publishWith({"--out", served().string(), release().string()});
   ASSERT_EQ(outcome.code, publish::kDone) << outcome.err;
   const std::string list = line("Espa%f1a.txt", "hola") + line("docs/read%20me%21.txt", "readme");
   EXPECT_EQ(readFile(served() / kVersionListName), list);
-  EXPECT_EQ(readFile(served() / "Espa\xf1" "a.txt"), "hola");
+  EXPECT_EQ(readFile(served() / "Espa\xf1"
+                                "a.txt"),
+            "hola");
   EXPECT_EQ(readFile(served() / "docs" / "read me!.txt"), "readme");
   EXPECT_FALSE(fs::exists(release() / kVersionListName)) << "the release folder is left alone";
   // A copy: a release file edited in place afterwards does not change what
   // is served under the token already listed.
-  EXPECT_FALSE(fs::equivalent(served() / "Espa\xf1" "a.txt", release() / "Espa\xc3\xb1" "a.txt"));
-  { std::ofstream(release() / "Espa\xc3\xb1" "a.txt", std::ios::in | std::ios::out) << "HOLA"; }
-  EXPECT_EQ(readFile(served() / "Espa\xf1" "a.txt"), "hola");
+  EXPECT_FALSE(fs::equivalent(served() / "Espa\xf1"
+                                         "a.txt",
+                              release() / "Espa\xc3\xb1"
+                                          "a.txt"));
+  {
+    std::ofstream(release() /
+                      "Espa\xc3\xb1"
+                      "a.txt",
+                  std::ios::in | std::ios::out)
+        << "HOLA";
+  }
+  EXPECT_EQ(readFile(served() / "Espa\xf1"
+                                "a.txt"),
+            "hola");
   struct stat info {};
   ASSERT_EQ(::stat(served().c_str(), &info), 0);
   EXPECT_EQ(info.st_mode & 0777, 0755u) << "a web server of another user must read it";
@@ -168,7 +189,11 @@ TEST_F(PublishTest, LaysOutTheServedFolderUnderDecodedByteNames) {
   ASSERT_EQ(publishWith({"--out", served().string(), "--hardlink", release().string()}).code, publish::kDone);
   EXPECT_EQ(readFile(served() / kVersionListName), line("Espa%f1a.txt", "HOLA"));
   EXPECT_FALSE(fs::exists(served() / "docs"));
-  EXPECT_TRUE(fs::equivalent(served() / "Espa\xf1" "a.txt", release() / "Espa\xc3\xb1" "a.txt")) << "hard link";
+  EXPECT_TRUE(fs::equivalent(served() / "Espa\xf1"
+                                        "a.txt",
+                             release() / "Espa\xc3\xb1"
+                                         "a.txt"))
+      << "hard link";
   std::vector<std::string> beside;
   for (const auto& entry : fs::directory_iterator(served().parent_path())) beside.push_back(entry.path().filename());
   EXPECT_EQ(beside, std::vector<std::string>{"up"});
@@ -268,7 +293,7 @@ namespace {
 TEST_F(PublishTest, SigningRefusesWhatItCannotTrustAndLeavesTheFolder) {
   const std::string key = (scratch_ / "studio").string();
   ASSERT_EQ(publishWith({"--new-key", key}).code, publish::kDone);
-  struct stat info{};
+  struct stat info {};
   ASSERT_EQ(::stat((key + ".pem").c_str(), &info), 0);
   EXPECT_EQ(info.st_mode & 0777, 0600u);
   EXPECT_EQ(publishWith({"--new-key", key}).code, publish::kFailed) << "never overwritten";

@@ -15,10 +15,16 @@ using publish::reservedNameFault;
 using publish::windowsNameFault;
 
 TEST(LocalNameFromDisk, TakesUtf8AndLatin1Letters) {
-  EXPECT_EQ(localNameFromDisk("Espa\xc3\xb1" "a.txt"), "Espa\xf1" "a.txt");
+  EXPECT_EQ(localNameFromDisk("Espa\xc3\xb1"
+                              "a.txt"),
+            "Espa\xf1"
+            "a.txt");
   EXPECT_EQ(localNameFromDisk("\xc3\xa1\xc3\xa9\xc3\xad\xc3\xb3\xc3\xba"), "\xe1\xe9\xed\xf3\xfa");
   // A folder copied from Windows already holds the byte; both spellings mix.
-  EXPECT_EQ(localNameFromDisk("Espa\xf1" "a/canci\xc3\xb3n"), "Espa\xf1" "a/canci\xf3n");
+  EXPECT_EQ(localNameFromDisk("Espa\xf1"
+                              "a/canci\xc3\xb3n"),
+            "Espa\xf1"
+            "a/canci\xf3n");
   // Other UTF-8 letters are left for the list's check to refuse: "Ñ", a
   // decomposed "ñ" (n + combining tilde), and a 0xC3 at the very end.
   for (std::string name : {"\xc3\x91", "n\xcc\x83", "a\xc3"}) {
@@ -27,8 +33,14 @@ TEST(LocalNameFromDisk, TakesUtf8AndLatin1Letters) {
         << name;
   }
   // The launcher installs the letter in UTF-8, under the entry name the byte escapes to.
-  EXPECT_EQ(publish::installedName("Espa\xf1" "a/x"), "Espa\xc3\xb1" "a/x");
-  EXPECT_EQ(encodeEntryName(publish::installedName("Espa\xf1" "a")).name, "Espa%f1a");
+  EXPECT_EQ(publish::installedName("Espa\xf1"
+                                   "a/x"),
+            "Espa\xc3\xb1"
+            "a/x");
+  EXPECT_EQ(encodeEntryName(publish::installedName("Espa\xf1"
+                                                   "a"))
+                .name,
+            "Espa%f1a");
 }
 
 TEST(WindowsNameFault, RefusesNamesAWindowsInstallationCannotHold) {
@@ -42,9 +54,9 @@ TEST(WindowsNameFault, RefusesNamesAWindowsInstallationCannotHold) {
 }
 
 TEST(ReservedNameFault, GuardsTheLaunchersOwnFiles) {
-  for (const char* name : {"version_list.txt.tmp", "Version_List.TXT", "Launcher.exe.tmp", "launcher.EXE.new",
-                           "data/level.pak.ghpart", "x.GHPART", "launcher.exe", "Launcher.exe/x",
-                           "VERSION_LIST.txt/x", "download_in_progress.txt", "a.ghpart/b"}) {
+  for (const char* name :
+       {"version_list.txt.tmp", "Version_List.TXT", "Launcher.exe.tmp", "launcher.EXE.new", "data/level.pak.ghpart",
+        "x.GHPART", "launcher.exe", "Launcher.exe/x", "VERSION_LIST.txt/x", "download_in_progress.txt", "a.ghpart/b"}) {
     EXPECT_FALSE(reservedNameFault(name).empty()) << name;
   }
   // Only at the top: in a sub-folder these are ordinary files.
@@ -56,8 +68,13 @@ TEST(ReservedNameFault, GuardsTheLaunchersOwnFiles) {
 TEST(ReleaseNames, FoldingAndShowing) {
   EXPECT_EQ(foldedName("Data/README.Txt"), "data/readme.txt");
   EXPECT_EQ(foldedName("\xf1"), "\xf1");
-  EXPECT_EQ(printableName("Espa\xc3\xb1" "a"), "Espa\xc3\xb1" "a");
-  EXPECT_EQ(printableName("Espa\xf1" "a\t\\"), "Espa\\xf1a\\x09\\x5c");
+  EXPECT_EQ(printableName("Espa\xc3\xb1"
+                          "a"),
+            "Espa\xc3\xb1"
+            "a");
+  EXPECT_EQ(printableName("Espa\xf1"
+                          "a\t\\"),
+            "Espa\\xf1a\\x09\\x5c");
   EXPECT_EQ(printableName("\xe2\x82"), "\\xe2\\x82");  // a cut-off sequence
 }
 

@@ -77,8 +77,7 @@ class RoundTripTest : public testsupport::LauncherTest,
       ASSERT_TRUE(fs::exists(installed)) << disk;
       EXPECT_TRUE(readFile(installed) == readFile(entry.path())) << disk;
     }
-    EXPECT_EQ(sortedLines(readFile(install() / kVersionListName)),
-              sortedLines(readFile(served() / kVersionListName)));
+    EXPECT_EQ(sortedLines(readFile(install() / kVersionListName)), sortedLines(readFile(served() / kVersionListName)));
   }
 };
 
@@ -87,8 +86,16 @@ TEST_P(RoundTripTest, PublishedServedAndFetchedByteForByteThenOnlyTheChangedFile
   std::mt19937 generator(11);
   for (char& c : big) c = static_cast<char>(generator());
   writeFile(release() / "Glimmerhold.exe", "#!/bin/sh\n");
-  writeFile(release() / "Espa\xc3\xb1" "a.txt", "hola\n");  // UTF-8, as made on Linux
-  writeFile(release() / "m\xfas" "ica" / "canci\xc3\xb3n " "\xc3\xa1\xc3\xa9\xc3\xad.ogg", big.substr(0, 70000));
+  writeFile(release() /
+                "Espa\xc3\xb1"
+                "a.txt",
+            "hola\n");  // UTF-8, as made on Linux
+  writeFile(release() /
+                "m\xfas"
+                "ica" /
+                "canci\xc3\xb3n "
+                "\xc3\xa1\xc3\xa9\xc3\xad.ogg",
+            big.substr(0, 70000));
   writeFile(release() / "docs" / "read me!.txt", "readme");
   writeFile(release() / "data" / "maps" / "deepway.pak", big);
   writeFile(release() / "data" / "empty.bin", "");

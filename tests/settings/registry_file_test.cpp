@@ -93,10 +93,15 @@ TEST(RegistryFile, UnicodeExportGivesEveryTypeNarrow) {
 
 TEST(RegistryFile, Regedit4FileKeepsNarrowBytes) {
   RegFileWriter writer(RegFileWriter::Format::Ansi);
-  writer.key().text("InstallPath", "/srv/gl\xC3\xBC" "ck").expandText("Expand", "%HOME%/games");
+  writer.key()
+      .text("InstallPath",
+            "/srv/gl\xC3\xBC"
+            "ck")
+      .expandText("Expand", "%HOME%/games");
   std::string file = writer.bytes();
   EXPECT_EQ(file.substr(0, 10), "REGEDIT4\r\n");
-  EXPECT_EQ(queryIn(file, "InstallPath").data, withZero("/srv/gl\xC3\xBC" "ck"));
+  EXPECT_EQ(queryIn(file, "InstallPath").data, withZero("/srv/gl\xC3\xBC"
+                                                        "ck"));
   Query expand = queryIn(file, "Expand");
   EXPECT_EQ(expand.type, platform::kRegExpandSz);
   EXPECT_EQ(expand.data, withZero("%HOME%/games"));
@@ -110,8 +115,9 @@ TEST(RegistryFile, Regedit4FileKeepsNarrowBytes) {
 }
 
 TEST(RegistryFile, HandWrittenUtf16FileConvertsToUtf8) {
-  std::string file = "\xFF\xFE" + wide("Windows Registry Editor Version 5.00\r\n\r\n[" + std::string(kSettingsKeyPath) +
-                                        "]\r\n\"InstallPath\"=\"") +
+  std::string file = "\xFF\xFE" +
+                     wide("Windows Registry Editor Version 5.00\r\n\r\n[" + std::string(kSettingsKeyPath) +
+                          "]\r\n\"InstallPath\"=\"") +
                      std::string("\xE9\x00\xAC\x20\x3D\xD8\x00\xDE\x00\xD8", 10) + wide("x\"\r\n") +
                      wide("\"Expand\"=hex(2):41,00,e9,00,00,00\r\n");
   // é, €, U+1F600, then a high surrogate with no partner.
@@ -198,7 +204,13 @@ TEST(RegistryFile, KeyExistsOnlyAsAnImportWouldLeaveIt) {
   EXPECT_EQ(queryIn(file, "A").data, withZero("2"));
   EXPECT_EQ(queryIn(file, "B").status, platform::kErrorFileNotFound);
   EXPECT_EQ(queryIn(file, "C").data, withZero("1"));
-  std::string recreated = RegFileWriter().key().text("A", "1").line("[-" + std::string(kSettingsKeyPath) + "]").key().text("D", "4").bytes();
+  std::string recreated = RegFileWriter()
+                              .key()
+                              .text("A", "1")
+                              .line("[-" + std::string(kSettingsKeyPath) + "]")
+                              .key()
+                              .text("D", "4")
+                              .bytes();
   EXPECT_EQ(queryIn(recreated, "A").status, platform::kErrorFileNotFound);
   EXPECT_EQ(queryIn(recreated, "D").data, withZero("4"));
 }
@@ -241,26 +253,27 @@ TEST(RegistryFile, FileIsFoundThroughTheEnvironmentAndReadAtEachOpen) {
 
 TEST(RegistryFile, MalformedValueLinesLeaveTheValueMissing) {
   const char* broken[] = {
-      "\"V\"=\"abc",             // no closing quote
-      "\"V\"=\"a\\qb\"",         // not an escape the format has
-      "\"V\"=\"abc\" junk",      // text after the value
-      "\"V\"abc",                // no "="
-      "\"V\"=",                  // no data
-      "\"V\"=hex(2):4g,00",      // not hex
-      "\"V\"=hex(2):412,00",     // more than one byte
-      "\"V\"=hex(2):41,,00",     // an empty byte
-      "\"V\"=hex(2):41,00,",     // ends in a comma
-      "\"V\"=hex():41,00",       // no type
-      "\"V\"=hex(123456789):41", // type too large
-      "\"V\"=hex(2)41,00",       // no ":"
-      "\"V\"=dword:123456789",   // nine digits
-      "\"V\"=dword:",            // no digits
-      "\"V\"=dword:12x4",        // not hex
-      "\"V\"=str:\"abc\"",       // not a type of the format
-      "\"V\"=hex(2):41,00,\\",   // continuation that never comes
+      "\"V\"=\"abc",              // no closing quote
+      "\"V\"=\"a\\qb\"",          // not an escape the format has
+      "\"V\"=\"abc\" junk",       // text after the value
+      "\"V\"abc",                 // no "="
+      "\"V\"=",                   // no data
+      "\"V\"=hex(2):4g,00",       // not hex
+      "\"V\"=hex(2):412,00",      // more than one byte
+      "\"V\"=hex(2):41,,00",      // an empty byte
+      "\"V\"=hex(2):41,00,",      // ends in a comma
+      "\"V\"=hex():41,00",        // no type
+      "\"V\"=hex(123456789):41",  // type too large
+      "\"V\"=hex(2)41,00",        // no ":"
+      "\"V\"=dword:123456789",    // nine digits
+      "\"V\"=dword:",             // no digits
+      "\"V\"=dword:12x4",         // not hex
+      "\"V\"=str:\"abc\"",        // not a type of the format
+      "\"V\"=hex(2):41,00,\\",    // continuation that never comes
   };
   for (const char* line : broken) {
-    std::string file = RegFileWriter(RegFileWriter::Format::Ansi).key().text("V", "old").line(line).text("W", "kept").bytes();
+    std::string file =
+        RegFileWriter(RegFileWriter::Format::Ansi).key().text("V", "old").line(line).text("W", "kept").bytes();
     EXPECT_EQ(queryIn(file, "V").status, platform::kErrorFileNotFound) << line;
     EXPECT_EQ(queryIn(file, "W").data, withZero("kept")) << line;
   }

@@ -71,7 +71,7 @@ class FakeScript : public IDispatch {
     return DISP_E_UNKNOWNNAME;
   }
   HRESULT STDMETHODCALLTYPE Invoke(DISPID member, REFIID, LCID, WORD, DISPPARAMS* params, VARIANT* result, EXCEPINFO*,
-                 UINT*) override {
+                                   UINT*) override {
     DISPID id = 1;
     for (const auto& entry : fakePage().functions) {
       if (id++ != member) continue;

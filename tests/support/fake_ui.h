@@ -46,7 +46,7 @@ struct FakePage {
   std::map<std::u16string, std::function<PageValue(const PageValue&)>> functions;
   bool scriptAvailable = true;
   // Document.
-  int documentFailures = 0;  // document() fails this many times first
+  int documentFailures = 0;                              // document() fails this many times first
   std::vector<std::u16string> readyStates{u"complete"};  // one per read; the last repeats
   bool hasBody = true;
   bool hasLookup = true;  // IHTMLDocument3
@@ -70,7 +70,7 @@ struct FakePage {
 };
 
 struct FakeWindowLog {
-  std::vector<std::string> events;  // "show:Minimized", "resize:host:1510x1362", ...
+  std::vector<std::string> events;     // "show:Minimized", "resize:host:1510x1362", ...
   std::vector<std::uintptr_t> timers;  // running timers
   std::optional<std::intptr_t> endValue;
   platform::WindowHandle dialog = nullptr;

@@ -85,8 +85,7 @@ void FakePage::defineLauncherFunctions(std::map<std::int32_t, std::u16string> te
 
 namespace platform {
 
-int messageBox(WindowHandle owner, std::u16string_view text, std::u16string_view caption,
-               unsigned type) {
+int messageBox(WindowHandle owner, std::u16string_view text, std::u16string_view caption, unsigned type) {
   testsupport::shownBoxes().push_back({owner, std::u16string(text), std::u16string(caption), type});
   return kIdOk;
 }

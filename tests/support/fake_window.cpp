@@ -23,9 +23,7 @@ void record(std::string event) { testsupport::fakeWindow().events.push_back(std:
 
 namespace testsupport {
 
-std::intptr_t runDialogTicks(platform::DialogImpl& dialog, int maxTicks) {
-  return dialog.doModal(nullptr, maxTicks);
-}
+std::intptr_t runDialogTicks(platform::DialogImpl& dialog, int maxTicks) { return dialog.doModal(nullptr, maxTicks); }
 
 }  // namespace testsupport
 

@@ -25,8 +25,7 @@ void LauncherTest::SetUp() {
   currentLanguage.clear();
 }
 
-void LauncherTest::registerInstallation(const std::string& installPath,
-                                        const std::optional<std::string>& language) {
+void LauncherTest::registerInstallation(const std::string& installPath, const std::optional<std::string>& language) {
   writeInstallationSettings(scratch_.path() / "user.reg", installPath, language.value_or(""));
 }
 

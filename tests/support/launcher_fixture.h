@@ -11,8 +11,8 @@
 
 #include "support/fake_ui.h"
 #include "support/registry_fixture.h"
-#include "update/update_run.h"
 #include "support/temp_dir.h"
+#include "update/update_run.h"
 
 namespace testsupport {
 

@@ -110,9 +110,7 @@ RegFileWriter& RegFileWriter::line(const std::string& raw) {
   return *this;
 }
 
-std::string RegFileWriter::bytes() const {
-  return format_ == Format::Unicode ? "\xFF\xFE" + utf16le(text_) : text_;
-}
+std::string RegFileWriter::bytes() const { return format_ == Format::Unicode ? "\xFF\xFE" + utf16le(text_) : text_; }
 
 void RegFileWriter::write(const std::filesystem::path& file) const {
   writeFile(file, bytes());

@@ -21,9 +21,11 @@ std::array<std::uint8_t, N> fromHex(std::string_view hex) {
 
 // The signer's public key (X||Y), and another P-256 key that signed nothing.
 inline const auto kVectorKey = fromHex<64>(
-    "71f6c03fc9432c6549fffa821da96911d121622711f34c3d645ad770cfc8261940b19992b4cfec66a9c9d194059251abbdbe6b78bdb7d060bd73418ff6147d3f");
+    "71f6c03fc9432c6549fffa821da96911d121622711f34c3d645ad770cfc8261940b19992b4cfec66a9c9d194059251abbdbe6b78bdb7d060bd"
+    "73418ff6147d3f");
 inline const auto kOtherKey = fromHex<64>(
-    "679e7cbc1a274d764cd9bdb22ebba05963d631f4db40b89ae8e4adecccf0bf779a4f290eb4ef62ce5bfc1295b18225a919b0ccc2844868dcf37cdbee060403a1");
+    "679e7cbc1a274d764cd9bdb22ebba05963d631f4db40b89ae8e4adecccf0bf779a4f290eb4ef62ce5bfc1295b18225a919b0ccc2844868dcf3"
+    "7cdbee060403a1");
 // The list signed as release 3, the message signed, its SHA-256, and r||s.
 inline constexpr std::string_view kVectorList = "Glimmerhold.exe 0123456789abcdef0123456789abcdef 10\n";
 inline constexpr std::string_view kVectorMessage =

@@ -21,26 +21,44 @@ namespace {
 // Everything a server writes goes below `work`: the namespace maps only
 // root, and nothing outside the test's folder is touched.
 std::string nginxConfiguration(const std::filesystem::path& work, const std::filesystem::path& root,
-                          const std::string& address) {
+                               const std::string& address) {
   std::string w = work.string();
   return "daemon off;\n"
          "master_process off;\n"
          "user root root;\n"
          "worker_processes 1;\n"
-         "pid " + w + "/nginx.pid;\n"
-         "error_log " + w + "/error.log;\n"
+         "pid " +
+         w +
+         "/nginx.pid;\n"
+         "error_log " +
+         w +
+         "/error.log;\n"
          "events { worker_connections 64; }\n"
          "http {\n"
          "  access_log off;\n"
          "  default_type application/octet-stream;\n"
-         "  client_body_temp_path " + w + "/client_body;\n"
-         "  proxy_temp_path " + w + "/proxy;\n"
-         "  fastcgi_temp_path " + w + "/fastcgi;\n"
-         "  uwsgi_temp_path " + w + "/uwsgi;\n"
-         "  scgi_temp_path " + w + "/scgi;\n"
+         "  client_body_temp_path " +
+         w +
+         "/client_body;\n"
+         "  proxy_temp_path " +
+         w +
+         "/proxy;\n"
+         "  fastcgi_temp_path " +
+         w +
+         "/fastcgi;\n"
+         "  uwsgi_temp_path " +
+         w +
+         "/uwsgi;\n"
+         "  scgi_temp_path " +
+         w +
+         "/scgi;\n"
          "  server {\n"
-         "    listen " + address + ":80;\n"
-         "    root " + root.string() + ";\n"
+         "    listen " +
+         address +
+         ":80;\n"
+         "    root " +
+         root.string() +
+         ";\n"
          "  }\n"
          "}\n";
 }
@@ -48,12 +66,19 @@ std::string nginxConfiguration(const std::filesystem::path& work, const std::fil
 std::string lighttpdConfiguration(const std::filesystem::path& work, const std::filesystem::path& root,
                                   const std::string& address) {
   std::string w = work.string();
-  return "server.document-root = \"" + root.string() + "\"\n"
-         "server.bind = \"" + address + "\"\n"
+  return "server.document-root = \"" + root.string() +
+         "\"\n"
+         "server.bind = \"" +
+         address +
+         "\"\n"
          "server.port = 80\n"
          "server.username = \"\"\n"
-         "server.pid-file = \"" + w + "/lighttpd.pid\"\n"
-         "server.errorlog = \"" + w + "/error.log\"\n"
+         "server.pid-file = \"" +
+         w +
+         "/lighttpd.pid\"\n"
+         "server.errorlog = \"" +
+         w +
+         "/error.log\"\n"
          "server.modules = ()\n"
          "mimetype.assign = ( \"\" => \"application/octet-stream\" )\n"
          // Its URL normalization answers 400 to some escaped Latin-1 bytes

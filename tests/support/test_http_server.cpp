@@ -88,8 +88,8 @@ TcpEntry tcpEntry(const sockaddr_in& local, const sockaddr_in& remote) {
   std::getline(table, line);  // column titles
   while (std::getline(table, line)) {
     unsigned localAddress, localPort, remoteAddress, remotePort, state, tx, rx;
-    if (std::sscanf(line.c_str(), " %*u: %8X:%4X %8X:%4X %2X %8X:%8X", &localAddress, &localPort,
-                    &remoteAddress, &remotePort, &state, &tx, &rx) != 7) {
+    if (std::sscanf(line.c_str(), " %*u: %8X:%4X %8X:%4X %2X %8X:%8X", &localAddress, &localPort, &remoteAddress,
+                    &remotePort, &state, &tx, &rx) != 7) {
       continue;
     }
     if (localAddress == local.sin_addr.s_addr && localPort == ntohs(local.sin_port) &&
@@ -178,8 +178,7 @@ TestHttpServer::TestHttpServer(Responder responder, const std::string& address, 
   // Windows lets a second listener take a port with SO_REUSEADDR; exclusive
   // use is what a test server wants there.
   BOOL exclusive = TRUE;
-  ::setsockopt(listener, SOL_SOCKET, SO_EXCLUSIVEADDRUSE, reinterpret_cast<const char*>(&exclusive),
-               sizeof exclusive);
+  ::setsockopt(listener, SOL_SOCKET, SO_EXCLUSIVEADDRUSE, reinterpret_cast<const char*>(&exclusive), sizeof exclusive);
 #else
   NativeSocket listener = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
   if (listener < 0) return;
@@ -267,9 +266,7 @@ void TestHttpServer::serve(Socket connection) {
 void TestHttpServer::runScript(Socket connection, const HttpScript& script) {
   for (const HttpScript::Step& step : script.steps()) {
     switch (step.kind) {
-      case HttpScript::Step::Kind::Send:
-        sendAll(connection, step.bytes);
-        break;
+      case HttpScript::Step::Kind::Send: sendAll(connection, step.bytes); break;
       case HttpScript::Step::Kind::Trickle: {
         // Without Nagle's delay each byte leaves in a segment of its own.
         int on = 1;
@@ -292,8 +289,7 @@ void TestHttpServer::runScript(Socket connection, const HttpScript& script) {
         linger abort{};
         abort.l_onoff = 1;
         abort.l_linger = 0;
-        ::setsockopt(native(connection), SOL_SOCKET, SO_LINGER, reinterpret_cast<const char*>(&abort),
-                     sizeof abort);
+        ::setsockopt(native(connection), SOL_SOCKET, SO_LINGER, reinterpret_cast<const char*>(&abort), sizeof abort);
         return;  // the close that follows sends the reset
       }
       case HttpScript::Step::Kind::HoldOpen: {

@@ -68,8 +68,7 @@ class TestHttpServer {
   static std::string requestPath(const std::string& request);
 
   // Listens on address:port at once; listening() tells whether it could.
-  explicit TestHttpServer(Responder responder, const std::string& address = "127.0.0.1",
-                          std::uint16_t port = 80);
+  explicit TestHttpServer(Responder responder, const std::string& address = "127.0.0.1", std::uint16_t port = 80);
   ~TestHttpServer();
   TestHttpServer(const TestHttpServer&) = delete;
   TestHttpServer& operator=(const TestHttpServer&) = delete;

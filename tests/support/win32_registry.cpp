@@ -30,8 +30,8 @@ void storeEntry(const RegFileWriter::Entry& entry) {
   }
   std::string subKey = entry.keyPath.substr(std::strlen(kCurrentUser));
   HKEY key = nullptr;
-  LONG created = ::RegCreateKeyExA(HKEY_CURRENT_USER, subKey.c_str(), 0, nullptr, 0, KEY_SET_VALUE, nullptr,
-                                   &key, nullptr);
+  LONG created =
+      ::RegCreateKeyExA(HKEY_CURRENT_USER, subKey.c_str(), 0, nullptr, 0, KEY_SET_VALUE, nullptr, &key, nullptr);
   ASSERT_EQ(created, ERROR_SUCCESS) << subKey;
   const auto* data = reinterpret_cast<const BYTE*>(entry.data.data());
   auto size = static_cast<DWORD>(entry.data.size());

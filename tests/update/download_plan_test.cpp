@@ -116,8 +116,8 @@ TEST_F(DownloadPlan, FoldersMadeForEveryEntryConsidered) {
                                  {"data/e%20f/g.pak", "1", 0},
                                  {"x/y/w/h.pak", "1", 0}});
   plan(remote, local);
-  EXPECT_EQ(treeBelow(dir.path()), (std::vector<std::string>{"b.pak", "data", "data/e f", "data/maps", "x", "x/y",
-                                                             "x/y/w", "x/y/z"}));
+  EXPECT_EQ(treeBelow(dir.path()),
+            (std::vector<std::string>{"b.pak", "data", "data/e f", "data/maps", "x", "x/y", "x/y/w", "x/y/z"}));
   EXPECT_EQ(names(downloadList), (std::vector<std::string>{"data/maps/a.pak", "x/y/z/c.pak", "data/maps/d.pak",
                                                            "data/e%20f/g.pak", "x/y/w/h.pak"}));
 }

@@ -9,7 +9,9 @@
 namespace {
 
 TEST(EncodeEntryName, AppliesTheEightEscapesAndDecodesBack) {
-  const std::string local = "docs/read me!/Espa\xc3\xb1" "a \xc3\xa1\xc3\xa9\xc3\xad\xc3\xb3\xc3\xba.txt";
+  const std::string local =
+      "docs/read me!/Espa\xc3\xb1"
+      "a \xc3\xa1\xc3\xa9\xc3\xad\xc3\xb3\xc3\xba.txt";
   EncodedEntryName encoded = encodeEntryName(local);
   ASSERT_EQ(encoded.fault, EntryNameFault::None);
   EXPECT_EQ(encoded.name, "docs/read%20me%21/Espa%f1a%20%e1%e9%ed%f3%fa.txt");
@@ -45,7 +47,9 @@ TEST(EncodeEntryName, RefusesWhatTheListCannotCarry) {
       {std::string("nul\0x", 5), EntryNameFault::ControlByte, 3},
       // A Latin-1 byte is no UTF-8; an upper-case N with tilde has no escape.
       {"\xd1u", EntryNameFault::UnescapedByte, 0},
-      {"Espa\xc3\x91" "a", EntryNameFault::UnescapedByte, 4},
+      {"Espa\xc3\x91"
+       "a",
+       EntryNameFault::UnescapedByte, 4},
       {"../x", EntryNameFault::LeavesInstallation, 0},
       {"a/../../x", EntryNameFault::LeavesInstallation, 0},
       {"/etc/x", EntryNameFault::LeavesInstallation, 0},

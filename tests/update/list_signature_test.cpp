@@ -28,14 +28,20 @@ TEST(ListSignatureTest, ReadsOnlyTheExactFormat) {
   const std::string whole = signatureFile("3");
   const std::string refused[] = {
       "",
-      whole.substr(0, whole.size() - 1),    // truncated: no final line end
-      whole.substr(0, whole.size() - 10),   // truncated inside the signature
-      "release 3\n",                        // no signature
+      whole.substr(0, whole.size() - 1),            // truncated: no final line end
+      whole.substr(0, whole.size() - 10),           // truncated inside the signature
+      "release 3\n",                                // no signature
       "ecdsa-p256-sha256 " + kSignatureHex + "\n",  // no release
-      signatureFile(""), signatureFile("0"), signatureFile("03"), signatureFile("-3"), signatureFile("+3"),
-      signatureFile("1000000000"), signatureFile("99999999999999999999"), signatureFile("3 "),
+      signatureFile(""),
+      signatureFile("0"),
+      signatureFile("03"),
+      signatureFile("-3"),
+      signatureFile("+3"),
+      signatureFile("1000000000"),
+      signatureFile("99999999999999999999"),
+      signatureFile("3 "),
       "release 3\r\necdsa-p256-sha256 " + kSignatureHex + "\r\n",
-      whole + "\n",                         // anything after the second line
+      whole + "\n",  // anything after the second line
       whole + std::string(kMaxSignatureBytes, ' '),
       "release 3\necdsa-p256-sha256 " + kSignatureHex.substr(2) + "zz\n",
       "release 3\necdsa-p256-sha256 " + kSignatureHex + "00\n",

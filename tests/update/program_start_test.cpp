@@ -163,9 +163,9 @@ TEST(ProgramStart, ChildInheritsNoDescriptorsButTheStandardOnes) {
   int pipeEnds[2];
   ASSERT_EQ(::pipe(pipeEnds), 0);  // deliberately without O_CLOEXEC
   const std::string fd = std::to_string(pipeEnds[1]);
-  writeScript(install / "probe.tmp",
-              "if [ -e /proc/$$/fd/" + fd + " ]; then echo open; else echo closed; fi > fd.txt; "
-              "[ -e /proc/$$/fd/2 ] && echo std >> fd.txt");
+  writeScript(install / "probe.tmp", "if [ -e /proc/$$/fd/" + fd +
+                                         " ]; then echo open; else echo closed; fi > fd.txt; "
+                                         "[ -e /proc/$$/fd/2 ] && echo std >> fd.txt");
   CurrentDirGuard guard;
   fs::current_path(install.path());
 

@@ -12,11 +12,11 @@
 #include "net/streaming_file.h"
 #include "platform/files.h"
 #include "shell/updater.h"
-#include "update/download_note.h"
 #include "support/fake_ui.h"
 #include "support/job_wait.h"
 #include "support/launcher_fixture.h"
 #include "support/test_http_server.h"
+#include "update/download_note.h"
 
 namespace {
 
@@ -25,8 +25,8 @@ using testsupport::fakePage;
 using testsupport::HttpScript;
 using testsupport::PageValue;
 using testsupport::readFile;
-using testsupport::writeFile;
 using testsupport::TestHttpServer;
+using testsupport::writeFile;
 
 class UpdateRunTest : public testsupport::LauncherTest {
  protected:
@@ -117,8 +117,8 @@ TEST_F(UpdateRunTest, FetchesWhatChangedRecordsEachFileAndEnablesPlay) {
   EXPECT_EQ(readFile(install() / u8"Espa\u00f1a.txt"), "hola");  // the letter itself
   EXPECT_EQ(readFile(install() / kVersionListName),
             "same.txt 1 9\nold.txt 2 3\nmaps/level%201.pak v2 5000\nEspa%f1a.txt 7 4\n");
-  EXPECT_EQ(requestedPaths(), (std::vector<std::string>{"/up/version_list.txt", "/up/maps/level%201.pak",
-                                                          "/up/old.txt", "/up/Espa%f1a.txt"}));
+  EXPECT_EQ(requestedPaths(), (std::vector<std::string>{"/up/version_list.txt", "/up/maps/level%201.pak", "/up/old.txt",
+                                                        "/up/Espa%f1a.txt"}));
   // No side files are left in the installation: the five files and the
   // list, nothing else.
   int files = 0;

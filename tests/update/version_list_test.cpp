@@ -210,12 +210,13 @@ TEST(VersionList, FirstMatchWithDuplicates) {
 
 TEST(DecodeEntryName, Escapes) {
   // The letters in UTF-8; a byte that stands for no escape stays as it is.
-  EXPECT_EQ(decodeEntryName("%20%21%f1%e1%e9%ed%f3%fa"),
-            "\x20\x21\xc3\xb1\xc3\xa1\xc3\xa9\xc3\xad\xc3\xb3\xc3\xba");
+  EXPECT_EQ(decodeEntryName("%20%21%f1%e1%e9%ed%f3%fa"), "\x20\x21\xc3\xb1\xc3\xa1\xc3\xa9\xc3\xad\xc3\xb3\xc3\xba");
   EXPECT_EQ(decodeEntryName("\xf1\xc3\xb1"), "\xf1\xc3\xb1");
   EXPECT_EQ(decodeEntryName("a%20b%20c%20"), "a b c ");
   EXPECT_EQ(decodeEntryName("%20%20%20"), "   ");
-  EXPECT_EQ(decodeEntryName("espa%f1a/%e1rbol%21.pak"), "espa\xc3\xb1" "a/\xc3\xa1rbol!.pak");
+  EXPECT_EQ(decodeEntryName("espa%f1a/%e1rbol%21.pak"),
+            "espa\xc3\xb1"
+            "a/\xc3\xa1rbol!.pak");
   // Upper-case digits and other sequences stay as they are.
   EXPECT_EQ(decodeEntryName("%F1%E1%2F%2e%41%"), "%F1%E1%2F%2e%41%");
   EXPECT_EQ(decodeEntryName("a%2"), "a%2");
@@ -227,13 +228,13 @@ TEST(DecodeEntryName, Escapes) {
 }
 
 TEST(IsInstallRelativeName, RefusesWhatLeavesTheFolder) {
-  for (const char* safe : {"a", "a/b/c.pak", "a\\b.pak", "./a", "a/./b", "..a", "a..", "a/..b/c", "b../c", "a b/c",
-                           "a/", ".hidden"}) {
+  for (const char* safe :
+       {"a", "a/b/c.pak", "a\\b.pak", "./a", "a/./b", "..a", "a..", "a/..b/c", "b../c", "a b/c", "a/", ".hidden"}) {
     EXPECT_TRUE(isInstallRelativeName(safe)) << safe;
   }
-  for (const char* unsafe : {"", "/x", "\\x", "//server/share/x", "C:x", "C:/x", "c:\\x", "x:y", "..", "../x",
-                             "a/../x", "a/..", "..\\x", "a\\..\\x", "a\\..", "a/..\\x", "...", "a/. ./b", ".. /x",
-                             "a/.. "}) {
+  for (const char* unsafe :
+       {"",       "/x",   "\\x",   "//server/share/x", "C:x",   "C:/x",    "c:\\x", "x:y",     "..",    "../x",
+        "a/../x", "a/..", "..\\x", "a\\..\\x",         "a\\..", "a/..\\x", "...",   "a/. ./b", ".. /x", "a/.. "}) {
     EXPECT_FALSE(isInstallRelativeName(unsafe)) << unsafe;
   }
   EXPECT_FALSE(isInstallRelativeName(std::string_view("a\0/../x", 7)));
@@ -281,7 +282,8 @@ TEST_F(LocalListFile, SaveAndReadBackByteExact) {
   // A list far larger than one block written or read: lines cross the
   // blocks' edges and come back whole.
   VersionList large;
-  for (std::uint32_t i = 0; i < 20000; ++i) large.append({"dir/file" + std::to_string(i * 7919), "v" + std::to_string(i), i});
+  for (std::uint32_t i = 0; i < 20000; ++i)
+    large.append({"dir/file" + std::to_string(i * 7919), "v" + std::to_string(i), i});
   ASSERT_TRUE(saveLocalList(kVersionListName, large));
   VersionList largeBack;
   ASSERT_TRUE(readVersionListFile(kVersionListName, largeBack));

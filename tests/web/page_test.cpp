@@ -47,8 +47,8 @@ TEST(NavigationRuleTest, TheTopFrameStaysOnThePagesHostFramesGoAnywhere) {
     bool allowed;
   };
   const Row rows[] = {
-      {u"http://launcher.example.com/instalador.php?lang=es", true, true},  // the page, a reload
-      {u"HTTPS://Launcher.Example.COM:8443/moved", true, true},             // its own redirect
+      {u"http://launcher.example.com/instalador.php?lang=es", true, true},   // the page, a reload
+      {u"HTTPS://Launcher.Example.COM:8443/moved", true, true},              // its own redirect
       {u"http://launcher.example.com/instalador.php?lang=es#", true, true},  // an anchor
       {u"javascript:void(0)", true, true},
       {u"http://elsewhere.example.com/", true, false},
@@ -93,8 +93,8 @@ class PageTest : public testsupport::LauncherTest {
     }
     fakePage().defineLauncherFunctions({{0, u"127.0.0.1/"}, {22, u"Empezando..."}, {24, u"Jugar"}});
     fakePage().readyStates = {u"loading", u"interactive", u"Complete", u"complete"};
-    fakePage().elements = {{u"", u"body", {}, {}, 0}, {u"boton-jugar", u"div", {}, {}, 0},
-                           {u"boton-cerrar", u"div", {}, {}, 0}};
+    fakePage().elements = {
+        {u"", u"body", {}, {}, 0}, {u"boton-jugar", u"div", {}, {}, 0}, {u"boton-cerrar", u"div", {}, {}, 0}};
   }
 
   void TearDown() override { dropListJob(); }
@@ -137,8 +137,8 @@ TEST_F(PageTest, InitialisationNavigatesToTheLanguagesPageAndStartsTheTimer) {
   EXPECT_TRUE(fakePage().navigationFilter(u"http://127.0.0.1/other", true));
   EXPECT_FALSE(fakePage().navigationFilter(u"http://example.com/", true));
   auto& events = fakeWindow().events;
-  std::vector<std::string> expected = {"center:dialog", "show:dialog:Minimized", "host:0,0,755,681",
-                                       "timer:100:250", "end:2", "killtimer:100", "destroyed"};
+  std::vector<std::string> expected = {"center:dialog", "show:dialog:Minimized", "host:0,0,755,681", "timer:100:250",
+                                       "end:2",         "killtimer:100",         "destroyed"};
   EXPECT_EQ(events, expected);
   EXPECT_EQ(std::filesystem::current_path(), std::filesystem::canonical(install()))
       << "the installation folder becomes the current folder";
@@ -180,16 +180,15 @@ TEST_F(PageTest, AcceptancePushesThePagesOwnTextsSizesAndShowsTheWindow) {
   std::vector<std::u16string> order;
   for (const auto& call : fakePage().calls) order.push_back(call.function);
   // localization answers the update base (0) first, then the texts.
-  std::vector<std::u16string> expected = {u"localization",   u"setProgressBar", u"localization",
-                                          u"setVariableText", u"localization",   u"setButtonText",
-                                          u"disablePlayButton"};
+  std::vector<std::u16string> expected = {u"localization", u"setProgressBar", u"localization",     u"setVariableText",
+                                          u"localization", u"setButtonText",  u"disablePlayButton"};
   EXPECT_EQ(order, expected);
   EXPECT_EQ(fakePage().argumentsOf(u"setVariableText"), (std::vector<PageValue>{std::u16string(u"Empezando...")}));
   EXPECT_EQ(fakePage().argumentsOf(u"setButtonText"), (std::vector<PageValue>{std::u16string(u"Jugar")}));
   EXPECT_EQ(fakePage().argumentsOf(u"setProgressBar"), (std::vector<PageValue>{std::int32_t{0}}));
   EXPECT_EQ(fakePage().argumentsOf(u"disablePlayButton"), (std::vector<PageValue>{true}));
-  EXPECT_EQ(eventsAfter(mark), (std::vector<std::string>{"resize:dialog:800x600", "resize:host:1600x1200",
-                                                         "show:dialog:Normal"}));
+  EXPECT_EQ(eventsAfter(mark),
+            (std::vector<std::string>{"resize:dialog:800x600", "resize:host:1600x1200", "show:dialog:Normal"}));
   EXPECT_EQ(fakePage().element(u"boton-jugar")->handlersSet, 1);
   EXPECT_EQ(fakePage().element(u"boton-cerrar")->handlersSet, 1);
 

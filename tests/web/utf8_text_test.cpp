@@ -7,10 +7,15 @@ namespace {
 
 TEST(Utf16FromUtf8, LettersOfEveryLengthAndAReplacementForWhatIsNotText) {
   const std::pair<std::string, std::u16string> cases[] = {
-      {"Espa\xc3\xb1" "a.txt", u"Espa\u00f1a.txt"},
+      {"Espa\xc3\xb1"
+       "a.txt",
+       u"Espa\u00f1a.txt"},
       {"\xc5\x81ukasz \xe2\x82\xac \xf0\x9f\x8e\xae", u"\u0141ukasz \u20ac \U0001F3AE"},
       // A Latin-1 byte, an overlong form, a surrogate, a cut sequence.
-      {"Espa\xf1" "a", u"Espa\ufffd" "a"},
+      {"Espa\xf1"
+       "a",
+       u"Espa\ufffd"
+       "a"},
       {"\xc0\xaf", u"\ufffd\ufffd"},
       {"\xed\xa0\x80", u"\ufffd\ufffd\ufffd"},
       {"ab\xe2\x82", u"ab\ufffd\ufffd"},

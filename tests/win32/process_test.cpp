@@ -24,8 +24,7 @@ class ProgramStart : public ::testing::Test {
   // and gives what it wrote. A probe that has already ended cannot be
   // opened, but its report is written before it ends.
   std::string probeReport(platform::ProcessHandle process, const fs::path& folder) {
-    HANDLE handle = ::OpenProcess(SYNCHRONIZE | PROCESS_QUERY_LIMITED_INFORMATION, FALSE,
-                                  static_cast<DWORD>(process));
+    HANDLE handle = ::OpenProcess(SYNCHRONIZE | PROCESS_QUERY_LIMITED_INFORMATION, FALSE, static_cast<DWORD>(process));
     if (handle != nullptr) {
       DWORD waited = ::WaitForSingleObject(handle, 30000);
       DWORD code = 1;

@@ -60,7 +60,10 @@ TEST_F(Registry, APathOutsideTheCodePageRoundTripsToItsFiles) {
   // lands as that letter.
   ASSERT_TRUE(platform::createDirectory(expected.c_str()));
   ASSERT_TRUE(platform::setCurrentDirectory(expected.c_str()));
-  platform::File file = platform::File::open("Espa\xc3\xb1" "a.txt", platform::File::Access::CreateNew);
+  platform::File file = platform::File::open(
+      "Espa\xc3\xb1"
+      "a.txt",
+      platform::File::Access::CreateNew);
   ASSERT_TRUE(file.isOpen());
   file.close();
   EXPECT_TRUE(std::filesystem::exists(dir.path() / L"\u0141ukasz" / L"Espa\u00f1a.txt"));

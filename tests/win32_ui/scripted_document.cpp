@@ -47,20 +47,20 @@ namespace {
 
 // What every object of the page answers alike as an IDispatch: no type
 // information, and (apart from the script object) no named members.
-#define SCRIPTED_DISPATCH                                                                                     \
-  STDMETHODIMP_(ULONG) AddRef() override { return addRef(); }                                                \
-  STDMETHODIMP_(ULONG) Release() override { return release(); }                                              \
-  STDMETHODIMP GetTypeInfoCount(UINT* count) override {                                                       \
-    if (count == nullptr) return E_POINTER;                                                                   \
-    *count = 0;                                                                                               \
-    return S_OK;                                                                                              \
-  }                                                                                                           \
+#define SCRIPTED_DISPATCH                                       \
+  STDMETHODIMP_(ULONG) AddRef() override { return addRef(); }   \
+  STDMETHODIMP_(ULONG) Release() override { return release(); } \
+  STDMETHODIMP GetTypeInfoCount(UINT* count) override {         \
+    if (count == nullptr) return E_POINTER;                     \
+    *count = 0;                                                 \
+    return S_OK;                                                \
+  }                                                             \
   STDMETHODIMP GetTypeInfo(UINT, LCID, ITypeInfo**) override { return DISP_E_BADINDEX; }
 
-#define SCRIPTED_NO_MEMBERS                                                                                  \
-  STDMETHODIMP GetIDsOfNames(REFIID, LPOLESTR*, UINT, LCID, DISPID*) override { return E_NOTIMPL; }         \
-  STDMETHODIMP Invoke(DISPID, REFIID, LCID, WORD, DISPPARAMS*, VARIANT*, EXCEPINFO*, UINT*) override {       \
-    return E_NOTIMPL;                                                                                         \
+#define SCRIPTED_NO_MEMBERS                                                                            \
+  STDMETHODIMP GetIDsOfNames(REFIID, LPOLESTR*, UINT, LCID, DISPID*) override { return E_NOTIMPL; }    \
+  STDMETHODIMP Invoke(DISPID, REFIID, LCID, WORD, DISPPARAMS*, VARIANT*, EXCEPINFO*, UINT*) override { \
+    return E_NOTIMPL;                                                                                  \
   }
 
 template <typename Interface>
@@ -205,8 +205,8 @@ class Collection final : public ScriptedPage::Object, public IHTMLElementCollect
     VariantInit(&position);
     if (FAILED(VariantChangeType(&position, &name, 0, VT_I4))) return E_INVALIDARG;
     if (position.lVal < 0 || static_cast<std::size_t>(position.lVal) >= members_.size()) return S_OK;
-    return handOut(static_cast<IDispatch*>(static_cast<IHTMLElement*>(members_[static_cast<std::size_t>(position.lVal)])),
-                   found);
+    return handOut(
+        static_cast<IDispatch*>(static_cast<IHTMLElement*>(members_[static_cast<std::size_t>(position.lVal)])), found);
   }
 
  private:

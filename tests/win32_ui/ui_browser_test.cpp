@@ -1,9 +1,9 @@
 // The host window class and the OLE container, with what Wine's WebBrowser
 // control can do without its HTML engine.
-#include <windows.h>
 #include <exdisp.h>
 #include <mshtmhst.h>
 #include <oleidl.h>
+#include <windows.h>
 
 #include <gtest/gtest.h>
 
@@ -96,8 +96,8 @@ TEST_F(BrowserHost, AControlThatCannotBeMadeLeavesTheHostEmpty) {
   ASSERT_NE(host, nullptr);
   const CLSID nothing = {0x0badc0de, 0x1234, 0x5678, {1, 2, 3, 4, 5, 6, 7, 8}};
   IUnknown* control = reinterpret_cast<IUnknown*>(1);
-  EXPECT_TRUE(FAILED(platform::win32::createHostedControl(host, nothing, IID_IUnknown,
-                                                          reinterpret_cast<void**>(&control))));
+  EXPECT_TRUE(
+      FAILED(platform::win32::createHostedControl(host, nothing, IID_IUnknown, reinterpret_cast<void**>(&control))));
   EXPECT_EQ(control, nullptr);
   EXPECT_EQ(GetWindow(host, GW_CHILD), nullptr);
   DestroyWindow(host);

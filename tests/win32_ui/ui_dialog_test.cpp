@@ -187,8 +187,8 @@ TEST(Dialog, WindowCallsMeasureResizeAndShowTheDialog) {
 // A window with a caption and a sizing frame: the client size asked for is
 // the one it gets, whatever the frame takes.
 TEST(Window, ResizeClientAllowsForTheFrame) {
-  HWND window = CreateWindowExW(WS_EX_CLIENTEDGE, L"STATIC", L"framed", WS_OVERLAPPEDWINDOW, 10, 10, 100, 100,
-                                nullptr, nullptr, GetModuleHandleW(nullptr), nullptr);
+  HWND window = CreateWindowExW(WS_EX_CLIENTEDGE, L"STATIC", L"framed", WS_OVERLAPPEDWINDOW, 10, 10, 100, 100, nullptr,
+                                nullptr, GetModuleHandleW(nullptr), nullptr);
   ASSERT_NE(window, nullptr);
   ASSERT_TRUE(platform::resizeClient(handleOf(window), 321, 123));
   RECT client{};
@@ -223,8 +223,8 @@ TEST(Window, CentringPlacesWithinTheWorkAreaWithLeftAndTopWinning) {
 }
 
 HWND makePopup(HWND owner, int x, int y, int width, int height, bool visible) {
-  return CreateWindowExW(0, L"STATIC", L"", WS_POPUP | (visible ? WS_VISIBLE : 0), x, y, width, height, owner,
-                         nullptr, GetModuleHandleW(nullptr), nullptr);
+  return CreateWindowExW(0, L"STATIC", L"", WS_POPUP | (visible ? WS_VISIBLE : 0), x, y, width, height, owner, nullptr,
+                         GetModuleHandleW(nullptr), nullptr);
 }
 
 RECT workAreaOf(HWND window) {

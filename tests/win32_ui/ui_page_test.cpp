@@ -125,7 +125,7 @@ TEST(ScriptedDocument, TheLauncherRunsItsPageAndReleasesEveryReference) {
 
   EXPECT_EQ(readsDuringLoop, 0) << "the tick inside the page call was dropped";
   EXPECT_EQ(callsDuringLoop, 0u);
-  const std::vector<std::wstring> handshake{L"localization", L"setProgressBar", L"localization", L"setVariableText",
+  const std::vector<std::wstring> handshake{L"localization", L"setProgressBar", L"localization",     L"setVariableText",
                                             L"localization", L"setButtonText",  L"disablePlayButton"};
   const std::vector<std::wstring> called = functionsCalled(page);
   ASSERT_GE(called.size(), handshake.size());

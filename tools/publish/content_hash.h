@@ -11,9 +11,9 @@
 namespace publish {
 
 struct ContentHash {
-  std::string token;        // 32 hex digits; empty when the file could not be read
-  std::uint64_t size = 0;   // the bytes hashed
-  std::string error;        // why it could not be read
+  std::string token;       // 32 hex digits; empty when the file could not be read
+  std::uint64_t size = 0;  // the bytes hashed
+  std::string error;       // why it could not be read
 };
 
 // Reads the file in bounded chunks, so a file of any size is hashed in a

@@ -61,7 +61,8 @@ int sign(const PublishOptions& options, const fs::path& listPath, const fs::path
   std::unique_ptr<SigningKey> key = SigningKey::load(options.signingKey, error);
   std::optional<std::uint32_t> previous;
   if (key) previous = previousRelease(previousSignature, error);
-  if (previous && *previous >= kMaxRelease) error = "the release number cannot grow past " + std::to_string(kMaxRelease);
+  if (previous && *previous >= kMaxRelease)
+    error = "the release number cannot grow past " + std::to_string(kMaxRelease);
   if (!key || !previous || *previous >= kMaxRelease ||
       !writeListSignature(*key, listPath, *previous + 1, signaturePath, error)) {
     complain(err) << error << "\n";
@@ -110,7 +111,8 @@ int writeInPlace(const PublishOptions& options, const ReleaseScan& scan, std::os
   std::uint32_t release = 0;
   const fs::path signaturePath = options.release / kSignatureName;
   if (!options.signingKey.empty()) {
-    if (int signedOutcome = sign(options, listPath, signaturePath, signaturePath, &release, err); signedOutcome != kDone) {
+    if (int signedOutcome = sign(options, listPath, signaturePath, signaturePath, &release, err);
+        signedOutcome != kDone) {
       return signedOutcome;
     }
   }
@@ -280,7 +282,7 @@ int publishMain(int argc, const char* const* argv, std::ostream& out, std::ostre
     }
   }
   if (!haveRelease || (!copyMode.empty() && options.out.empty()) || (options.check && !options.signingKey.empty())) {
-    const std::string problem = !haveRelease ? "no release folder given"
+    const std::string problem = !haveRelease    ? "no release folder given"
                                 : options.check ? "--check does not sign"
                                                 : copyMode + " needs --out DIR";
     complain(err) << problem << " (see --help)\n";

@@ -98,7 +98,8 @@ std::string reservedNameFault(std::string_view localName) {
   }
   // The launcher's own record of the signed release is among the working
   // names; the list's signature lies beside the list in the update folder.
-  if (namesEqualIgnoringCase(localName, kSignatureName)) return "the update folder holds the list's signature under this name";
+  if (namesEqualIgnoringCase(localName, kSignatureName))
+    return "the update folder holds the list's signature under this name";
   return {};
 }
 

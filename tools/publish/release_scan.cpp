@@ -129,8 +129,8 @@ ReleaseScan scanRelease(const fs::path& root, OutsideLinks outside) {
   fs::recursive_directory_iterator walk;
   if (!error) walk = fs::recursive_directory_iterator(base, fs::directory_options::none, error);
   if (error) {
-    scan.problems.push_back("cannot read the release folder \"" + printableName(root.string()) + "\": " +
-                            error.message());
+    scan.problems.push_back("cannot read the release folder \"" + printableName(root.string()) +
+                            "\": " + error.message());
     scan.unreadable = true;
     return scan;
   }
@@ -142,8 +142,7 @@ ReleaseScan scanRelease(const fs::path& root, OutsideLinks outside) {
     if (error) break;
   }
   if (error) {
-    scan.problems.push_back("cannot read a folder below \"" + printableName(root.string()) + "\": " +
-                            error.message());
+    scan.problems.push_back("cannot read a folder below \"" + printableName(root.string()) + "\": " + error.message());
     scan.unreadable = true;
     return scan;
   }

@@ -121,7 +121,8 @@ bool ServedTree::place(const ReleaseFile& file, fs::path& placed, std::string& e
 
 bool ServedTree::commit(std::string& error) {
   std::error_code code;
-  bool replaced = fs::exists(target_, code) ? exchange(side_, target_, error) : (fs::rename(side_, target_, code), !code);
+  bool replaced =
+      fs::exists(target_, code) ? exchange(side_, target_, error) : (fs::rename(side_, target_, code), !code);
   if (!replaced) {
     if (error.empty()) error = code.message();
     error = "cannot put the new served folder in place of " + shown(target_) + ": " + error;

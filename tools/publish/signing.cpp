@@ -85,7 +85,8 @@ bool makeKeyPair(const fs::path& name, std::string& error) {
   const fs::path publicPath = name.string() + ".pub.pem";
   std::error_code code;
   if (fs::exists(privatePath, code) || fs::exists(publicPath, code)) {
-    error = "\"" + privatePath.string() + "\" or \"" + publicPath.string() + "\" exists already; keys are never overwritten";
+    error = "\"" + privatePath.string() + "\" or \"" + publicPath.string() +
+            "\" exists already; keys are never overwritten";
     return false;
   }
   PrivateKey key(EVP_EC_gen("P-256"));

@@ -106,8 +106,8 @@ void BrowserView::onLoadChanged(WebKitWebView*, WebKitLoadEvent event, gpointer 
   browser->dropBindings();
 }
 
-gboolean BrowserView::onDecidePolicy(WebKitWebView*, WebKitPolicyDecision* decision,
-                                     WebKitPolicyDecisionType type, gpointer self) {
+gboolean BrowserView::onDecidePolicy(WebKitWebView*, WebKitPolicyDecision* decision, WebKitPolicyDecisionType type,
+                                     gpointer self) {
   auto* browser = static_cast<BrowserView*>(self);
   if (type == WEBKIT_POLICY_DECISION_TYPE_NEW_WINDOW_ACTION) {
     webkit_policy_decision_ignore(decision);  // no other windows
@@ -143,8 +143,7 @@ void BrowserView::onDestroy(GtkWidget*, gpointer self) {
   browser->dropBindings();
 }
 
-void BrowserView::onScriptMessage(WebKitUserContentManager*, WebKitJavascriptResult* message,
-                                  gpointer self) {
+void BrowserView::onScriptMessage(WebKitUserContentManager*, WebKitJavascriptResult* message, gpointer self) {
   JSCValue* value = webkit_javascript_result_get_js_value(message);
   if (value == nullptr || !jsc_value_is_string(value)) return;  // not one of ours
   gchar* text = jsc_value_to_string(value);
@@ -226,8 +225,7 @@ class WebBrowser final : public WebBrowser2 {
     return S_OK;
   }
 
-  HRESULT document(std::shared_ptr<HtmlDocument2>* document2,
-                   std::shared_ptr<HtmlDocument3>* document3) override {
+  HRESULT document(std::shared_ptr<HtmlDocument2>* document2, std::shared_ptr<HtmlDocument3>* document3) override {
     if (!view_->hasDocument()) return E_FAIL;
     makeDocument(view_, document2, document3);
     return S_OK;
@@ -263,8 +261,7 @@ WindowHandle createBrowserHostWindow(WindowHandle parent, const Rect& rect) {
   g_object_set_data(G_OBJECT(host), gtk::kHostKey, GINT_TO_POINTER(1));
   gtk_widget_set_size_request(host, static_cast<gint>(std::max(0L, rect.right - rect.left)),
                               static_cast<gint>(std::max(0L, rect.bottom - rect.top)));
-  gtk_layout_put(GTK_LAYOUT(clientArea), host, static_cast<gint>(rect.left),
-                 static_cast<gint>(rect.top));
+  gtk_layout_put(GTK_LAYOUT(clientArea), host, static_cast<gint>(rect.left), static_cast<gint>(rect.top));
   gtk_widget_show(host);
   return gtk::handleOf(host);
 }

@@ -65,8 +65,8 @@ class BrowserView : public std::enable_shared_from_this<BrowserView> {
  private:
   static void onLoadChanged(WebKitWebView* view, WebKitLoadEvent event, gpointer self);
   static void onDestroy(GtkWidget* widget, gpointer self);
-  static gboolean onDecidePolicy(WebKitWebView* view, WebKitPolicyDecision* decision,
-                                 WebKitPolicyDecisionType type, gpointer self);
+  static gboolean onDecidePolicy(WebKitWebView* view, WebKitPolicyDecision* decision, WebKitPolicyDecisionType type,
+                                 gpointer self);
   static gboolean onContextMenu(WebKitWebView*, WebKitContextMenu*, GdkEvent*, WebKitHitTestResult*, gpointer) {
     return TRUE;  // the launcher page has no context menu
   }
@@ -79,8 +79,7 @@ class BrowserView : public std::enable_shared_from_this<BrowserView> {
   // engine dialog would hold the page, and with it every page call, until
   // the player found and closed it.
   static gboolean onScriptDialog(WebKitWebView*, WebKitScriptDialog*, gpointer) { return TRUE; }
-  static void onScriptMessage(WebKitUserContentManager* manager, WebKitJavascriptResult* message,
-                              gpointer self);
+  static void onScriptMessage(WebKitUserContentManager* manager, WebKitJavascriptResult* message, gpointer self);
   void invokeMouseDown(const std::string& handle);
   void dropBindings();
   void disconnect();

@@ -30,8 +30,7 @@ std::map<std::uint64_t, ModalRun*> gRunning;
 std::uint64_t gNextSerial = 1;
 
 ModalRun* runOf(GtkWidget* window) {
-  return window != nullptr ? static_cast<ModalRun*>(g_object_get_data(G_OBJECT(window), kModalRunKey))
-                           : nullptr;
+  return window != nullptr ? static_cast<ModalRun*>(g_object_get_data(G_OBJECT(window), kModalRunKey)) : nullptr;
 }
 
 // The window system asks to close the dialog: the dialog hears of it as a

@@ -60,8 +60,7 @@ void onCallFinished(GObject* source, GAsyncResult* asyncResult, gpointer data) {
   std::unique_ptr<std::shared_ptr<PendingCall>> holder(static_cast<std::shared_ptr<PendingCall>*>(data));
   PendingCall& pending = **holder;
   GError* error = nullptr;
-  JSCValue* value = webkit_web_view_call_async_javascript_function_finish(WEBKIT_WEB_VIEW(source),
-                                                                         asyncResult, &error);
+  JSCValue* value = webkit_web_view_call_async_javascript_function_finish(WEBKIT_WEB_VIEW(source), asyncResult, &error);
   if (value != nullptr) {
     pending.call.outcome = ScriptCall::Outcome::Done;
     pending.call.value = valueOf(value);
@@ -99,16 +98,16 @@ void scheduleFlush() {
 }  // namespace
 
 ScriptCall callPageScript(WebKitWebView* view, std::string_view body, GVariant* arguments) {
-  std::unique_ptr<GVariant, VariantUnref> ownedArguments(
-      arguments != nullptr ? g_variant_ref_sink(arguments) : nullptr);
+  std::unique_ptr<GVariant, VariantUnref> ownedArguments(arguments != nullptr ? g_variant_ref_sink(arguments)
+                                                                              : nullptr);
   if (view == nullptr) return {};
 
   auto pending = std::make_shared<PendingCall>();
   std::unique_ptr<GCancellable, ObjectUnref> cancellable(g_cancellable_new());
   ++gDepth;
   webkit_web_view_call_async_javascript_function(
-      view, body.data(), static_cast<gssize>(body.size()), ownedArguments.get(), nullptr, nullptr,
-      cancellable.get(), onCallFinished, std::make_unique<std::shared_ptr<PendingCall>>(pending).release());
+      view, body.data(), static_cast<gssize>(body.size()), ownedArguments.get(), nullptr, nullptr, cancellable.get(),
+      onCallFinished, std::make_unique<std::shared_ptr<PendingCall>>(pending).release());
 
   bool expired = false;
   const guint deadline = g_timeout_add(static_cast<guint>(gTimeout.count()), onDeadline, &expired);
@@ -128,8 +127,6 @@ void postUiWork(std::function<void()> work) {
   scheduleFlush();
 }
 
-std::chrono::milliseconds setPageCallTimeout(std::chrono::milliseconds limit) {
-  return std::exchange(gTimeout, limit);
-}
+std::chrono::milliseconds setPageCallTimeout(std::chrono::milliseconds limit) { return std::exchange(gTimeout, limit); }
 
 }  // namespace platform::gtk

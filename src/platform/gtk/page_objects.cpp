@@ -15,9 +15,9 @@ namespace platform::gtk {
 namespace {
 
 // Automation status codes that only this side reports.
-constexpr HRESULT kDispNoNamedArgs = static_cast<HRESULT>(0x80020007u);     // DISP_E_NONAMEDARGS
-constexpr HRESULT kDispTypeMismatch = static_cast<HRESULT>(0x80020005u);    // DISP_E_TYPEMISMATCH
-constexpr HRESULT kDispException = static_cast<HRESULT>(0x80020009u);      // DISP_E_EXCEPTION
+constexpr HRESULT kDispNoNamedArgs = static_cast<HRESULT>(0x80020007u);   // DISP_E_NONAMEDARGS
+constexpr HRESULT kDispTypeMismatch = static_cast<HRESULT>(0x80020005u);  // DISP_E_TYPEMISMATCH
+constexpr HRESULT kDispException = static_cast<HRESULT>(0x80020009u);     // DISP_E_EXCEPTION
 
 // The named parameters of a page call, as WebKit takes them: an a{sv}
 // dictionary. The values are floating and consumed.
@@ -89,8 +89,7 @@ class PageElement final : public HtmlElement {
             std::string(BrowserView::kMouseDownChannel) +
             ".postMessage(handle);\n"
             "} : null;\n",
-        parameters({{"handle", g_variant_new_string(handle_.c_str())},
-                    {"bind", g_variant_new_int32(bound ? 1 : 0)}}));
+        parameters({{"handle", g_variant_new_string(handle_.c_str())}, {"bind", g_variant_new_int32(bound ? 1 : 0)}}));
     if (!call.done()) return E_FAIL;
     view_->bindMouseDown(handle_, std::move(bound));
     return S_OK;
@@ -114,8 +113,8 @@ class PageCollection final : public HtmlElementCollection {
 
   HRESULT length(long* count) override {
     if (count == nullptr) return E_POINTER;
-    ScriptCall call = view_->callWithRegistry(
-        "return get(handle).length;", parameters({{"handle", g_variant_new_string(handle_.c_str())}}));
+    ScriptCall call = view_->callWithRegistry("return get(handle).length;",
+                                              parameters({{"handle", g_variant_new_string(handle_.c_str())}}));
     if (!call.done() || call.value.kind != ScriptValue::Kind::Number) return E_FAIL;
     *count = static_cast<long>(call.value.number);
     return S_OK;
@@ -196,8 +195,8 @@ class ScriptObject final : public IDispatch {
     return count > 1 ? DISP_E_UNKNOWNNAME : S_OK;
   }
 
-  HRESULT Invoke(DISPID member, REFIID, LCID, WORD flags, DISPPARAMS* params, VARIANT* result,
-                 EXCEPINFO* exception, UINT* argError) override {
+  HRESULT Invoke(DISPID member, REFIID, LCID, WORD flags, DISPPARAMS* params, VARIANT* result, EXCEPINFO* exception,
+                 UINT* argError) override {
     const std::string* name = view_->nameOfId(member);
     if (name == nullptr || (flags & DISPATCH_METHOD) == 0) return DISP_E_MEMBERNOTFOUND;
     if (params != nullptr && params->cNamedArgs > 0) return kDispNoNamedArgs;
@@ -269,8 +268,7 @@ class ScriptObject final : public IDispatch {
       case ScriptValue::Kind::Number:
         // Whole numbers that fit; a fraction or a huge number has no form
         // among the launcher's variant types and stays empty.
-        if (std::trunc(value.number) == value.number &&
-            value.number >= std::numeric_limits<LONG>::min() &&
+        if (std::trunc(value.number) == value.number && value.number >= std::numeric_limits<LONG>::min() &&
             value.number <= std::numeric_limits<LONG>::max()) {
           result->vt = VT_I4;
           result->lVal = static_cast<LONG>(value.number);
@@ -280,8 +278,7 @@ class ScriptObject final : public IDispatch {
         result->vt = VT_BOOL;
         result->boolVal = value.boolean ? VARIANT_TRUE : VARIANT_FALSE;
         return S_OK;
-      default:
-        return S_OK;
+      default: return S_OK;
     }
   }
 
@@ -314,12 +311,10 @@ class PageDocument final : public HtmlDocument2, public HtmlDocument3 {
   }
 
   HRESULT elementById(std::u16string_view id, std::shared_ptr<HtmlElement>* element) override {
-    return lookUp("return put(document.getElementById(id));", parameters({{"id", textParameter(id)}}),
-                  element);
+    return lookUp("return put(document.getElementById(id));", parameters({{"id", textParameter(id)}}), element);
   }
 
-  HRESULT elementsByTagName(std::u16string_view tag,
-                            std::shared_ptr<HtmlElementCollection>* elements) override {
+  HRESULT elementsByTagName(std::u16string_view tag, std::shared_ptr<HtmlElementCollection>* elements) override {
     if (elements == nullptr) return E_POINTER;
     elements->reset();
     ScriptCall call = view_->callWithRegistry("return put(document.getElementsByTagName(tag));",

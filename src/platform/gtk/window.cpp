@@ -152,9 +152,7 @@ bool showWindow(WindowHandle window, ShowCommand command) {
   const bool wasVisible = gtk_widget_get_visible(widget);
   const bool toplevel = GTK_IS_WINDOW(widget);
   switch (command) {
-    case ShowCommand::Hide:
-      gtk_widget_hide(widget);
-      break;
+    case ShowCommand::Hide: gtk_widget_hide(widget); break;
     case ShowCommand::Normal:
       if (toplevel) {
         gtk_window_deiconify(GTK_WINDOW(widget));

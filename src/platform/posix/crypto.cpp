@@ -102,8 +102,8 @@ bool verifyP256Sha256(const P256PublicKey& key, const void* message, std::size_t
   if (!context || EVP_DigestVerifyInit(context.get(), nullptr, EVP_sha256(), nullptr, imported.get()) != 1) {
     return false;
   }
-  return EVP_DigestVerify(context.get(), der.data(), der.size(), static_cast<const unsigned char*>(message),
-                          length) == 1;
+  return EVP_DigestVerify(context.get(), der.data(), der.size(), static_cast<const unsigned char*>(message), length) ==
+         1;
 }
 
 }  // namespace platform

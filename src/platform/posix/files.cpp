@@ -58,7 +58,8 @@ File File::open(const char* path, Access access) {
   struct stat info {};
   // CreateFileW on a disk opens files only; a folder, a pipe or a device is
   // not a file to read or write.
-  if (::fstat(fd, &info) != 0 || !S_ISREG(info.st_mode) || ::fcntl(fd, F_SETFL, ::fcntl(fd, F_GETFL) & ~O_NONBLOCK) != 0) {
+  if (::fstat(fd, &info) != 0 || !S_ISREG(info.st_mode) ||
+      ::fcntl(fd, F_SETFL, ::fcntl(fd, F_GETFL) & ~O_NONBLOCK) != 0) {
     ::close(fd);
     return file;
   }

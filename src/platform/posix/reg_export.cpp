@@ -121,7 +121,8 @@ struct DecodedFile {
 
 std::optional<DecodedFile> decode(std::string_view bytes) {
   DecodedFile file;
-  if (bytes.size() >= 2 && static_cast<unsigned char>(bytes[0]) == 0xFF && static_cast<unsigned char>(bytes[1]) == 0xFE) {
+  if (bytes.size() >= 2 && static_cast<unsigned char>(bytes[0]) == 0xFF &&
+      static_cast<unsigned char>(bytes[1]) == 0xFE) {
     file.text = utf16leToUtf8(bytes.substr(2));
   } else if (bytes.size() >= 2 && bytes[0] == 'W' && bytes[1] == '\0') {
     // UTF-16LE that lost its BOM; only the 5.00 header starts this way.

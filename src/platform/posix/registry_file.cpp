@@ -97,8 +97,7 @@ long RegistryKey::openCurrentUser(const char* subKey, std::uint32_t access, Regi
   return kErrorSuccess;
 }
 
-long RegistryKey::queryValue(const char* name, std::uint32_t* type, unsigned char* data,
-                             std::uint32_t* size) const {
+long RegistryKey::queryValue(const char* name, std::uint32_t* type, unsigned char* data, std::uint32_t* size) const {
   if (handle_ == nullptr) return kErrorInvalidHandle;
   // As RegQueryValueExA: a buffer needs its size, a size alone asks for it.
   if (data != nullptr && size == nullptr) return kErrorInvalidParameter;

@@ -55,8 +55,7 @@ struct Sha256::State {
   bool good = false;
 
   State() {
-    good = algorithm.get() != nullptr &&
-           succeeded(BCryptCreateHash(algorithm.get(), &hash, nullptr, 0, nullptr, 0, 0));
+    good = algorithm.get() != nullptr && succeeded(BCryptCreateHash(algorithm.get(), &hash, nullptr, 0, nullptr, 0, 0));
   }
   ~State() {
     if (hash != nullptr) BCryptDestroyHash(hash);

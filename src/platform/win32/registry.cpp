@@ -48,8 +48,7 @@ long RegistryKey::openCurrentUser(const char* subKey, std::uint32_t access, Regi
   return kErrorSuccess;
 }
 
-long RegistryKey::queryValue(const char* name, std::uint32_t* type, unsigned char* data,
-                             std::uint32_t* size) const {
+long RegistryKey::queryValue(const char* name, std::uint32_t* type, unsigned char* data, std::uint32_t* size) const {
   if (handle_ == nullptr) return ERROR_INVALID_HANDLE;
   const std::wstring wideName = name != nullptr ? wideText(name) : std::wstring();
   // The value is read whole at its own size, then handed over in the

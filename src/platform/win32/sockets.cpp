@@ -79,8 +79,8 @@ int awaitConnect(SOCKET socket, std::uint32_t limitMs) {
 static_assert(sizeof(SOCKET) == sizeof(SocketHandle));
 static_assert(SOCKET_ERROR == kSocketError);
 static_assert(INADDR_NONE == kInaddrNone);
-static_assert(WSAECONNRESET == kWsaEconnreset && WSAECONNREFUSED == kWsaEconnrefused &&
-              WSAENOTSOCK == kWsaEnotsock && WSAEBADF == kWsaEbadf && WSAETIMEDOUT == kWsaEtimedout);
+static_assert(WSAECONNRESET == kWsaEconnreset && WSAECONNREFUSED == kWsaEconnrefused && WSAENOTSOCK == kWsaEnotsock &&
+              WSAEBADF == kWsaEbadf && WSAETIMEDOUT == kWsaEtimedout);
 
 int socketStartup() {
   WSADATA data;
@@ -169,7 +169,8 @@ int receiveBytes(SocketHandle socket, void* buffer, int length, std::uint32_t li
   // stream instead of 10054. Set when it changes, not before every receive.
   DWORD limit = limitMs;
   if (native(socket) != limitedSocket || limit != limitSet) {
-    if (::setsockopt(native(socket), SOL_SOCKET, SO_RCVTIMEO, reinterpret_cast<const char*>(&limit), sizeof limit) != 0) {
+    if (::setsockopt(native(socket), SOL_SOCKET, SO_RCVTIMEO, reinterpret_cast<const char*>(&limit), sizeof limit) !=
+        0) {
       return failed();
     }
     limitedSocket = native(socket);

@@ -32,8 +32,7 @@ class WebBrowser final : public WebBrowser2 {
     return browser_->Navigate(address.get(), flags.get(), targetFrame.get(), postData.get(), headers.get());
   }
 
-  HRESULT document(std::shared_ptr<HtmlDocument2>* document2,
-                   std::shared_ptr<HtmlDocument3>* document3) override {
+  HRESULT document(std::shared_ptr<HtmlDocument2>* document2, std::shared_ptr<HtmlDocument3>* document3) override {
     if (document2 != nullptr) document2->reset();
     if (document3 != nullptr) document3->reset();
     ComPtr<IDispatch> document;

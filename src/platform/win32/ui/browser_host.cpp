@@ -103,8 +103,8 @@ class BrowserSite final : public IOleClientSite,
   STDMETHODIMP CanInPlaceActivate() override { return S_OK; }
   STDMETHODIMP OnInPlaceActivate() override;
   STDMETHODIMP OnUIActivate() override { return S_OK; }
-  STDMETHODIMP GetWindowContext(IOleInPlaceFrame** frame, IOleInPlaceUIWindow** document, LPRECT position,
-                                LPRECT clip, LPOLEINPLACEFRAMEINFO frameInfo) override;
+  STDMETHODIMP GetWindowContext(IOleInPlaceFrame** frame, IOleInPlaceUIWindow** document, LPRECT position, LPRECT clip,
+                                LPOLEINPLACEFRAMEINFO frameInfo) override;
   STDMETHODIMP Scroll(SIZE) override { return E_NOTIMPL; }
   STDMETHODIMP OnUIDeactivate(BOOL) override { return S_OK; }
   STDMETHODIMP OnInPlaceDeactivate() override {
@@ -236,10 +236,9 @@ STDMETHODIMP BrowserSite::OnInPlaceActivate() {
   return S_OK;
 }
 
-STDMETHODIMP BrowserSite::GetWindowContext(IOleInPlaceFrame** frame, IOleInPlaceUIWindow** document,
-                                           LPRECT position, LPRECT clip, LPOLEINPLACEFRAMEINFO frameInfo) {
-  if (frame == nullptr || document == nullptr || position == nullptr || clip == nullptr ||
-      frameInfo == nullptr) {
+STDMETHODIMP BrowserSite::GetWindowContext(IOleInPlaceFrame** frame, IOleInPlaceUIWindow** document, LPRECT position,
+                                           LPRECT clip, LPOLEINPLACEFRAMEINFO frameInfo) {
+  if (frame == nullptr || document == nullptr || position == nullptr || clip == nullptr || frameInfo == nullptr) {
     return E_POINTER;
   }
   *frame = &frame_;
@@ -284,8 +283,8 @@ HRESULT BrowserSite::attach(REFCLSID classId, REFIID iid, void** control) {
       persist->InitNew();
     }
     RECT rect = clientRect();
-    result = control_->DoVerb(OLEIVERB_INPLACEACTIVATE, nullptr, static_cast<IOleClientSite*>(this), 0,
-                              hostWindow_, &rect);
+    result =
+        control_->DoVerb(OLEIVERB_INPLACEACTIVATE, nullptr, static_cast<IOleClientSite*>(this), 0, hostWindow_, &rect);
   }
   if (SUCCEEDED(result)) result = control_->QueryInterface(iid, control);
   if (FAILED(result)) close();
@@ -315,16 +314,13 @@ void BrowserSite::close() {
   }
 }
 
-BrowserSite* siteOf(HWND window) {
-  return reinterpret_cast<BrowserSite*>(GetWindowLongPtrW(window, GWLP_USERDATA));
-}
+BrowserSite* siteOf(HWND window) { return reinterpret_cast<BrowserSite*>(GetWindowLongPtrW(window, GWLP_USERDATA)); }
 
 constexpr const wchar_t* kHostClass = L"AtlAxWin110";
 
 bool isHostWindow(HWND window) {
   wchar_t className[32] = {};
-  return IsWindow(window) != FALSE && GetClassNameW(window, className, 32) > 0 &&
-         lstrcmpiW(className, kHostClass) == 0;
+  return IsWindow(window) != FALSE && GetClassNameW(window, className, 32) > 0 && lstrcmpiW(className, kHostClass) == 0;
 }
 
 }  // namespace
@@ -337,8 +333,7 @@ LRESULT CALLBACK browserHostProcedure(HWND window, UINT message, WPARAM wParam, 
     case WM_SIZE:
       if (BrowserSite* site = siteOf(window)) site->resize();
       return 0;
-    case WM_ERASEBKGND:
-      return 1;  // the control paints the whole area; no flash of background
+    case WM_ERASEBKGND: return 1;  // the control paints the whole area; no flash of background
     case WM_DESTROY:
       if (BrowserSite* site = siteOf(window)) {
         SetWindowLongPtrW(window, GWLP_USERDATA, 0);
@@ -346,8 +341,7 @@ LRESULT CALLBACK browserHostProcedure(HWND window, UINT message, WPARAM wParam, 
         site->Release();
       }
       return 0;
-    default:
-      return DefWindowProcW(window, message, wParam, lParam);
+    default: return DefWindowProcW(window, message, wParam, lParam);
   }
 }
 

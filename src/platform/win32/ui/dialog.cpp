@@ -24,9 +24,9 @@ struct ModalRun {
 class WindowIcon {
  public:
   WindowIcon(int widthMetric, int heightMetric)
-      : icon_(static_cast<HICON>(LoadImageW(GetModuleHandleW(nullptr), MAKEINTRESOURCEW(kApplicationIconId),
-                                            IMAGE_ICON, GetSystemMetrics(widthMetric),
-                                            GetSystemMetrics(heightMetric), LR_DEFAULTCOLOR))) {}
+      : icon_(static_cast<HICON>(LoadImageW(GetModuleHandleW(nullptr), MAKEINTRESOURCEW(kApplicationIconId), IMAGE_ICON,
+                                            GetSystemMetrics(widthMetric), GetSystemMetrics(heightMetric),
+                                            LR_DEFAULTCOLOR))) {}
   ~WindowIcon() {
     if (icon_ != nullptr) DestroyIcon(icon_);
   }
@@ -38,9 +38,7 @@ class WindowIcon {
   HICON icon_;
 };
 
-ModalRun* runOf(HWND window) {
-  return reinterpret_cast<ModalRun*>(GetWindowLongPtrW(window, GWLP_USERDATA));
-}
+ModalRun* runOf(HWND window) { return reinterpret_cast<ModalRun*>(GetWindowLongPtrW(window, GWLP_USERDATA)); }
 
 // Handled messages answer TRUE with their result in DWLP_MSGRESULT, except
 // WM_INITDIALOG, whose result is the return value itself (TRUE: let the
@@ -66,18 +64,14 @@ INT_PTR CALLBACK dialogProcedure(HWND window, UINT message, WPARAM wParam, LPARA
   ModalRun* run = runOf(window);
   if (run == nullptr) return FALSE;  // messages of the creation, before the object is bound
   switch (message) {
-    case WM_CLOSE:
-      return handled(window, run->dialog->processMessage(DialogMessage::Close, 0));
-    case WM_DESTROY:
-      return handled(window, run->dialog->processMessage(DialogMessage::Destroy, 0));
-    case WM_TIMER:
-      return handled(window, run->dialog->processMessage(DialogMessage::Timer, wParam));
+    case WM_CLOSE: return handled(window, run->dialog->processMessage(DialogMessage::Close, 0));
+    case WM_DESTROY: return handled(window, run->dialog->processMessage(DialogMessage::Destroy, 0));
+    case WM_TIMER: return handled(window, run->dialog->processMessage(DialogMessage::Timer, wParam));
     case WM_NCDESTROY:
       // The window is gone; nothing may reach the object through it any more.
       SetWindowLongPtrW(window, GWLP_USERDATA, 0);
       return FALSE;
-    default:
-      return FALSE;
+    default: return FALSE;
   }
 }
 
@@ -139,8 +133,6 @@ bool setTimer(WindowHandle window, std::uintptr_t id, unsigned milliseconds) {
   return SetTimer(win32::hwndOf(window), id, milliseconds, nullptr) != 0;
 }
 
-bool killTimer(WindowHandle window, std::uintptr_t id) {
-  return KillTimer(win32::hwndOf(window), id) != FALSE;
-}
+bool killTimer(WindowHandle window, std::uintptr_t id) { return KillTimer(win32::hwndOf(window), id) != FALSE; }
 
 }  // namespace platform

@@ -57,8 +57,8 @@ bool useCurrentDocumentMode() {
     return true;
   }
   mode = kEdgeDocumentMode;
-  return RegSetValueExW(key.get(), name.c_str(), 0, REG_DWORD, reinterpret_cast<const BYTE*>(&mode),
-                        sizeof(mode)) == ERROR_SUCCESS;
+  return RegSetValueExW(key.get(), name.c_str(), 0, REG_DWORD, reinterpret_cast<const BYTE*>(&mode), sizeof(mode)) ==
+         ERROR_SUCCESS;
 }
 
 }  // namespace platform::win32

@@ -22,8 +22,7 @@ BoxPlacement boxPlacement(HWND owner, unsigned type) {
 
 int messageBox(WindowHandle owner, std::u16string_view text, std::u16string_view caption, unsigned type) {
   const win32::BoxPlacement placement = win32::boxPlacement(win32::hwndOf(owner), type);
-  return MessageBoxW(placement.owner, win32::wideText(text).c_str(), win32::wideText(caption).c_str(),
-                     placement.type);
+  return MessageBoxW(placement.owner, win32::wideText(text).c_str(), win32::wideText(caption).c_str(), placement.type);
 }
 
 }  // namespace platform

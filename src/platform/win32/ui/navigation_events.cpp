@@ -42,8 +42,7 @@ class NavigationSink final : public IDispatch {
   }
   STDMETHODIMP GetTypeInfo(UINT, LCID, ITypeInfo**) override { return E_NOTIMPL; }
   STDMETHODIMP GetIDsOfNames(REFIID, LPOLESTR*, UINT, LCID, DISPID*) override { return E_NOTIMPL; }
-  STDMETHODIMP Invoke(DISPID member, REFIID, LCID, WORD, DISPPARAMS* params, VARIANT*, EXCEPINFO*,
-                      UINT*) override;
+  STDMETHODIMP Invoke(DISPID member, REFIID, LCID, WORD, DISPPARAMS* params, VARIANT*, EXCEPINFO*, UINT*) override;
 
  private:
   ~NavigationSink() = default;
@@ -88,11 +87,8 @@ STDMETHODIMP NavigationSink::Invoke(DISPID member, REFIID, LCID, WORD, DISPPARAM
       return S_OK;
     }
     case DISPID_NEWWINDOW2:
-    case DISPID_NEWWINDOW3:
-      cancel(*params);
-      return S_OK;
-    default:
-      return S_OK;
+    case DISPID_NEWWINDOW3: cancel(*params); return S_OK;
+    default: return S_OK;
   }
 }
 

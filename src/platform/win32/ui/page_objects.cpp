@@ -109,8 +109,7 @@ class Document3 final : public HtmlDocument3 {
     return result;
   }
 
-  HRESULT elementsByTagName(std::u16string_view tag,
-                            std::shared_ptr<HtmlElementCollection>* elements) override {
+  HRESULT elementsByTagName(std::u16string_view tag, std::shared_ptr<HtmlElementCollection>* elements) override {
     elements->reset();
     Bstr text(tag);
     if (text.get() == nullptr) return E_OUTOFMEMORY;

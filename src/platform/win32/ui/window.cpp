@@ -57,17 +57,16 @@ bool centerWindow(WindowHandle window) {
   }
   MONITORINFO monitor{};
   monitor.cbSize = sizeof(monitor);
-  if (GetMonitorInfoW(MonitorFromWindow(center != nullptr ? center : self, MONITOR_DEFAULTTONEAREST),
-                      &monitor) == FALSE) {
+  if (GetMonitorInfoW(MonitorFromWindow(center != nullptr ? center : self, MONITOR_DEFAULTTONEAREST), &monitor) ==
+      FALSE) {
     return false;
   }
   RECT centerRect = monitor.rcWork;
   if (center != nullptr && GetWindowRect(center, &centerRect) == FALSE) return false;
 
-  const Point origin = win32::centeredOrigin(own.right - own.left, own.bottom - own.top, rectOf(centerRect),
-                                             rectOf(monitor.rcWork));
-  return SetWindowPos(self, nullptr, origin.x, origin.y, -1, -1, SWP_NOSIZE | SWP_NOZORDER | SWP_NOACTIVATE) !=
-         FALSE;
+  const Point origin =
+      win32::centeredOrigin(own.right - own.left, own.bottom - own.top, rectOf(centerRect), rectOf(monitor.rcWork));
+  return SetWindowPos(self, nullptr, origin.x, origin.y, -1, -1, SWP_NOSIZE | SWP_NOZORDER | SWP_NOACTIVATE) != FALSE;
 }
 
 bool showWindow(WindowHandle window, ShowCommand command) {
