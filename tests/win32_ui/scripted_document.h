@@ -12,8 +12,8 @@
 // often is recorded as a fault instead of freeing twice.
 #pragma once
 
-#include <mshtml.h>
 #include <windows.h>
+#include <mshtml.h>
 
 #include <functional>
 #include <map>

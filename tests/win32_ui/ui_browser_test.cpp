@@ -1,9 +1,9 @@
 // The host window class and the OLE container, with what Wine's WebBrowser
 // control can do without its HTML engine.
+#include <windows.h>
 #include <exdisp.h>
 #include <mshtmhst.h>
 #include <oleidl.h>
-#include <windows.h>
 
 #include <gtest/gtest.h>
 

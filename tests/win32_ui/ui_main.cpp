@@ -1,8 +1,8 @@
 // The Windows user-interface tests run on an OLE thread, as the launcher's
 // own entry sets it up: the WebBrowser control and its container need it.
+#include <windows.h>
 #include <commctrl.h>
 #include <ole2.h>
-#include <windows.h>
 
 #include <gtest/gtest.h>
 

@@ -3,8 +3,8 @@
 // window, without a frame's menus, toolbars or accelerators.
 #pragma once
 
-#include <ole2.h>
 #include <windows.h>
+#include <ole2.h>
 
 #include "platform/automation.h"
 

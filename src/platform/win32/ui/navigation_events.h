@@ -2,9 +2,9 @@
 // seam's navigation filter.
 #pragma once
 
+#include <windows.h>
 #include <ocidl.h>
 #include <ole2.h>
-#include <windows.h>
 
 #include "platform/automation.h"
 #include "platform/browser.h"

@@ -1,6 +1,6 @@
 // Opening links with the desktop's handler.
-#include <shellapi.h>
 #include <windows.h>
+#include <shellapi.h>
 
 #include "platform/shell_execute.h"
 #include "platform/win32/ui/win_handles.h"
