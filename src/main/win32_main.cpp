@@ -1,7 +1,7 @@
 // The process entry of the Windows launcher.
+#include <windows.h>
 #include <commctrl.h>
 #include <ole2.h>
-#include <windows.h>
 
 #include "platform/win32/ui/command_line.h"
 #include "platform/win32/ui/win_handles.h"

@@ -8,6 +8,7 @@
 #include <cstdint>
 #include <string>
 #include <string_view>
+#include <utility>
 
 #if defined(_WIN32)
 #include <oaidl.h>
@@ -208,6 +209,56 @@ class ComPtr {
 
  private:
   T* object_ = nullptr;
+};
+
+// Owns one BSTR.
+class Bstr {
+ public:
+  Bstr() = default;
+  explicit Bstr(std::u16string_view text) : text_(allocBstr(text)) {}
+  // Takes over a BSTR that a call handed out.
+  static Bstr adopt(BSTR text) {
+    Bstr owner;
+    owner.text_ = text;
+    return owner;
+  }
+  ~Bstr() { SysFreeString(text_); }
+  Bstr(Bstr&& other) noexcept : text_(other.text_) { other.text_ = nullptr; }
+  Bstr& operator=(Bstr&& other) noexcept {
+    std::swap(text_, other.text_);
+    return *this;
+  }
+
+  BSTR get() const { return text_; }
+  // For out-parameters: frees what is held and hands out the slot.
+  BSTR* put() {
+    SysFreeString(text_);
+    text_ = nullptr;
+    return &text_;
+  }
+
+ private:
+  BSTR text_ = nullptr;
+};
+
+// Owns one VARIANT's contents.
+class Variant {
+ public:
+  Variant() { VariantInit(&value_); }
+  // Takes over the value's contents; the value is left empty.
+  explicit Variant(VARIANT& value) : value_(value) { VariantInit(&value); }
+  ~Variant() { VariantClear(&value_); }
+  Variant(Variant&& other) noexcept : value_(other.value_) { VariantInit(&other.value_); }
+  Variant& operator=(Variant&& other) noexcept {
+    std::swap(value_, other.value_);
+    return *this;
+  }
+
+  VARIANT* get() { return &value_; }
+  const VARIANT& value() const { return value_; }
+
+ private:
+  VARIANT value_;
 };
 
 }  // namespace platform

@@ -8,9 +8,10 @@
 #include "platform/instance_lock.h"
 #include "platform/message_box.h"
 #include "settings/installation_settings.h"
+#include "shell/page_calls.h"
 #include "shell/self_replace.h"
 #include "shell/updater.h"
-#include "web/message_catalogue.h"
+#include "update/messages.h"
 
 namespace {
 

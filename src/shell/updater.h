@@ -13,6 +13,7 @@
 #include "platform/automation.h"
 #include "platform/browser.h"
 #include "platform/window.h"
+#include "shell/page_display.h"
 #include "update/update_run.h"
 #include "web/element_events.h"
 
@@ -61,7 +62,9 @@ class Updater : public platform::DialogImpl {
   void bindElementMouseDown(std::u16string_view id, ElementCallback callback);
   void bindExternalLinks();
 
-  UpdateRun updateRun;
+  // What the update run shows goes to the page through this.
+  PageDisplay pageDisplay;
+  UpdateRun updateRun{pageDisplay};
   std::shared_ptr<platform::HtmlDocument2> document;
   std::shared_ptr<platform::HtmlDocument3> document3;
   std::unique_ptr<platform::WebBrowser2> browser;
@@ -78,9 +81,9 @@ class Updater : public platform::DialogImpl {
 
  private:
   void runPageReadySteps();
-  // Calls one page function with one argument; the argument is cleared.
-  // For "localization" the text of the result lands in *text.
-  void callPage(const char16_t* function, VARIANT& argument, std::optional<std::u16string>* text);
+  // Calls one page function with one argument; what it answers, when that
+  // is a text.
+  std::optional<std::u16string> callPage(const char16_t* function, platform::Variant argument);
 
   // The link elements whose handlers carry them as user data: kept for as
   // long as the page lives.

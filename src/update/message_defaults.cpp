@@ -1,4 +1,4 @@
-#include "web/message_catalogue.h"
+#include "update/messages.h"
 
 std::u16string englishDefault(std::int32_t id) {
   switch (id) {

@@ -24,7 +24,3 @@ enum MessageId : std::int32_t {
 
 // The English text of a message id; the empty text for ids without one.
 std::u16string englishDefault(std::int32_t id);
-
-// The text for a message id: what the page's "localization" answers while
-// the page is ready, otherwise the English default.
-std::u16string messageText(std::int32_t id);

@@ -6,17 +6,13 @@
 
 #include "net/streaming_file.h"
 #include "platform/files.h"
-#include "platform/message_box.h"
-#include "platform/process.h"
-#include "shell/updater.h"
 #include "update/download_note.h"
 #include "update/download_plan.h"
 #include "update/entry_names.h"
 #include "update/list_signature.h"
+#include "update/messages.h"
 #include "update/program_start.h"
 #include "update/release_record.h"
-#include "web/message_catalogue.h"
-#include "web/page_bridge.h"
 #include "web/utf8_text.h"
 
 namespace {
@@ -33,27 +29,23 @@ std::int32_t messageForStatus(std::int32_t status) {
 
 }  // namespace
 
-std::string updateBase() {
-  std::u16string base = messageText(kMsgUpdateBase);
+std::string updateBase(RunDisplay& display) {
+  std::u16string base = display.messageText(kMsgUpdateBase);
   std::string narrow;
   narrow.reserve(base.size());
   for (char16_t c : base) narrow += static_cast<char>(c & 0xFF);
   return narrow;
 }
 
-std::u16string downloadErrorText(std::int32_t status) {
+std::u16string downloadErrorText(RunDisplay& display, std::int32_t status) {
   const std::int32_t id = messageForStatus(status);
-  return formatErrorText(messageText(id), id == kMsgDownloadErrorCode ? &status : nullptr);
+  return formatErrorText(display.messageText(id), id == kMsgDownloadErrorCode ? &status : nullptr);
 }
 
 std::uint16_t progressPercent(std::uint32_t doneKiB, std::uint32_t receivedBytes, std::uint32_t totalKiB) {
   if (totalKiB == 0) return 0;
   std::uint64_t fetchedKiB = std::uint64_t{doneKiB} + receivedBytes / 1024;
   return static_cast<std::uint16_t>(fetchedKiB * 100 / totalKiB);
-}
-
-UpdateRun::~UpdateRun() {
-  if (job != nullptr && (job->done.load() || job->status.load() != 0)) delete job;
 }
 
 bool UpdateRun::loadLocalList() {
@@ -64,7 +56,11 @@ bool UpdateRun::loadLocalList() {
 
 void UpdateRun::planDownloads() { ::planDownloads(remoteList, localList, downloadList, totalKiB); }
 
-void UpdateRun::startListFetch() { job = new cStreamingFile(updateBase() + kVersionListName, ""); }
+void UpdateRun::startListFetch() { startJob(kVersionListName, "", ""); }
+
+void UpdateRun::startJob(const std::string& name, const std::string& localPath, const std::string& expectedDigest) {
+  job.reset(new cStreamingFile(updateBase(display_) + name, localPath, expectedDigest));
+}
 
 void UpdateRun::tick() {
   if (job != nullptr && job->status.load() != 0) {
@@ -94,20 +90,19 @@ void UpdateRun::failIfJobFailed() {
   std::int32_t status = job->status.load();
   // The server answered, but has no signature to give.
   if (state == FetchingSignature && status == BadResponse) status = SignatureMissing;
-  // The failed job is left to the process's end.
-  job = nullptr;
+  job.reset();
   fail(status);
 }
 
 void UpdateRun::fail(std::int32_t status) {
-  std::u16string text = downloadErrorText(status);
+  std::u16string text = downloadErrorText(display_, status);
   // Ticks keep coming while the box is open; they must find nothing to do.
   state = Failed;
   // The failed job removed its side file before it reported: the note names
   // nothing that is left.
   platform::deleteFile(kDownloadNoteName);
-  platform::messageBox(nullptr, text, u"Error", platform::kMbIconInformation);
-  platform::exitProcess(0);
+  display_.showError(text);
+  display_.endProcess();
 }
 
 void UpdateRun::finishListFetch() {
@@ -118,8 +113,7 @@ void UpdateRun::finishListFetch() {
     // Nothing is planned from a list before its signature is checked over
     // the very bytes that arrived.
     signedList_.assign(body != nullptr ? body : "", length);
-    delete job;
-    job = new cStreamingFile(updateBase() + kSignatureName, "");
+    startJob(kSignatureName, "", "");
     state = FetchingSignature;
     return;
   }
@@ -130,8 +124,7 @@ void UpdateRun::finishSignatureFetch() {
   if (job == nullptr || !job->isComplete()) return;
   const std::string signatureFile(job->bufferStart != nullptr ? job->bufferStart : "",
                                   static_cast<std::size_t>(job->expectedLength.load()));
-  delete job;
-  job = nullptr;
+  job.reset();
   const std::uint32_t installed = readInstalledRelease(kReleaseRecordName);
   std::uint32_t release = 0;
   std::int32_t refusal = verifyListSignature(updateKeys, signedList_, signatureFile, installed, &release);
@@ -152,12 +145,11 @@ void UpdateRun::finishSignatureFetch() {
 }
 
 // Parses and plans a list whose job is over (and, when signed, whose
-// signature is verified). Deletes the list job, if one is still held, once
-// the bytes are parsed.
+// signature is verified). Lets go of the list job, if one is still held,
+// once the bytes are parsed.
 void UpdateRun::acceptList(const char* begin, const char* end) {
   bool withinBounds = begin == nullptr || parseVersionList(begin, end, remoteList);
-  delete job;
-  job = nullptr;
+  job.reset();
   if (!withinBounds) {
     fail(ListTooLarge);
     return;
@@ -176,18 +168,17 @@ void UpdateRun::startCurrentFile() {
     if (++current >= downloadList.size()) state = Finishing;
     return;
   }
-  showStatusText(messageText(kMsgDownloading) + utf16FromUtf8(localName));
+  display_.showStatusText(display_.messageText(kMsgDownloading) + utf16FromUtf8(localName));
   if (entry.name == kLauncherEntryName) localName += ".tmp";
   noteDownloadInFlight(partialFilePath(localName));
   // With a verified list the version token is the file's content digest,
   // checked before the file takes anything's place. Launcher.exe.tmp is
   // started only once its own job has passed that check.
-  job = new cStreamingFile(updateBase().append(entry.name), localName,
-                           signedRelease != 0 ? std::string(entry.version) : std::string());
+  startJob(std::string(entry.name), localName, signedRelease != 0 ? std::string(entry.version) : std::string());
 }
 
 void UpdateRun::pollCurrentFile() {
-  showProgress(progressPercent(doneKiB, job->received.load(), totalKiB));
+  display_.showProgress(progressPercent(doneKiB, job->received.load(), totalKiB));
   if (!job->isComplete()) return;
 
   const VersionEntryRef entry = downloadList[current];
@@ -204,8 +195,7 @@ void UpdateRun::pollCurrentFile() {
     localList.append(entry.name, entry.version, fetched);
   }
   const bool saved = saveLocalList(kVersionListName, localList);
-  delete job;
-  job = nullptr;
+  job.reset();
   // Going on would fetch files that are never recorded, and show "End" over
   // an installation whose list says otherwise.
   if (!saved) {
@@ -214,7 +204,12 @@ void UpdateRun::pollCurrentFile() {
   }
 
   if (isLauncher) {
-    if (runProgram("Launcher.exe.tmp /pause", nullptr) != 0) platform::exitProcess(0);
+    if (runProgram("Launcher.exe.tmp /pause", nullptr) != 0) {
+      // The new launcher takes over from here.
+      state = HandedOver;
+      display_.endProcess();
+      return;
+    }
     // The new launcher did not start, so the installed one is still the old
     // one: the list must not claim otherwise, or no later run fetches it.
     localList = std::move(beforeLauncher);
@@ -230,10 +225,7 @@ void UpdateRun::pollCurrentFile() {
 void UpdateRun::finish() {
   // Every side file has taken its file's place: the note names none.
   removeDownloadLeftovers();
-  if (pageReady()) {
-    activeUpdater->setProgressBar(100);
-    activeUpdater->disablePlayButton(false);
-  }
-  showStatusText(messageText(kMsgEnd));
+  display_.enablePlay();
+  display_.showStatusText(display_.messageText(kMsgEnd));
   state = Finished;
 }

@@ -10,11 +10,11 @@
 #include <vector>
 
 #include "platform/crypto.h"
+#include "update/download_job.h"
 #include "update/error_text.h"
+#include "update/run_display.h"
 #include "update/update_key.h"
 #include "update/version_list.h"
-
-class cStreamingFile;
 
 enum UpdateState : std::int32_t {
   FetchingList = 0,
@@ -24,6 +24,8 @@ enum UpdateState : std::int32_t {
   FetchingSignature = 3,
   Finishing = 5,
   Finished = 10,
+  // A new launcher was started to take this one's place; the process ends.
+  HandedOver = 11,
   Failed = 100,
 };
 
@@ -40,10 +42,9 @@ enum RunStatus : std::int32_t {
 
 class UpdateRun {
  public:
-  UpdateRun() = default;
-  // A job whose worker has ended is deleted; one still in flight is
-  // abandoned, not waited for: its worker ends with the process.
-  ~UpdateRun();
+  // Everything the run shows goes to `display`, which outlives the run. A
+  // job still in flight when the run is destroyed is abandoned (JobDisposal).
+  explicit UpdateRun(RunDisplay& display) : display_(display) {}
   UpdateRun(const UpdateRun&) = delete;
   UpdateRun& operator=(const UpdateRun&) = delete;
 
@@ -63,7 +64,7 @@ class UpdateRun {
   UpdateState state = FetchingList;
   std::uint32_t totalKiB = 0;
   std::uint32_t doneKiB = 0;
-  cStreamingFile* job = nullptr;
+  DownloadJob job;
   VersionList remoteList;
   VersionList localList;
   VersionList downloadList;
@@ -86,18 +87,21 @@ class UpdateRun {
   void startCurrentFile();
   void pollCurrentFile();
   void finish();
+  // Starts a job on the update server.
+  void startJob(const std::string& name, const std::string& localPath, const std::string& expectedDigest);
 
+  RunDisplay& display_;
   // The list's bytes while its signature is fetched.
   std::string signedList_;
 };
 
 // The update base (message 0), narrowed to bytes.
-std::string updateBase();
+std::string updateBase(RunDisplay& display);
 
 // The download-error text for a failed job's status: the catalogue's message
 // for it, formatted by formatErrorText (the status is its value only for
 // message 15, "Download error code %i").
-std::u16string downloadErrorText(std::int32_t status);
+std::u16string downloadErrorText(RunDisplay& display, std::int32_t status);
 
 // The overall percentage for the progress bar, computed wide enough that no
 // installation size makes it wrap; 0 when nothing of measurable size is

@@ -4,7 +4,6 @@
 
 #include "platform/browser.h"
 #include "platform/shell_execute.h"
-#include "shell/updater.h"
 
 CDOMEventHandler::CDOMEventHandler(ElementCallback callbackToRun, void* data)
     : callback(callbackToRun), userData(data) {}
@@ -42,57 +41,18 @@ HRESULT STDMETHODCALLTYPE CDOMEventHandler::Invoke(DISPID member, REFIID, LCID, 
   return S_OK;
 }
 
-namespace {
-
-// Hands a new handler to the element, which takes the first reference.
-void attachHandler(platform::HtmlElement& element, ElementCallback callback, void* userData) {
-  VARIANT handler;
-  VariantInit(&handler);
-  handler.vt = VT_DISPATCH;
-  handler.pdispVal = new CDOMEventHandler(callback, userData);
-  handler.pdispVal->AddRef();
-  element.putOnMouseDown(handler);
-  VariantClear(&handler);
+void attachMouseDownHandler(platform::HtmlElement& element, ElementCallback callback, void* userData) {
+  platform::Variant handler;
+  handler.get()->vt = VT_DISPATCH;
+  handler.get()->pdispVal = new CDOMEventHandler(callback, userData);
+  handler.get()->pdispVal->AddRef();
+  element.putOnMouseDown(handler.value());
 }
 
-// The element's "xhref" attribute, when it has one.
 std::optional<std::u16string> externalAddress(platform::HtmlElement& element) {
-  VARIANT value;
-  VariantInit(&value);
-  std::optional<std::u16string> address;
-  if (SUCCEEDED(element.getAttribute(u"xhref", &value)) && value.vt == VT_BSTR) {
-    address = platform::bstrText(value.bstrVal);
-  }
-  VariantClear(&value);
-  return address;
-}
-
-}  // namespace
-
-void Updater::bindElementMouseDown(std::u16string_view id, ElementCallback callback) {
-  if (!document3) return;
-  std::shared_ptr<platform::HtmlElement> element;
-  if (FAILED(document3->elementById(id, &element)) || !element) return;
-  attachHandler(*element, callback, this);
-}
-
-void Updater::bindExternalLinks() {
-  if (!document3) return;
-  std::shared_ptr<platform::HtmlElementCollection> links;
-  if (FAILED(document3->elementsByTagName(u"a", &links)) || !links) return;
-  long count = 0;
-  if (FAILED(links->length(&count))) return;
-  for (long i = 0; i < count; ++i) {
-    VARIANT index;
-    VariantInit(&index);
-    index.vt = VT_INT;
-    index.intVal = static_cast<int>(i);
-    std::shared_ptr<platform::HtmlElement> element;
-    if (FAILED(links->item(index, index, &element)) || !element) continue;
-    if (!externalAddress(*element)) continue;
-    attachHandler(*element, openExternalLink, element.get());
-    linkElements_.push_back(std::move(element));
-  }
+  platform::Variant value;
+  if (FAILED(element.getAttribute(u"xhref", value.get())) || value.value().vt != VT_BSTR) return std::nullopt;
+  return platform::bstrText(value.value().bstrVal);
 }
 
 bool isOpenableLink(std::u16string_view address) {

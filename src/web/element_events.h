@@ -3,9 +3,12 @@
 #pragma once
 
 #include <atomic>
+#include <optional>
+#include <string>
 #include <string_view>
 
 #include "platform/automation.h"
+#include "platform/browser.h"
 
 // What a handler runs: the browser's result argument (may be null) and the
 // user data the handler was made with.
@@ -34,6 +37,13 @@ class CDOMEventHandler : public IDispatch {
   void* userData;
 };
 GLIMMERHOLD_COM_CLASS_END
+
+// Hands a new handler running the callback to the element, which takes the
+// first reference.
+void attachMouseDownHandler(platform::HtmlElement& element, ElementCallback callback, void* userData);
+
+// The element's "xhref" attribute, when it has one.
+std::optional<std::u16string> externalAddress(platform::HtmlElement& element);
 
 // True for the addresses a page may have opened outside the launcher: those
 // starting "http://", "https://" or "mailto:" (in any letter case) and free

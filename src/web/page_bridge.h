@@ -1,17 +1,15 @@
-// The calls into the launcher page that do nothing until the page is ready.
+// Calls into the launcher page's script. Every call looks the function up
+// anew, so a page that defines or replaces a function later is served by the
+// next call.
 #pragma once
 
 #include <cstdint>
 #include <new>
 #include <optional>
 #include <string>
+#include <string_view>
 
-// Shows the text in the page's status line.
-void showStatusText(std::u16string text);
-// Sets the page's progress bar (a percentage; 16 bits reach the page).
-void showProgress(std::uint16_t percent);
-// Sets the Play button's label; no text passes a null text.
-void showPlayButtonText(std::optional<std::u16string> text);
+#include "platform/automation.h"
 
 // The one error the launcher raises: an automation string could not be
 // allocated. It carries E_OUTOFMEMORY, and nothing catches it.
@@ -21,3 +19,21 @@ struct AutomationError : std::bad_alloc {
   std::int32_t code;
 };
 [[noreturn]] void raiseOutOfMemory();
+
+// A copy of the text as an automation string; raises AutomationError when it
+// cannot be allocated.
+BSTR copyOrRaise(std::u16string_view text);
+
+// Arguments for a page function. A text argument takes over the string (a
+// null one passes a null text).
+platform::Variant textArgument(BSTR text);
+platform::Variant intArgument(std::int32_t number);
+platform::Variant boolArgument(bool value);
+
+// Whether the script defines the function.
+bool scriptDefines(IDispatch* script, const char16_t* function);
+
+// Calls one function of the script with one argument, if the script defines
+// it. What the function answers is returned when it is a text: anything else
+// has no meaning to the launcher and reads as the page not answering.
+std::optional<std::u16string> callScript(IDispatch* script, const char16_t* function, platform::Variant argument);

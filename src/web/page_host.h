@@ -5,6 +5,8 @@
 #include <string>
 #include <string_view>
 
+#include "platform/browser.h"
+
 // "http://" + page host + "/instalador.php?lang=" + the first two letters of
 // the language, lower-cased.
 std::u16string pageAddress(std::string_view language);
@@ -14,3 +16,6 @@ std::u16string pageAddress(std::string_view language);
 // outside 0..kMaxPageDimension are held to that range.
 constexpr long kMaxPageDimension = 8192;
 long pageDimension(const std::optional<std::u16string>& attribute, long fallback);
+
+// The body element's attribute, when it is a text.
+std::optional<std::u16string> bodyAttribute(platform::HtmlElement* body, std::u16string_view name);

@@ -21,10 +21,11 @@
 #include <thread>
 
 #include "net/streaming_file.h"
+#include "shell/page_calls.h"
 #include "shell/updater.h"
 #include "support/fake_ui.h"
 #include "support/signing_vector.h"
-#include "web/message_catalogue.h"
+#include "update/messages.h"
 
 namespace {
 

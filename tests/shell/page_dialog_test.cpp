@@ -6,11 +6,12 @@
 #include <algorithm>
 
 #include "settings/installation_settings.h"
+#include "shell/page_calls.h"
 #include "shell/updater.h"
 #include "support/fake_ui.h"
 #include "support/launcher_fixture.h"
 #include "support/test_http_server.h"
-#include "web/message_catalogue.h"
+#include "update/messages.h"
 #include "web/navigation_rule.h"
 #include "web/page_bridge.h"
 #include "web/page_host.h"

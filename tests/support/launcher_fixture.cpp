@@ -14,8 +14,7 @@ namespace testsupport {
 bool settleJob(UpdateRun& run, int seconds) {
   if (run.job == nullptr) return true;
   if (!jobEnded(*run.job, std::chrono::seconds(seconds))) return false;
-  delete run.job;
-  run.job = nullptr;
+  run.job.reset();
   return true;
 }
 

@@ -1,6 +1,6 @@
-// The update run against a real HTTP server on this namespace's loopback and
-// a scripted launcher page: what is fetched, in which order, what the page
-// is shown, and what is recorded when.
+// The update run against a real HTTP server on this namespace's loopback,
+// seen through a recording display: what is fetched, in which order, what
+// the player is shown, and what is recorded when.
 #include "update/update_run.h"
 
 #include <gtest/gtest.h>
@@ -11,19 +11,16 @@
 
 #include "net/streaming_file.h"
 #include "platform/files.h"
-#include "shell/updater.h"
-#include "support/fake_ui.h"
 #include "support/job_wait.h"
 #include "support/launcher_fixture.h"
 #include "support/test_http_server.h"
 #include "update/download_note.h"
+#include "update/recording_display.h"
 
 namespace {
 
 namespace fs = std::filesystem;
-using testsupport::fakePage;
 using testsupport::HttpScript;
-using testsupport::PageValue;
 using testsupport::readFile;
 using testsupport::TestHttpServer;
 using testsupport::writeFile;
@@ -33,7 +30,7 @@ class UpdateRunTest : public testsupport::LauncherTest {
   void SetUp() override {
     LauncherTest::SetUp();
     registerInstallation(install().string());
-    fakePage().defineLauncherFunctions({{0, u"127.0.0.1/up/"}, {23, u"Fin"}, {25, u"Bajando "}});
+    display.texts = {{0, u"127.0.0.1/up/"}, {23, u"Fin"}, {25, u"Bajando "}};
   }
 
   // Serves the list and the files under /up/.
@@ -44,23 +41,22 @@ class UpdateRunTest : public testsupport::LauncherTest {
     ASSERT_TRUE(server_->listening());
   }
 
-  // Ticks the dialog until the run reaches `until` (bounded), waiting on
-  // each job rather than spinning.
+  // Ticks the run until it reaches `until` (bounded), waiting on each job
+  // rather than spinning.
   void runUntil(UpdateState until, int maxTicks = 400) {
-    for (int i = 0; i < maxTicks && updater.updateRun.state != until; ++i) {
-      if (updater.updateRun.job != nullptr) {
-        ASSERT_TRUE(testsupport::jobEnded(*updater.updateRun.job));
+    for (int i = 0; i < maxTicks && run.state != until; ++i) {
+      if (run.job != nullptr) {
+        ASSERT_TRUE(testsupport::jobEnded(*run.job));
       }
-      updater.onTimer();
+      run.tick();
     }
-    ASSERT_EQ(updater.updateRun.state, until);
+    ASSERT_EQ(run.state, until);
   }
 
+  // What the dialog does once the page is accepted.
   void start() {
-    updater.onInitDialog();
-    updater.onTimer();  // the document
-    updater.onTimer();  // the page is accepted; the list fetch starts
-    ASSERT_FALSE(updater.pageLoading);
+    ASSERT_TRUE(run.loadLocalList());
+    run.startListFetch();
   }
 
   std::vector<std::string> requestedPaths() const {
@@ -70,7 +66,8 @@ class UpdateRunTest : public testsupport::LauncherTest {
   }
 
   std::unique_ptr<TestHttpServer> server_;
-  Updater updater;
+  RecordingDisplay display;
+  UpdateRun run{display};
 };
 
 TEST_F(UpdateRunTest, WhatAKilledRunLeftIsGoneAndALongNameInstalls) {
@@ -108,7 +105,7 @@ TEST_F(UpdateRunTest, FetchesWhatChangedRecordsEachFileAndEnablesPlay) {
         {{"maps/level%201.pak", big}, {"old.txt", "new"}, {"Espa%f1a.txt", "hola"}});
   // Built without an update key: the requests below are the whole exchange,
   // with no signature asked for and no digest required of the tokens.
-  ASSERT_TRUE(updater.updateRun.updateKeys.empty());
+  ASSERT_TRUE(run.updateKeys.empty());
   start();
   runUntil(Finished);
 
@@ -131,17 +128,15 @@ TEST_F(UpdateRunTest, FetchesWhatChangedRecordsEachFileAndEnablesPlay) {
   }
   EXPECT_EQ(files, 5);
 
-  const auto statuses = fakePage().argumentsOf(u"setVariableText");
+  const auto& statuses = display.statusTexts;
   ASSERT_GE(statuses.size(), 4u);
-  EXPECT_EQ(statuses[1], PageValue{std::u16string(u"Bajando maps/level 1.pak")});
-  EXPECT_EQ(statuses[3], PageValue{std::u16string(u"Bajando Espa\u00f1a.txt")});
-  EXPECT_EQ(statuses.back(), PageValue{std::u16string(u"Fin")});
-  const auto progress = fakePage().argumentsOf(u"setProgressBar");
-  EXPECT_EQ(progress.back(), PageValue{std::int32_t{100}});
-  for (std::size_t i = 1; i < progress.size(); ++i) {
-    EXPECT_LE(std::get<std::int32_t>(progress[i - 1]), std::get<std::int32_t>(progress[i]));
-  }
-  EXPECT_EQ(fakePage().argumentsOf(u"disablePlayButton"), (std::vector<PageValue>{true, false}));
+  EXPECT_EQ(statuses[0], u"Bajando maps/level 1.pak");
+  EXPECT_EQ(statuses[2], u"Bajando Espa\u00f1a.txt");
+  EXPECT_EQ(statuses.back(), u"Fin");
+  const auto& progress = display.progress;
+  for (std::size_t i = 1; i < progress.size(); ++i) EXPECT_LE(progress[i - 1], progress[i]);
+  // Play is enabled (and the bar filled) once, at the end.
+  EXPECT_EQ(display.playEnabled, 1);
 }
 
 TEST_F(UpdateRunTest, AChangedSmallFileIsFetchedEvenThoughTheTotalIsZeroKiB) {
@@ -150,13 +145,10 @@ TEST_F(UpdateRunTest, AChangedSmallFileIsFetchedEvenThoughTheTotalIsZeroKiB) {
   serve("settings.ini 2 10\n", {{"settings.ini", "width=1920"}});
   start();
   runUntil(Finished);
-  EXPECT_EQ(updater.updateRun.totalKiB, 0u);
+  EXPECT_EQ(run.totalKiB, 0u);
   EXPECT_EQ(readFile(install() / "settings.ini"), "width=1920");
   EXPECT_EQ(readFile(install() / kVersionListName), "settings.ini 2 10\n");
-  for (const PageValue& value : fakePage().argumentsOf(u"setProgressBar")) {
-    int percent = std::get<std::int32_t>(value);
-    EXPECT_TRUE(percent == 0 || percent == 100) << percent;
-  }
+  for (int percent : display.progress) EXPECT_TRUE(percent == 0 || percent == 100) << percent;
 }
 
 TEST_F(UpdateRunTest, NamesThatLeaveTheInstallationAreNeverFetched) {
@@ -183,63 +175,6 @@ TEST_F(UpdateRunTest, ALauncherThatCannotStartIsNotRecordedAsInstalled) {
   EXPECT_EQ(readFile(install() / kVersionListName), "Launcher.exe 1 12\ndata.pak 1 3\n");
 }
 
-TEST_F(UpdateRunTest, ClosingDuringADownloadKeepsTheListAsAfterTheLastFile) {
-  serve("a.txt 1 1\n", {{"a.txt", "a"}});
-  start();
-  runUntil(Finished);
-  const std::string before = readFile(install() / kVersionListName);
-
-  // A second run whose next file never arrives.
-  server_->stop();
-  server_ = std::make_unique<TestHttpServer>([](const std::string& request) {
-    if (TestHttpServer::requestPath(request) == "/up/version_list.txt") {
-      return HttpScript().send(testsupport::httpResponse("HTTP/1.0 200 OK", "a.txt 2 1\nb.txt 1 1\n"));
-    }
-    return HttpScript().send("HTTP/1.0 200 OK\r\nContent-Length: 1000\r\n\r\npartial").holdOpen();
-  });
-  testsupport::resetFakes();
-  registerInstallation(install().string());
-  fakePage().defineLauncherFunctions({{0, u"127.0.0.1/up/"}});
-  cStreamingFile* inFlight = nullptr;
-  {
-    Updater second;
-    second.onInitDialog();
-    second.onTimer();
-    second.onTimer();
-    for (int i = 0; i < 50 && second.updateRun.state != Downloading; ++i) {
-      if (second.updateRun.job != nullptr) {
-        ASSERT_TRUE(testsupport::jobEnded(*second.updateRun.job));
-      }
-      second.onTimer();
-    }
-    second.onTimer();  // a.txt starts
-    ASSERT_NE(second.updateRun.job, nullptr);
-    inFlight = second.updateRun.job;
-    ASSERT_TRUE(testsupport::jobReceived(*inFlight, 7));
-    closeLauncher(nullptr, nullptr);
-    EXPECT_EQ(testsupport::fakeWindow().endValue, kDialogEndValue);
-  }
-  EXPECT_EQ(readFile(install() / kVersionListName), before);
-  EXPECT_EQ(readFile(install() / "a.txt"), "a") << "the file in flight is not touched";
-  server_->stop();
-  ASSERT_TRUE(testsupport::jobEnded(*inFlight));
-  delete inFlight;
-}
-
-TEST_F(UpdateRunTest, AServerThatNeverAnswersKeepsTheRunWaitingAndThePlayerCanClose) {
-  server_ = std::make_unique<TestHttpServer>(TestHttpServer::always(HttpScript().holdOpen()));
-  start();
-  ASSERT_TRUE(server_->waitForRequests(1));
-  for (int i = 0; i < 20; ++i) updater.onTimer();
-  EXPECT_EQ(updater.updateRun.state, FetchingList);
-  EXPECT_EQ(fakePage().argumentsOf(u"disablePlayButton"), (std::vector<PageValue>{true}));
-  EXPECT_TRUE(testsupport::shownBoxes().empty());
-  updater.processMessage(platform::DialogMessage::Close, 0);
-  EXPECT_EQ(testsupport::fakeWindow().endValue, kDialogEndValue);
-  server_->stop();
-  ASSERT_TRUE(testsupport::settleJob(updater.updateRun));
-}
-
 TEST(UpdateRunFormatTest, ProgressDoesNotWrapForLargeGames) {
   // 45 GiB fetched of 50 GiB: the 32-bit product would wrap.
   EXPECT_EQ(progressPercent(45u * 1024 * 1024, 0, 50u * 1024 * 1024), 90);
@@ -249,110 +184,67 @@ TEST(UpdateRunFormatTest, ProgressDoesNotWrapForLargeGames) {
 }
 
 TEST(UpdateRunFormatTest, ErrorTextsInEnglishBeforeAnyPage) {
-  EXPECT_EQ(downloadErrorText(10054), u"Download error code 10054");
-  EXPECT_EQ(downloadErrorText(-7), u"Download error code -7");
-  EXPECT_EQ(downloadErrorText(1), u"Invalid  Socket.");
-  EXPECT_EQ(downloadErrorText(4), u"Invalid response from the server.");
+  RecordingDisplay english;
+  EXPECT_EQ(downloadErrorText(english, 10054), u"Download error code 10054");
+  EXPECT_EQ(downloadErrorText(english, -7), u"Download error code -7");
+  EXPECT_EQ(downloadErrorText(english, 1), u"Invalid  Socket.");
+  EXPECT_EQ(downloadErrorText(english, 4), u"Invalid response from the server.");
 }
 
 TEST_F(UpdateRunTest, PageErrorTextsAreNeverAFormatBeyondTheStatus) {
-  fakePage().defineLauncherFunctions({{0, u"127.0.0.1/up/"},
-                                      {15, u"%s%n %x %5i 100%% code %d and %i"},
-                                      {18, u"%i%% %s"},
-                                      {17, std::u16string(300, u'x')}});
-  server_ = std::make_unique<TestHttpServer>(TestHttpServer::always(HttpScript().holdOpen()));
+  display.texts = {{15, u"%s%n %x %5i 100%% code %d and %i"}, {18, u"%i%% %s"}, {17, std::u16string(300, u'x')}};
+  EXPECT_EQ(downloadErrorText(display, 10054), u"%s%n %x %5i 100% code 10054 and %i");
+  EXPECT_EQ(downloadErrorText(display, 3), u"%i% %s");
+  EXPECT_EQ(downloadErrorText(display, 2), std::u16string(127, u'x'));
+}
+
+// The ways a run ends: the error shown once and the process asked to end,
+// or the new launcher started and the process asked to end.
+TEST_F(UpdateRunTest, AListThatCannotBeSavedStopsTheRunWithItsStatus) {
+  display.texts[15] = u"Fallo %i";
+  serve("a.txt 1 1\nb.txt 1 1\n", {{"a.txt", "a"}, {"b.txt", "b"}});
+  // The side file the list is written through cannot be made.
+  fs::create_directory(install() / versionListSideName(kVersionListName));
   start();
-  EXPECT_EQ(downloadErrorText(10054), u"%s%n %x %5i 100% code 10054 and %i");
-  EXPECT_EQ(downloadErrorText(3), u"%i% %s");
-  EXPECT_EQ(downloadErrorText(2), std::u16string(127, u'x'));
-  server_->stop();
-  ASSERT_TRUE(testsupport::settleJob(updater.updateRun));
+  runUntil(Failed);
+  EXPECT_FALSE(fs::exists("b.txt"));
+  EXPECT_EQ(display.errors, std::vector<std::u16string>{u"Fallo 12"});
+  EXPECT_EQ(display.processEnds, 1);
+  EXPECT_EQ(readFile(kVersionListName), "");
 }
 
-// The ways a run ends the process: each is observed from inside the dying
-// process and reported on its standard error.
-class UpdateRunExitTest : public UpdateRunTest {
- protected:
-  static void report() {
-    std::string text;
-    for (const auto& box : testsupport::shownBoxes()) {
-      text += "box[" + testsupport::narrow(box.caption) + "|" + testsupport::narrow(box.text) + "|" +
-              std::to_string(box.type) + "]";
+TEST_F(UpdateRunTest, AResetMidBodyShowsTheSocketErrorNumber) {
+  server_ = std::make_unique<TestHttpServer>([](const std::string& request) {
+    if (TestHttpServer::requestPath(request) == "/up/version_list.txt") {
+      return HttpScript().send(testsupport::httpResponse("HTTP/1.0 200 OK", "big.pak 1 100000\n"));
     }
-    std::fprintf(stderr, "%s list[%s]\n", text.c_str(), readFile(kVersionListName).c_str());
-  }
-  void SetUp() override {
-    GTEST_FLAG_SET(death_test_style, "threadsafe");
-    UpdateRunTest::SetUp();
-  }
-};
-
-TEST_F(UpdateRunExitTest, AFailedDownloadIsReportedOnceAndKeepsWhatWasFetched) {
-  fakePage().defineLauncherFunctions({{0, u"127.0.0.1/up/"}, {19, u"Respuesta no v\u00e1lida"}});
-  EXPECT_EXIT(
-      {
-        serve("first.txt 1 5\nmissing.txt 1 5\nlast.txt 1 5\n", {{"first.txt", "first"}, {"last.txt", "last!"}});
-        std::atexit(report);
-        start();
-        runUntil(Finished);
-      },
-      ::testing::ExitedWithCode(0), "box\\[Error\\|Respuesta no v.lida\\|64\\] list\\[first.txt 1 5\n\\]");
+    return HttpScript().send("HTTP/1.0 200 OK\r\nContent-Length: 100000\r\n\r\nsome").reset();
+  });
+  start();
+  runUntil(Failed);
+  ASSERT_EQ(display.errors.size(), 1u);
+  EXPECT_EQ(display.errors[0].substr(0, 20), u"Download error code ");
+  EXPECT_EQ(display.errors[0].size(), 25u) << "a Windows Sockets error number";
+  EXPECT_EQ(display.processEnds, 1);
+  EXPECT_EQ(readFile(kVersionListName), "");
 }
 
-TEST_F(UpdateRunExitTest, AListThatCannotBeSavedStopsTheRunWithItsStatus) {
-  fakePage().defineLauncherFunctions({{0, u"127.0.0.1/up/"}, {15, u"Fallo %i"}});
-  EXPECT_EXIT(
-      {
-        serve("a.txt 1 1\nb.txt 1 1\n", {{"a.txt", "a"}, {"b.txt", "b"}});
-        // The side file the list is written through cannot be made.
-        fs::create_directory(install() / versionListSideName(kVersionListName));
-        std::atexit([] {
-          std::fprintf(stderr, "b[%d] ", int(fs::exists("b.txt")));
-          report();
-        });
-        start();
-        runUntil(Finished);
-      },
-      ::testing::ExitedWithCode(0), "b\\[0\\] box\\[Error\\|Fallo 12\\|64\\] list\\[\\]");
-}
-
-TEST_F(UpdateRunExitTest, AResetMidBodyShowsTheSocketErrorNumber) {
-  EXPECT_EXIT(
-      {
-        server_ = std::make_unique<TestHttpServer>([](const std::string& request) {
-          if (TestHttpServer::requestPath(request) == "/up/version_list.txt") {
-            return HttpScript().send(testsupport::httpResponse("HTTP/1.0 200 OK", "big.pak 1 100000\n"));
-          }
-          return HttpScript().send("HTTP/1.0 200 OK\r\nContent-Length: 100000\r\n\r\nsome").reset();
-        });
-        std::atexit(report);
-        start();
-        runUntil(Finished);
-      },
-      ::testing::ExitedWithCode(0), "box\\[Error\\|\\?15\\|64\\] list\\[\\]");
-}
-
-TEST_F(UpdateRunExitTest, ANewLauncherIsStartedWithPauseAndTheRunEnds) {
+TEST_F(UpdateRunTest, ANewLauncherIsStartedWithPauseAndTheRunEnds) {
 #if defined(_WIN32)
   GTEST_SKIP() << "the new launcher here is a shell script; win32/process_test starts a real .tmp program";
 #endif
-  EXPECT_EXIT(
-      {
-        const std::string script = "#!/bin/sh\necho \"$0 $*\" > started-with.txt\n";
-        serve("game.pak 1 4\nLauncher.exe 2 " + std::to_string(script.size()) + "\n",
-              {{"Launcher.exe", script}, {"game.pak", "game"}});
-        std::atexit([] {
-          // The new launcher runs on its own; give it a bounded moment, long
-          // enough for a shell to start on a loaded machine (60 s).
-          for (int i = 0; i < 12000 && !fs::exists("started-with.txt"); ++i) platform::sleepMilliseconds(5);
-          std::fprintf(stderr, "started[%s] game[%d] ", readFile("started-with.txt").c_str(),
-                       int(fs::exists("game.pak")));
-          report();
-        });
-        start();
-        runUntil(Finished);
-      },
-      ::testing::ExitedWithCode(0), "started\\[.*Launcher.exe.tmp /pause\n\\] game\\[0\\] +list\\[Launcher.exe 2 ");
+  const std::string script = "#!/bin/sh\necho \"$0 $*\" > started-with.txt\n";
+  serve("game.pak 1 4\nLauncher.exe 2 " + std::to_string(script.size()) + "\n",
+        {{"Launcher.exe", script}, {"game.pak", "game"}});
+  start();
+  runUntil(HandedOver);
+  EXPECT_EQ(display.processEnds, 1);
+  // The new launcher runs on its own; give it a bounded moment, long enough
+  // for a shell to start on a loaded machine (60 s).
+  for (int i = 0; i < 12000 && !fs::exists("started-with.txt"); ++i) platform::sleepMilliseconds(5);
+  EXPECT_NE(readFile("started-with.txt").find("Launcher.exe.tmp /pause\n"), std::string::npos);
+  EXPECT_FALSE(fs::exists("game.pak"));
+  EXPECT_EQ(readFile(kVersionListName).rfind("Launcher.exe 2 ", 0), 0u);
 }
 
 }  // namespace

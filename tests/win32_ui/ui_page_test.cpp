@@ -139,8 +139,7 @@ TEST(ScriptedDocument, TheLauncherRunsItsPageAndReleasesEveryReference) {
   server.stop();
   ASSERT_NE(updater.updateRun.job, nullptr);
   ASSERT_TRUE(testsupport::jobEnded(*updater.updateRun.job));
-  delete updater.updateRun.job;
-  updater.updateRun.job = nullptr;
+  updater.updateRun.job.reset();
   // The dialog goes, and with it the links it kept for their handlers.
   owned.reset();
   page.unload();

@@ -1,13 +1,13 @@
 // The browser seam: the host window class and the WebBrowser control in it.
 #include "platform/browser.h"
 
-#include <exdisp.h>
 #include <windows.h>
+#include <exdisp.h>
 
 #include <utility>
 
+#include "platform/automation.h"
 #include "platform/win32/ui/browser_host.h"
-#include "platform/win32/ui/com_text.h"
 #include "platform/win32/ui/document_mode.h"
 #include "platform/win32/ui/navigation_events.h"
 #include "platform/win32/ui/page_objects.h"
@@ -23,12 +23,12 @@ class WebBrowser final : public WebBrowser2 {
   ~WebBrowser() override { events_.disconnect(); }
 
   HRESULT navigate(std::u16string_view url) override {
-    win32::Bstr address(url);
+    Bstr address(url);
     if (address.get() == nullptr) return E_OUTOFMEMORY;
-    win32::Variant flags;
-    win32::Variant targetFrame;
-    win32::Variant postData;
-    win32::Variant headers;
+    Variant flags;
+    Variant targetFrame;
+    Variant postData;
+    Variant headers;
     return browser_->Navigate(address.get(), flags.get(), targetFrame.get(), postData.get(), headers.get());
   }
 

@@ -7,7 +7,7 @@
 #include <atomic>
 #include <utility>
 
-#include "platform/win32/ui/com_text.h"
+#include "platform/automation.h"
 
 namespace platform::win32 {
 

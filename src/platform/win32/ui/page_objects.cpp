@@ -3,7 +3,7 @@
 
 #include <utility>
 
-#include "platform/win32/ui/com_text.h"
+#include "platform/automation.h"
 
 namespace platform::win32 {
 

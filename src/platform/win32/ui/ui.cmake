@@ -3,7 +3,6 @@
 set(GLIMMERHOLD_UI_DIR ${CMAKE_CURRENT_LIST_DIR})
 
 file(GLOB GLIMMERHOLD_GUI_SOURCES CONFIGURE_DEPENDS ${GLIMMERHOLD_UI_DIR}/*.cpp)
-list(FILTER GLIMMERHOLD_GUI_SOURCES EXCLUDE REGEX "/main\\.cpp$")
 add_library(glimmerhold_gui STATIC ${GLIMMERHOLD_GUI_SOURCES})
 target_include_directories(glimmerhold_gui PUBLIC ${CMAKE_CURRENT_SOURCE_DIR})
 target_link_libraries(glimmerhold_gui PUBLIC ole32 oleaut32 uuid comctl32 shlwapi user32 gdi32 shell32 advapi32)
@@ -15,7 +14,7 @@ target_include_directories(glimmerhold_resources PRIVATE ${GLIMMERHOLD_UI_DIR})
 set_source_files_properties(${GLIMMERHOLD_UI_DIR}/launcher.rc PROPERTIES
   OBJECT_DEPENDS "${GLIMMERHOLD_UI_DIR}/launcher.ico;${GLIMMERHOLD_UI_DIR}/launcher.manifest")
 
-add_executable(Launcher WIN32 ${GLIMMERHOLD_UI_DIR}/main.cpp $<TARGET_OBJECTS:glimmerhold_resources>)
+add_executable(Launcher WIN32 ${PROJECT_SOURCE_DIR}/src/main/win32_main.cpp $<TARGET_OBJECTS:glimmerhold_resources>)
 target_compile_options(Launcher PRIVATE -municode)
 # Runs on a bare Windows: no MinGW runtime DLLs beside it.
 target_link_options(Launcher PRIVATE -municode -static -static-libgcc -static-libstdc++)

@@ -1,0 +1,24 @@
+#include "shell/page_display.h"
+
+#include "platform/message_box.h"
+#include "platform/process.h"
+#include "shell/page_calls.h"
+#include "shell/updater.h"
+
+std::u16string PageDisplay::messageText(std::int32_t id) { return ::messageText(id); }
+
+void PageDisplay::showStatusText(std::u16string text) { ::showStatusText(std::move(text)); }
+
+void PageDisplay::showProgress(std::uint16_t percent) { ::showProgress(percent); }
+
+void PageDisplay::enablePlay() {
+  if (!pageReady()) return;
+  activeUpdater->setProgressBar(100);
+  activeUpdater->disablePlayButton(false);
+}
+
+void PageDisplay::showError(const std::u16string& text) {
+  platform::messageBox(nullptr, text, u"Error", platform::kMbIconInformation);
+}
+
+void PageDisplay::endProcess() { platform::exitProcess(0); }
