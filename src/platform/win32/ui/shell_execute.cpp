@@ -1,6 +1,8 @@
 // Opening links with the desktop's handler.
-#include <shellapi.h>
+// windows.h first: shellapi.h uses what it defines.
 #include <windows.h>
+
+#include <shellapi.h>
 
 #include "platform/shell_execute.h"
 #include "platform/win32/ui/win_handles.h"
