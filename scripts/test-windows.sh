@@ -25,7 +25,7 @@ cmake -S . -B build/win64 -G Ninja -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-x86_64.cma
 cmake --build build/win64 -j "$jobs"
 
 bin=$(pwd)/build/win64/bin
-tests=(settings_tests platform_tests win32_tests win32_ui_tests shell_tests web_tests update_tests net_tests)
+tests=(text_tests settings_tests platform_tests win32_tests win32_ui_tests shell_tests web_tests update_tests net_tests)
 for t in "${tests[@]}"; do
   [[ -f "$bin/$t.exe" ]] || { echo "missing $bin/$t.exe" >&2; exit 1; }
 done

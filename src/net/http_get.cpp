@@ -5,6 +5,8 @@
 #include <string_view>
 
 #include "net/body_destination.h"
+#include "net/file_destination.h"
+#include "net/memory_destination.h"
 #include "net/response_header.h"
 #include "net/streaming_file.h"
 #include "net/transfer_limits.h"
@@ -162,15 +164,28 @@ std::int32_t exchange(cStreamingFile& job, const Connection& connection, BodyDes
   }
 }
 
+// The exchange into one destination; a failed one leaves no side file.
+std::int32_t fetchInto(cStreamingFile& job, const Connection& connection, BodyDestination& destination) {
+  const std::int32_t outcome = exchange(job, connection, destination);
+  if (outcome != None) destination.abandon();
+  return outcome;
+}
+
 }  // namespace
 
 void runHttpGet(cStreamingFile& job) {
   std::int32_t outcome;
   {
     Connection connection;
-    BodyDestination destination(job);
-    outcome = exchange(job, connection, destination);
-    if (outcome != None) destination.abandon();
+    // The destination is chosen once, when the job starts; on the worker's
+    // stack like the connection, and gone before it.
+    if (job.inMemory) {
+      MemoryDestination memory(job);
+      outcome = fetchInto(job, connection, memory);
+    } else {
+      FileDestination file(job);
+      outcome = fetchInto(job, connection, file);
+    }
   }
   // The socket is closed and any side file gone before the owner can see the
   // outcome; `done` comes last of all and vouches for the finished result.

@@ -9,7 +9,9 @@
 // names a file inside the installation folder.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
+#include <optional>
 #include <string>
 
 namespace platform {
@@ -63,6 +65,11 @@ class File {
  private:
   std::intptr_t handle_ = -1;
 };
+
+// The whole content of the file at `path`, read through File (ReadExisting)
+// to its end; nullopt when it cannot be opened or read, or holds more than
+// `maxBytes` bytes. One implementation over File serves every backend.
+[[nodiscard]] std::optional<std::string> readWholeFile(const char* path, std::size_t maxBytes);
 
 // DeleteFileW.
 bool deleteFile(const char* path);

@@ -1,5 +1,6 @@
 #include "update/release_record.h"
 
+#include <optional>
 #include <string>
 
 #include "platform/files.h"
@@ -7,15 +8,14 @@
 #include "update/version_list.h"
 
 std::uint32_t readInstalledRelease(const char* fileName) {
-  platform::File file = platform::File::open(fileName, platform::File::Access::ReadExisting);
-  if (!file.isOpen()) return 0;
-  char text[16];
-  std::uint32_t got = 0;
-  if (!file.read(text, sizeof text, &got) || got == 0 || got == sizeof text || text[got - 1] != '\n') return 0;
+  // At most ten digits and the line end; anything longer is no record.
+  const std::optional<std::string> text = platform::readWholeFile(fileName, 15);
+  if (!text || text->empty() || text->back() != '\n') return 0;
   std::uint32_t release = 0;
-  for (std::uint32_t i = 0; i + 1 < got; ++i) {
-    if (text[i] < '0' || text[i] > '9') return 0;
-    release = release * 10 + static_cast<std::uint32_t>(text[i] - '0');
+  for (std::size_t i = 0; i + 1 < text->size(); ++i) {
+    const char c = (*text)[i];
+    if (c < '0' || c > '9') return 0;
+    release = release * 10 + static_cast<std::uint32_t>(c - '0');
     if (release > kMaxRelease) return 0;
   }
   return release;

@@ -6,6 +6,7 @@
 #include <limits>
 
 #include "platform/files.h"
+#include "text/encoding.h"
 #include "update/entry_names.h"
 
 // ---------------------------------------------------------------------------
@@ -347,21 +348,16 @@ constexpr NameEscape kNameEscapes[] = {
     {'e', '9', U'\xe9'}, {'e', 'd', U'\xed'}, {'f', '3', U'\xf3'}, {'f', 'a', U'\xfa'},
 };
 
-// The UTF-8 form of a Latin-1 code point: one byte below 0x80, two above.
-void appendUtf8(std::string& text, char32_t letter) {
-  if (letter < 0x80) {
-    text += static_cast<char>(letter);
-    return;
-  }
-  text += static_cast<char>(0xC0 | (letter >> 6));
-  text += static_cast<char>(0x80 | (letter & 0x3F));
+// The UTF-8 form of the Latin-1 letter an escape stands for.
+std::string utf8Letter(const NameEscape& escape) {
+  const char byte = static_cast<char>(escape.letter);
+  return text::utf8FromLatin1(std::string_view(&byte, 1));
 }
 
 // The escape of the letter whose UTF-8 form starts `text`, or null.
 const NameEscape* escapeAt(std::string_view text, std::size_t& length) {
   for (const NameEscape& escape : kNameEscapes) {
-    std::string form;
-    appendUtf8(form, escape.letter);
+    const std::string form = utf8Letter(escape);
     if (text.substr(0, form.size()) == form) {
       length = form.size();
       return &escape;
@@ -397,7 +393,7 @@ std::string decodeEntryName(std::string_view name) {
       auto match = std::find_if(std::begin(kNameEscapes), std::end(kNameEscapes),
                                 [&](const NameEscape& e) { return e.high == high && e.low == low; });
       if (match != std::end(kNameEscapes)) {
-        appendUtf8(decoded, match->letter);
+        decoded += utf8Letter(*match);
         i += 2;
         continue;
       }

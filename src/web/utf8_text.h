@@ -1,9 +1,7 @@
-// The launcher's names are UTF-8; the page and the dialogs take UTF-16.
+// The launcher's names are UTF-8; the page and the dialogs take UTF-16. The
+// conversion is the one of text/encoding.h.
 #pragma once
 
-#include <string>
-#include <string_view>
+#include "text/encoding.h"
 
-// The UTF-16 form of a UTF-8 text. A byte that does not start a well-formed
-// sequence becomes U+FFFD, so a malformed name still shows, never cut short.
-std::u16string utf16FromUtf8(std::string_view text);
+using text::utf16FromUtf8;

@@ -1,13 +1,13 @@
 #include "publish.h"
 
-#include <fstream>
-#include <iterator>
+#include <limits>
 #include <sstream>
 #include <string>
 #include <vector>
 
 #include "content_hash.h"
 #include "list_check.h"
+#include "platform/files.h"
 #include "release_names.h"
 #include "release_scan.h"
 #include "served_tree.h"
@@ -46,13 +46,6 @@ bool describe(const ReleaseFile& file, const fs::path& path, VersionList& list, 
   return true;
 }
 
-bool readText(const fs::path& path, std::string& text) {
-  std::ifstream in(path, std::ios::binary);
-  if (!in) return false;
-  text.assign(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
-  return !in.bad();
-}
-
 // Signs the list at `listPath` with the release after the one the signature
 // at `previousSignature` holds, writing `signaturePath`.
 int sign(const PublishOptions& options, const fs::path& listPath, const fs::path& previousSignature,
@@ -78,8 +71,9 @@ std::string signedText(const PublishOptions& options, std::uint32_t release) {
 
 int check(const PublishOptions& options, const ReleaseScan& scan, std::ostream& out, std::ostream& err) {
   const fs::path listPath = (options.out.empty() ? options.release : options.out) / kVersionListName;
-  std::string text;
-  if (!readText(listPath, text)) {
+  const std::optional<std::string> text =
+      platform::readWholeFile(listPath.c_str(), std::numeric_limits<std::size_t>::max());
+  if (!text) {
     complain(err) << "cannot read " << shown(listPath) << "\n";
     return kFailed;
   }
@@ -87,7 +81,7 @@ int check(const PublishOptions& options, const ReleaseScan& scan, std::ostream& 
   for (const ReleaseFile& file : scan.files) {
     if (!describe(file, file.source, current, err)) return kFailed;
   }
-  std::vector<std::string> differences = compareList(text, current);
+  std::vector<std::string> differences = compareList(*text, current);
   for (const std::string& difference : differences) out << difference << "\n";
   if (!differences.empty()) {
     complain(err) << shown(listPath) << " does not match the release folder ("

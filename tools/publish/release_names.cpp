@@ -5,6 +5,7 @@
 #include <cstdio>
 
 #include "net/streaming_file.h"
+#include "text/encoding.h"
 #include "update/download_plan.h"
 #include "update/entry_names.h"
 #include "update/list_signature.h"
@@ -103,20 +104,7 @@ std::string reservedNameFault(std::string_view localName) {
   return {};
 }
 
-std::string installedName(std::string_view localName) {
-  std::string installed;
-  installed.reserve(localName.size());
-  for (char c : localName) {
-    const auto byte = static_cast<unsigned char>(c);
-    if (byte < 0x80) {
-      installed += c;
-      continue;
-    }
-    installed += static_cast<char>(0xC0 | (byte >> 6));
-    installed += static_cast<char>(0x80 | (byte & 0x3F));
-  }
-  return installed;
-}
+std::string installedName(std::string_view localName) { return text::utf8FromLatin1(localName); }
 
 std::string foldedName(std::string_view localName) {
   std::string folded(localName);

@@ -11,9 +11,9 @@
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
-#include <fstream>
-#include <iterator>
+#include <limits>
 
+#include "platform/files.h"
 #include "update/list_signature.h"
 
 namespace publish {
@@ -161,11 +161,9 @@ bool SigningKey::sign(std::string_view message, platform::P256Signature& signatu
 std::optional<std::uint32_t> previousRelease(const fs::path& path, std::string& error) {
   std::error_code code;
   if (!fs::exists(path, code)) return 0;
-  std::ifstream in(path, std::ios::binary);
-  std::string text;
-  if (in) text.assign(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
-  std::optional<ListSignature> signature = parseListSignature(text);
-  if (!in || !signature) {
+  const std::optional<std::string> text = platform::readWholeFile(path.c_str(), kMaxSignatureBytes);
+  std::optional<ListSignature> signature = text ? parseListSignature(*text) : std::nullopt;
+  if (!signature) {
     error = "\"" + path.string() + "\" is not a signature this tool wrote; the next release number cannot be known";
     return std::nullopt;
   }
@@ -174,15 +172,15 @@ std::optional<std::uint32_t> previousRelease(const fs::path& path, std::string& 
 
 bool writeListSignature(const SigningKey& key, const fs::path& listPath, std::uint32_t release,
                         const fs::path& signaturePath, std::string& error) {
-  std::ifstream in(listPath, std::ios::binary);
-  if (!in) {
+  const std::optional<std::string> list =
+      platform::readWholeFile(listPath.c_str(), std::numeric_limits<std::size_t>::max());
+  if (!list) {
     error = "cannot read \"" + listPath.string() + "\" to sign it";
     return false;
   }
-  const std::string list(std::istreambuf_iterator<char>(in), {});
   ListSignature signature;
   signature.release = release;
-  if (!key.sign(signedListMessage(release, list), signature.signature, error)) return false;
+  if (!key.sign(signedListMessage(release, *list), signature.signature, error)) return false;
   const fs::path side = signaturePath.string() + ".tmp";
   std::error_code code;
   fs::remove(side, code);

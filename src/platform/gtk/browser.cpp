@@ -6,8 +6,8 @@
 
 #include "platform/gtk/browser_view.h"
 #include "platform/gtk/page_objects.h"
-#include "platform/gtk/text.h"
 #include "platform/gtk/widgets.h"
+#include "text/encoding.h"
 
 namespace platform {
 
@@ -122,7 +122,7 @@ gboolean BrowserView::onDecidePolicy(WebKitWebView*, WebKitPolicyDecision* decis
   if (!webkit_response_policy_decision_is_main_frame_main_resource(response)) return FALSE;
   WebKitURIRequest* request = webkit_response_policy_decision_get_request(response);
   const gchar* uri = request != nullptr ? webkit_uri_request_get_uri(request) : nullptr;
-  if (!browser->navigationFilter_(utf16Of(uri != nullptr ? uri : ""), true)) {
+  if (!browser->navigationFilter_(text::utf16FromUtf8(uri != nullptr ? uri : ""), true)) {
     webkit_policy_decision_ignore(decision);
     return TRUE;
   }
@@ -133,7 +133,7 @@ gboolean BrowserView::onLoadFailed(WebKitWebView*, WebKitLoadEvent, gchar* faili
   auto* browser = static_cast<BrowserView*>(self);
   if (!browser->navigationFilter_) return FALSE;
   // TRUE: no error page; the document in the view stays the launcher page.
-  return browser->navigationFilter_(utf16Of(failingUri != nullptr ? failingUri : ""), true) ? FALSE : TRUE;
+  return browser->navigationFilter_(text::utf16FromUtf8(failingUri != nullptr ? failingUri : ""), true) ? FALSE : TRUE;
 }
 
 void BrowserView::onDestroy(GtkWidget*, gpointer self) {
@@ -221,7 +221,7 @@ class WebBrowser final : public WebBrowser2 {
     WebKitWebView* view = view_->view();
     if (view == nullptr) return E_FAIL;
     if (url.empty()) return E_INVALIDARG;
-    webkit_web_view_load_uri(view, utf8Of(url).c_str());
+    webkit_web_view_load_uri(view, text::utf8FromUtf16(url).c_str());
     return S_OK;
   }
 

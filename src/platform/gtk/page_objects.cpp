@@ -8,7 +8,7 @@
 #include <string>
 #include <utility>
 
-#include "platform/gtk/text.h"
+#include "text/encoding.h"
 
 namespace platform::gtk {
 
@@ -33,7 +33,7 @@ GVariant* parameters(std::initializer_list<std::pair<const char*, GVariant*>> en
 
 // GVariant strings end at the first NUL, so a text with an embedded NUL
 // reaches the page cut there.
-GVariant* textParameter(std::u16string_view text) { return g_variant_new_string(utf8Of(text).c_str()); }
+GVariant* textParameter(std::u16string_view text) { return g_variant_new_string(text::utf8FromUtf16(text).c_str()); }
 
 // The answer of a call that yields a registry handle: the handle, an empty
 // optional for "no such object", or a failure.
@@ -65,7 +65,7 @@ class PageElement final : public HtmlElement {
       return S_OK;
     }
     if (call.value.kind != ScriptValue::Kind::String) return E_FAIL;
-    BSTR text = allocBstr(utf16Of(call.value.text));
+    BSTR text = allocBstr(text::utf16FromUtf8(call.value.text));
     if (text == nullptr) return E_OUTOFMEMORY;
     value->vt = VT_BSTR;
     value->bstrVal = text;
@@ -129,7 +129,7 @@ class PageCollection final : public HtmlElementCollection {
     if (name.vt == VT_INT || name.vt == VT_I4) {
       key = g_variant_new_double(name.vt == VT_INT ? name.intVal : name.lVal);
     } else if (name.vt == VT_BSTR) {
-      key = g_variant_new_string(utf8Of(bstrText(name.bstrVal)).c_str());
+      key = g_variant_new_string(text::utf8FromUtf16(bstrText(name.bstrVal)).c_str());
     } else if (index.vt == VT_INT || index.vt == VT_I4) {
       key = g_variant_new_double(index.vt == VT_INT ? index.intVal : index.lVal);
     } else {
@@ -185,7 +185,7 @@ class ScriptObject final : public IDispatch {
     if (count == 0) return S_OK;
     if (names == nullptr || ids == nullptr || names[0] == nullptr) return E_POINTER;
     for (UINT i = 0; i < count; ++i) ids[i] = DISPID_UNKNOWN;
-    const std::string name = utf8Of(std::u16string_view(names[0]));
+    const std::string name = text::utf8FromUtf16(std::u16string_view(names[0]));
     ScriptCall call = view_->call("return typeof window[name] === 'function';",
                                   parameters({{"name", g_variant_new_string(name.c_str())}}));
     if (!call.done()) return call.outcome == ScriptCall::Outcome::Failed ? E_FAIL : DISP_E_UNKNOWNNAME;
@@ -218,7 +218,7 @@ class ScriptObject final : public IDispatch {
       parameter += std::to_string(i);
       GVariant* value = nullptr;
       switch (argument.vt) {
-        case VT_BSTR: value = g_variant_new_string(utf8Of(bstrText(argument.bstrVal)).c_str()); break;
+        case VT_BSTR: value = g_variant_new_string(text::utf8FromUtf16(bstrText(argument.bstrVal)).c_str()); break;
         case VT_INT: value = g_variant_new_int32(argument.intVal); break;
         case VT_I4: value = g_variant_new_int32(argument.lVal); break;
         case VT_BOOL:
@@ -259,7 +259,7 @@ class ScriptObject final : public IDispatch {
   static HRESULT resultOf(const ScriptValue& value, VARIANT* result) {
     switch (value.kind) {
       case ScriptValue::Kind::String: {
-        BSTR text = allocBstr(utf16Of(value.text));
+        BSTR text = allocBstr(text::utf16FromUtf8(value.text));
         if (text == nullptr) return E_OUTOFMEMORY;
         result->vt = VT_BSTR;
         result->bstrVal = text;
@@ -294,7 +294,7 @@ class PageDocument final : public HtmlDocument2, public HtmlDocument3 {
     if (state == nullptr) return E_POINTER;
     ScriptCall call = view_->call("return document.readyState;", nullptr);
     if (!call.done() || call.value.kind != ScriptValue::Kind::String) return E_FAIL;
-    *state = utf16Of(call.value.text);
+    *state = text::utf16FromUtf8(call.value.text);
     return S_OK;
   }
 

@@ -5,12 +5,12 @@
 
 #include <string>
 
-#include "platform/gtk/text.h"
+#include "text/encoding.h"
 
 namespace platform {
 
 void shellOpen(std::u16string_view target) {
-  std::string text = gtk::utf8Of(target);
+  std::string text = text::utf8FromUtf16(target);
   char opener[] = "xdg-open";
   char* argv[] = {opener, text.data(), nullptr};
   // Without G_SPAWN_DO_NOT_REAP_CHILD GLib starts the opener through an

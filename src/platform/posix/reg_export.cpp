@@ -5,6 +5,7 @@
 #include <unordered_map>
 
 #include "platform/registry.h"
+#include "text/encoding.h"
 
 namespace platform::regfile {
 
@@ -292,24 +293,6 @@ class KeyReader {
   std::unordered_map<std::string, Value> values_;
 };
 
-void appendUtf8(std::string& out, std::uint32_t point) {
-  if (point < 0x80) {
-    out.push_back(static_cast<char>(point));
-  } else if (point < 0x800) {
-    out.push_back(static_cast<char>(0xC0 | point >> 6));
-    out.push_back(static_cast<char>(0x80 | (point & 0x3F)));
-  } else if (point < 0x10000) {
-    out.push_back(static_cast<char>(0xE0 | point >> 12));
-    out.push_back(static_cast<char>(0x80 | (point >> 6 & 0x3F)));
-    out.push_back(static_cast<char>(0x80 | (point & 0x3F)));
-  } else {
-    out.push_back(static_cast<char>(0xF0 | point >> 18));
-    out.push_back(static_cast<char>(0x80 | (point >> 12 & 0x3F)));
-    out.push_back(static_cast<char>(0x80 | (point >> 6 & 0x3F)));
-    out.push_back(static_cast<char>(0x80 | (point & 0x3F)));
-  }
-}
-
 }  // namespace
 
 bool sameName(std::string_view a, std::string_view b) {
@@ -318,25 +301,12 @@ bool sameName(std::string_view a, std::string_view b) {
 }
 
 std::string utf16leToUtf8(std::string_view bytes) {
-  std::string out;
-  out.reserve(bytes.size());
-  const std::size_t units = bytes.size() / 2;
-  auto unitAt = [&](std::size_t k) {
-    return static_cast<std::uint32_t>(static_cast<unsigned char>(bytes[2 * k])) |
-           static_cast<std::uint32_t>(static_cast<unsigned char>(bytes[2 * k + 1])) << 8;
-  };
-  for (std::size_t k = 0; k < units; ++k) {
-    std::uint32_t unit = unitAt(k);
-    if (unit >= 0xD800 && unit <= 0xDBFF && k + 1 < units && unitAt(k + 1) >= 0xDC00 && unitAt(k + 1) <= 0xDFFF) {
-      appendUtf8(out, 0x10000 + ((unit - 0xD800) << 10) + (unitAt(k + 1) - 0xDC00));
-      ++k;
-    } else if (unit >= 0xD800 && unit <= 0xDFFF) {
-      appendUtf8(out, 0xFFFD);
-    } else {
-      appendUtf8(out, unit);
-    }
+  std::u16string units(bytes.size() / 2, u'\0');
+  for (std::size_t k = 0; k < units.size(); ++k) {
+    units[k] = static_cast<char16_t>(static_cast<unsigned char>(bytes[2 * k]) |
+                                     static_cast<unsigned char>(bytes[2 * k + 1]) << 8);
   }
-  return out;
+  return text::utf8FromUtf16(units);
 }
 
 std::optional<std::vector<Value>> readKey(std::string_view fileBytes, std::string_view keyPath) {

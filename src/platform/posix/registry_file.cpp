@@ -57,21 +57,6 @@ std::string registryFilePath() {
   return config + "/Quarvo/Glimmerhold.reg";
 }
 
-std::optional<std::string> readWholeFile(const std::string& path) {
-  if (path.empty()) return std::nullopt;
-  File file = File::open(path.c_str(), File::Access::ReadExisting);
-  if (!file.isOpen()) return std::nullopt;
-  std::string bytes;
-  char chunk[16384];
-  while (true) {
-    std::uint32_t got = 0;
-    if (!file.read(chunk, sizeof chunk, &got)) return std::nullopt;
-    if (got == 0) return bytes;
-    if (bytes.size() + got > kMaxFileSize) return std::nullopt;
-    bytes.append(chunk, got);
-  }
-}
-
 }  // namespace
 
 void RegistryKey::close() {
@@ -85,7 +70,7 @@ long RegistryKey::openCurrentUser(const char* subKey, std::uint32_t access, Regi
   std::string keyPath = "HKEY_CURRENT_USER";
   if (subKey != nullptr && *subKey != '\0') keyPath += std::string("\\") + subKey;
 
-  std::optional<std::string> bytes = readWholeFile(registryFilePath());
+  std::optional<std::string> bytes = readWholeFile(registryFilePath().c_str(), kMaxFileSize);
   if (!bytes) return kErrorFileNotFound;
   std::optional<std::vector<regfile::Value>> values = regfile::readKey(*bytes, keyPath);
   if (!values) return kErrorFileNotFound;

@@ -1,27 +1,21 @@
 #include "platform/win32/wide_text.h"
 
-#include <windows.h>
+#include <optional>
+
+#include "text/encoding.h"
 
 namespace platform {
 
+static_assert(sizeof(wchar_t) == sizeof(char16_t), "Windows' wide text is UTF-16");
+
 std::wstring wideText(std::string_view utf8) {
-  if (utf8.empty()) return {};
-  const int length = static_cast<int>(utf8.size());
-  int needed = ::MultiByteToWideChar(CP_UTF8, MB_ERR_INVALID_CHARS, utf8.data(), length, nullptr, 0);
-  if (needed <= 0) return {};
-  std::wstring wide(static_cast<std::size_t>(needed), L'\0');
-  ::MultiByteToWideChar(CP_UTF8, MB_ERR_INVALID_CHARS, utf8.data(), length, wide.data(), needed);
-  return wide;
+  const std::optional<std::u16string> wide = text::utf16FromWellFormedUtf8(utf8);
+  if (!wide) return {};
+  return std::wstring(reinterpret_cast<const wchar_t*>(wide->data()), wide->size());
 }
 
 std::string utf8Text(std::wstring_view utf16) {
-  if (utf16.empty()) return {};
-  const int length = static_cast<int>(utf16.size());
-  int needed = ::WideCharToMultiByte(CP_UTF8, 0, utf16.data(), length, nullptr, 0, nullptr, nullptr);
-  if (needed <= 0) return {};
-  std::string text(static_cast<std::size_t>(needed), '\0');
-  ::WideCharToMultiByte(CP_UTF8, 0, utf16.data(), length, text.data(), needed, nullptr, nullptr);
-  return text;
+  return text::utf8FromUtf16(std::u16string_view(reinterpret_cast<const char16_t*>(utf16.data()), utf16.size()));
 }
 
 }  // namespace platform

@@ -1,4 +1,5 @@
 // The launcher's texts are UTF-8; the Windows calls it makes take UTF-16.
+// The conversions are the portable ones (text/encoding.h), in wchar_t.
 #pragma once
 
 #include <string>
