@@ -5,6 +5,7 @@
 #include <string>
 
 #include "shell/launcher.h"
+#include "text/encoding.h"
 
 namespace {
 
@@ -15,7 +16,7 @@ std::u16string commandLineOf(int argc, char** argv) {
   std::u16string line;
   for (int i = 1; i < argc; ++i) {
     if (i > 1) line += u' ';
-    for (const char* c = argv[i]; *c != '\0'; ++c) line += static_cast<char16_t>(static_cast<unsigned char>(*c));
+    line += text::utf16FromLatin1(argv[i]);
   }
   return line;
 }

@@ -6,6 +6,7 @@
 
 #include "net/streaming_file.h"
 #include "platform/files.h"
+#include "text/encoding.h"
 #include "update/download_note.h"
 #include "update/download_plan.h"
 #include "update/entry_names.h"
@@ -13,7 +14,6 @@
 #include "update/messages.h"
 #include "update/program_start.h"
 #include "update/release_record.h"
-#include "web/utf8_text.h"
 
 namespace {
 
@@ -29,13 +29,7 @@ std::int32_t messageForStatus(std::int32_t status) {
 
 }  // namespace
 
-std::string updateBase(RunDisplay& display) {
-  std::u16string base = display.messageText(kMsgUpdateBase);
-  std::string narrow;
-  narrow.reserve(base.size());
-  for (char16_t c : base) narrow += static_cast<char>(c & 0xFF);
-  return narrow;
-}
+std::string updateBase(RunDisplay& display) { return text::latin1FromUtf16(display.messageText(kMsgUpdateBase)); }
 
 std::u16string downloadErrorText(RunDisplay& display, std::int32_t status) {
   const std::int32_t id = messageForStatus(status);
@@ -168,7 +162,7 @@ void UpdateRun::startCurrentFile() {
     if (++current >= downloadList.size()) state = Finishing;
     return;
   }
-  display_.showStatusText(display_.messageText(kMsgDownloading) + utf16FromUtf8(localName));
+  display_.showStatusText(display_.messageText(kMsgDownloading) + text::utf16FromUtf8(localName));
   if (entry.name == kLauncherEntryName) localName += ".tmp";
   noteDownloadInFlight(partialFilePath(localName));
   // With a verified list the version token is the file's content digest,

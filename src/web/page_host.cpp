@@ -3,15 +3,15 @@
 #include <algorithm>
 #include <cstdlib>
 
+#include "text/encoding.h"
+
 #ifndef GLIMMERHOLD_PAGE_HOST
 #define GLIMMERHOLD_PAGE_HOST "127.0.0.1"
 #endif
 
 std::u16string pageAddress(std::string_view language) {
   std::u16string address = u"http://";
-  for (const char* c = GLIMMERHOLD_PAGE_HOST; *c != '\0'; ++c) {
-    address += static_cast<char16_t>(static_cast<unsigned char>(*c));
-  }
+  address += text::utf16FromLatin1(GLIMMERHOLD_PAGE_HOST);
   address += u"/instalador.php?lang=";
   for (std::size_t i = 0; i < language.size() && i < 2; ++i) {
     char16_t c = static_cast<unsigned char>(language[i]);

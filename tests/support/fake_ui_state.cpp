@@ -3,6 +3,7 @@
 
 #include "platform/message_box.h"
 #include "platform/shell_execute.h"
+#include "text/encoding.h"
 
 namespace testsupport {
 
@@ -33,11 +34,7 @@ void resetFakes() {
   openedLinks().clear();
 }
 
-std::string narrow(const std::u16string& text) {
-  std::string bytes;
-  for (char16_t c : text) bytes += static_cast<char>(c & 0xFF);
-  return bytes;
-}
+std::string narrow(const std::u16string& text) { return text::latin1FromUtf16(text); }
 
 FakeElement* FakePage::element(std::u16string_view id) {
   for (FakeElement& e : elements) {
