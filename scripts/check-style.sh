@@ -22,6 +22,15 @@ pending_files=(
   src/net/body_destination.h src/net/body_destination.cpp
 )
 
+# The style is the one clang-format 14 and clang-tidy 14 give: another
+# version formats and checks a little differently.
+for tool in clang-format clang-tidy; do
+  if ! "$tool" --version | grep -q 'version 14\.'; then
+    echo "$tool 14 is needed (scripts/install-deps.sh installs it); found: $("$tool" --version | head -1)" >&2
+    exit 2
+  fi
+done
+
 status=0
 
 echo "== clang-format"
