@@ -10,7 +10,7 @@ packages=(
   libgtk-3-dev libwebkit2gtk-4.1-dev
   nginx-light lighttpd xvfb xdotool x11-utils imagemagick xdg-utils
   libssl-dev openssl
-  clang libclang-rt-14-dev
+  clang libclang-rt-14-dev clang-format clang-tidy
   g++-mingw-w64-i686-posix g++-mingw-w64-x86-64-posix wine64
   nsis p7zip-full locales
   iproute2 curl python3 procps

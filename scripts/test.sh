@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
 # The whole test suite, on a fresh Debian 12 machine: installs what it needs,
-# checks the bundled launcher page against the Windows engine, builds the
+# checks the code style, checks the bundled launcher page against the Windows engine, builds the
 # studios' Release configuration, builds with AddressSanitizer and
 # UndefinedBehaviorSanitizer and runs every test, builds the threaded download
 # code with ThreadSanitizer and runs its tests again, runs each fuzzer for a
@@ -10,6 +10,10 @@ set -euo pipefail
 cd "$(dirname "$0")/.."
 
 ./scripts/install-deps.sh
+
+# The code style: clang-format 14 on every C/C++ file, clang-tidy 14 on the
+# portable core.
+./scripts/check-style.sh
 
 jobs=$(nproc)
 

@@ -1,5 +1,6 @@
 #include "net/http_get.h"
 
+#include <algorithm>
 #include <array>
 #include <string>
 #include <string_view>
@@ -30,11 +31,10 @@ std::string hostOf(const std::string& url) { return url.substr(0, url.find('/'))
 // start a new header line), no blank (it would end the target), nothing of
 // 0x7F and above.
 bool isSendableUrl(std::string_view url) {
-  for (char c : url) {
-    unsigned char byte = static_cast<unsigned char>(c);
-    if (byte <= 0x20 || byte >= 0x7F) return false;
-  }
-  return true;
+  return std::ranges::all_of(url, [](char c) {
+    const auto byte = static_cast<unsigned char>(c);
+    return byte > 0x20 && byte < 0x7F;
+  });
 }
 
 // The request: the target in absolute form, then exactly four headers. The
@@ -132,7 +132,7 @@ std::int32_t exchange(cStreamingFile& job, const Connection& connection, BodyDes
   platform::sendBytes(connection.handle(), request.data(), static_cast<int>(request.size()));
 
   HeaderCollector header(kMaxHeaderBytes, kReceiveSize);
-  std::array<char, kReceiveSize> chunk;
+  std::array<char, kReceiveSize> chunk{};
   BodyPlan plan;
   bool inBody = false;
   for (;;) {

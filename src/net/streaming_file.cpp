@@ -2,6 +2,7 @@
 
 #include <cstdio>
 #include <cstdlib>
+#include <utility>
 
 #include "net/http_get.h"
 #include "platform/sockets.h"
@@ -12,9 +13,11 @@ void workerMain(void* job) { net::runHttpGet(*static_cast<cStreamingFile*>(job))
 
 }  // namespace
 
-cStreamingFile::cStreamingFile(const std::string& fetchUrl, const std::string& destinationPath,
-                               const std::string& digest)
-    : url(fetchUrl), localPath(destinationPath), expectedDigest(digest), inMemory(destinationPath.empty()) {
+cStreamingFile::cStreamingFile(std::string fetchUrl, std::string destinationPath, std::string digest)
+    : url(std::move(fetchUrl)),
+      localPath(std::move(destinationPath)),
+      expectedDigest(std::move(digest)),
+      inMemory(localPath.empty()) {
   platform::socketStartup();
   std::uint32_t error = 0;
   worker = platform::createThread(workerMain, this, &error);
@@ -27,7 +30,9 @@ cStreamingFile::cStreamingFile(const std::string& fetchUrl, const std::string& d
 
 cStreamingFile::~cStreamingFile() {
   platform::joinThread(worker);
-  std::free(bufferStart);
+  // The memory destination takes the body's memory with malloc, so that
+  // running out of it is a status (9), not an exception.
+  std::free(bufferStart);  // NOLINT(cppcoreguidelines-no-malloc)
   platform::socketCleanup();
 }
 

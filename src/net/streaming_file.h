@@ -64,14 +64,15 @@ std::string partialFilePath(std::string_view localPath);
 
 class cStreamingFile {
  public:
-  // Copies both texts and starts the worker at once. `url` is host + "/" +
-  // path with no scheme; an empty `localPath` keeps the body in memory.
+  // Takes the texts as `url`, `localPath` and `expectedDigest` and starts the
+  // worker at once. `url` is host + "/" + path with no scheme; an empty
+  // `localPath` keeps the body in memory.
   // When no thread can be started, the job says so on standard output and
   // stays as it is, never done.
   // `expectedDigest`, when not empty, is the leading hex digits (lower case)
   // of the body's SHA-256: the body is hashed as it arrives and takes
   // localPath's place only if they match.
-  cStreamingFile(const std::string& url, const std::string& localPath, const std::string& expectedDigest = {});
+  cStreamingFile(std::string fetchUrl, std::string destinationPath, std::string digest = {});
   // Waits for the worker, if there is one, then frees the buffer.
   virtual ~cStreamingFile();
   cStreamingFile(const cStreamingFile&) = delete;

@@ -18,7 +18,7 @@ std::size_t hashName(std::string_view name) { return std::hash<std::string_view>
 
 // Whether `part` lies in `text`: such a view dies when the text regrows.
 bool within(std::string_view part, const std::string& text) {
-  std::less<const char*> before;
+  std::less<> before;
   return !part.empty() && !before(part.data(), text.data()) && before(part.data(), text.data() + text.size());
 }
 
@@ -231,7 +231,7 @@ bool parseVersionList(const char* begin, const char* end, VersionList& list, std
 bool readVersionListFile(const char* fileName, VersionList& list) {
   platform::File file = platform::File::open(fileName, platform::File::Access::ReadExisting);
   if (!file.isOpen()) return false;
-  constexpr std::size_t kChunk = 64 * 1024;
+  constexpr std::size_t kChunk = std::size_t{64} * 1024;
   const std::size_t maxBytes = 2 * kMaxListBytes;
   const std::size_t maxEntries = 2 * kMaxListEntries;
   const std::size_t before = list.size();
@@ -280,7 +280,7 @@ void appendVersionEntry(std::string& text, std::string_view name, std::string_vi
 // The list's text, written in blocks: a list of a million entries is never
 // held a second time as one text.
 bool writeList(platform::File& file, const VersionList& list) {
-  constexpr std::size_t kBlock = 64 * 1024;
+  constexpr std::size_t kBlock = std::size_t{64} * 1024;
   std::string block;
   block.reserve(kBlock + 512);
   for (const VersionEntryRef entry : list) {
@@ -390,8 +390,8 @@ std::string decodeEntryName(std::string_view name) {
     if (c == '%' && i + 2 < name.size()) {
       const char high = name[i + 1];
       const char low = name[i + 2];
-      auto match = std::find_if(std::begin(kNameEscapes), std::end(kNameEscapes),
-                                [&](const NameEscape& e) { return e.high == high && e.low == low; });
+      const auto* match = std::find_if(std::begin(kNameEscapes), std::end(kNameEscapes),
+                                       [&](const NameEscape& e) { return e.high == high && e.low == low; });
       if (match != std::end(kNameEscapes)) {
         decoded += utf8Letter(*match);
         i += 2;

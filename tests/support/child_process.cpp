@@ -4,11 +4,12 @@
 #include <poll.h>
 #include <signal.h>
 #include <spawn.h>
-#include <sys/syscall.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 #include <cerrno>
+
+#include "support/process_end.h"
 
 extern char** environ;
 
@@ -33,7 +34,7 @@ ChildProcess::ChildProcess(const std::filesystem::path& program, const std::vect
   ::posix_spawn_file_actions_destroy(&actions);
   if (spawned != 0) return;
   pid_ = pid;
-  pidfd_ = static_cast<int>(::syscall(SYS_pidfd_open, pid_, 0));
+  pidfd_ = processEndDescriptor(pid_);
 }
 
 ChildProcess::~ChildProcess() {

@@ -27,8 +27,8 @@ class ChildProcess {
   ChildProcess& operator=(const ChildProcess&) = delete;
 
   bool started() const { return pid_ > 0; }
-  // A descriptor that becomes readable when the child ends (a pidfd), for
-  // poll() beside other events; -1 when the child did not start.
+  // A descriptor that becomes readable when the child ends (a pidfd on
+  // Linux), for poll() beside other events; -1 when the child did not start.
   int exitEvent() const { return pidfd_; }
 
   // Waits, at most `limit`, for the child to end. False when it is still

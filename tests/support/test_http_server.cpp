@@ -11,8 +11,7 @@
 #include <unistd.h>
 #endif
 
-#include <cstdio>
-#include <fstream>
+#include "support/tcp_table.h"
 
 namespace testsupport {
 
@@ -27,9 +26,6 @@ using AddressSize = int;
 constexpr int kNoSignal = 0;
 constexpr int kShutBoth = SD_BOTH;
 constexpr int kShutSend = SD_SEND;
-// The kernel's TCP table of the Linux system under Wine, where the test
-// binary runs; on a real Windows there is none and awaitClientRead fails.
-constexpr const char* kTcpTable = "Z:\\proc\\net\\tcp";
 void closeNative(NativeSocket socket) { ::closesocket(socket); }
 #else
 using NativeSocket = int;
@@ -37,7 +33,6 @@ using AddressSize = socklen_t;
 constexpr int kNoSignal = MSG_NOSIGNAL;
 constexpr int kShutBoth = SHUT_RDWR;
 constexpr int kShutSend = SHUT_WR;
-constexpr const char* kTcpTable = "/proc/net/tcp";
 void closeNative(NativeSocket socket) { ::close(socket); }
 #endif
 
@@ -71,34 +66,6 @@ std::string readRequest(std::intptr_t connection) {
     request.append(buffer, static_cast<std::size_t>(n));
   }
   return request;
-}
-
-struct TcpEntry {
-  bool found = false;
-  unsigned txQueue = 0;
-  unsigned rxQueue = 0;
-};
-
-// The kernel's own view of one TCP connection of this network namespace:
-// bytes sent but not acknowledged, and bytes arrived but not yet read.
-TcpEntry tcpEntry(const sockaddr_in& local, const sockaddr_in& remote) {
-  TcpEntry entry;
-  std::ifstream table(kTcpTable);
-  std::string line;
-  std::getline(table, line);  // column titles
-  while (std::getline(table, line)) {
-    unsigned localAddress, localPort, remoteAddress, remotePort, state, tx, rx;
-    if (std::sscanf(line.c_str(), " %*u: %8X:%4X %8X:%4X %2X %8X:%8X", &localAddress, &localPort, &remoteAddress,
-                    &remotePort, &state, &tx, &rx) != 7) {
-      continue;
-    }
-    if (localAddress == local.sin_addr.s_addr && localPort == ntohs(local.sin_port) &&
-        remoteAddress == remote.sin_addr.s_addr && remotePort == ntohs(remote.sin_port)) {
-      entry = {true, tx, rx};
-      break;
-    }
-  }
-  return entry;
 }
 
 }  // namespace
@@ -322,8 +289,9 @@ bool TestHttpServer::awaitClientRead(Socket connection) {
       std::lock_guard<std::mutex> hold(mutex_);
       if (stopping_) return false;
     }
-    TcpEntry sent = tcpEntry(local, peer);
-    TcpEntry client = tcpEntry(peer, local);
+    TcpEntry sent = tcpEntry(local.sin_addr.s_addr, ntohs(local.sin_port), peer.sin_addr.s_addr, ntohs(peer.sin_port));
+    TcpEntry client =
+        tcpEntry(peer.sin_addr.s_addr, ntohs(peer.sin_port), local.sin_addr.s_addr, ntohs(local.sin_port));
     if (sent.found && sent.txQueue == 0 && (!client.found || client.rxQueue == 0)) return true;
     std::this_thread::sleep_for(std::chrono::milliseconds(1));
   }

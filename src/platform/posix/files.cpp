@@ -1,5 +1,6 @@
 // Files and folders on POSIX. Every path is taken as Windows would take it:
-// "\" separates folders like "/".
+// "\" separates folders like "/". The executable's own path and the writeback
+// hint are the kernel's (platform/linux/).
 #include "platform/files.h"
 
 #include <fcntl.h>
@@ -9,8 +10,9 @@
 
 #include <cerrno>
 #include <cstdio>
-#include <cstring>
 #include <string>
+
+#include "platform/posix/writeback.h"
 
 namespace platform {
 
@@ -34,11 +36,11 @@ constexpr off_t kWritebackWindow = 8 * 1024 * 1024;
 // After a write of `size` bytes that ended at the file's position: when it
 // completed a window, starts (without waiting for) the writeback of that
 // window. Only a hint; a failure changes nothing.
-void startWriteback(int fd, std::uint32_t size) {
+void writeBackCompletedWindow(int fd, std::uint32_t size) {
   off_t end = ::lseek(fd, 0, SEEK_CUR);
   if (end < 0 || end / kWritebackWindow == (end - static_cast<off_t>(size)) / kWritebackWindow) return;
   off_t windowEnd = end / kWritebackWindow * kWritebackWindow;
-  ::sync_file_range(fd, windowEnd - kWritebackWindow, kWritebackWindow, SYNC_FILE_RANGE_WRITE);
+  startWriteback(fd, windowEnd - kWritebackWindow, kWritebackWindow);
 }
 
 }  // namespace
@@ -100,7 +102,7 @@ bool File::write(const void* buffer, std::uint32_t size) {
     bytes += n;
     left -= static_cast<std::uint32_t>(n);
   }
-  startWriteback(fd, size);
+  writeBackCompletedWindow(fd, size);
   return true;
 }
 
@@ -154,24 +156,6 @@ bool createDirectory(const char* path) {
 bool setCurrentDirectory(const char* path) {
   std::string native = nativePath(path);
   return ::chdir(native.c_str()) == 0;
-}
-
-std::uint32_t moduleFileName(char* buffer, std::uint32_t size) {
-  if (buffer == nullptr || size == 0) return 0;
-  char path[4096];
-  ssize_t n = ::readlink("/proc/self/exe", path, sizeof path);
-  if (n <= 0 || static_cast<std::size_t>(n) >= sizeof path) return 0;
-  std::uint32_t length = static_cast<std::uint32_t>(n);
-  if (length >= size) {
-    // As GetModuleFileNameA: the text is cut to fit with its terminator and
-    // the buffer's size is reported.
-    std::memcpy(buffer, path, size - 1);
-    buffer[size - 1] = '\0';
-    return size;
-  }
-  std::memcpy(buffer, path, length);
-  buffer[length] = '\0';
-  return length;
 }
 
 void sleepMilliseconds(std::uint32_t milliseconds) {

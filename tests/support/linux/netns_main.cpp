@@ -1,28 +1,8 @@
 // Test main for binaries whose tests run servers on port 80: before any test
 // (and before any thread) the process moves into a network namespace of its
 // own, whose loopback nobody else uses, so the tests neither collide with a
-// server on this machine nor reach past it.
-//
-// A Windows build runs under Wine, which cannot make the namespace itself:
-// its runner starts Wine inside one and says so in
-// GLIMMERHOLD_PRIVATE_NETWORK; without that the binary refuses to run.
-#if defined(_WIN32)
-#include <cstdio>
-#include <cstdlib>
-#include <cstring>
-
-#include <gtest/gtest.h>
-
-int main(int argc, char** argv) {
-  const char* privateNetwork = std::getenv("GLIMMERHOLD_PRIVATE_NETWORK");
-  if (privateNetwork == nullptr || std::strcmp(privateNetwork, "1") != 0) {
-    std::fprintf(stderr, "run this under scripts/test-windows.sh: it needs a private network namespace\n");
-    return 1;
-  }
-  testing::InitGoogleTest(&argc, argv);
-  return RUN_ALL_TESTS();
-}
-#else
+// server on this machine nor reach past it. Network namespaces are Linux's;
+// the Windows build has support/win32_netns_main.cpp.
 #include <fcntl.h>
 #include <net/if.h>
 #include <sched.h>
@@ -80,4 +60,3 @@ int main(int argc, char** argv) {
   testing::InitGoogleTest(&argc, argv);
   return RUN_ALL_TESTS();
 }
-#endif  // !_WIN32
