@@ -17,6 +17,10 @@ class FileDestination final : public BodyDestination {
   // An unfinished side file is closed and removed: the previous file at
   // localPath stays as it was.
   ~FileDestination() override { abandon(); }
+  FileDestination(const FileDestination&) = delete;
+  FileDestination& operator=(const FileDestination&) = delete;
+  FileDestination(FileDestination&&) = delete;
+  FileDestination& operator=(FileDestination&&) = delete;
 
   // The side file, created new (CreateNew) after removing any left by an
   // earlier, killed download.
@@ -35,7 +39,7 @@ class FileDestination final : public BodyDestination {
   platform::File file_;
   bool sideFileExists_ = false;
   // Written in blocks of this size rather than one write per receive.
-  std::array<char, 64 * 1024> pending_;
+  std::array<char, std::size_t{64} * 1024> pending_{};
   std::uint32_t pendingBytes_ = 0;
 };
 

@@ -9,7 +9,8 @@ DownloadStatus MemoryDestination::open(std::uint32_t length) {
   platform::CriticalSectionLock hold(job_.lock);
   startDigest();
   if (length > kMaxMemoryBody) return BodyTooLarge;
-  job_.bufferStart = static_cast<char*>(std::malloc(std::size_t{length} + 1));
+  // The job frees the buffer (std::free) when it goes.
+  job_.bufferStart = static_cast<char*>(std::malloc(std::size_t{length} + 1));  // NOLINT(cppcoreguidelines-no-malloc)
   if (job_.bufferStart == nullptr) return OutOfMemory;
   job_.writePos = job_.bufferStart;
   capacity_ = length;

@@ -42,7 +42,7 @@ std::u16string messageText(std::int32_t id) {
   return englishDefault(id);
 }
 
-void showStatusText(std::u16string text) {
+void showStatusText(const std::u16string& text) {
   if (!pageReady()) return;
   activeUpdater->setVariableText(copyOrRaise(text));
 }

@@ -11,7 +11,7 @@
 std::u16string messageText(std::int32_t id);
 
 // Shows the text in the page's status line.
-void showStatusText(std::u16string text);
+void showStatusText(const std::u16string& text);
 // Sets the page's progress bar (a percentage; 16 bits reach the page).
 void showProgress(std::uint16_t percent);
 // Sets the Play button's label; no text passes a null text.

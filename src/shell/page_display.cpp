@@ -7,7 +7,7 @@
 
 std::u16string PageDisplay::messageText(std::int32_t id) { return ::messageText(id); }
 
-void PageDisplay::showStatusText(std::u16string text) { ::showStatusText(std::move(text)); }
+void PageDisplay::showStatusText(const std::u16string& text) { ::showStatusText(text); }
 
 void PageDisplay::showProgress(std::uint16_t percent) { ::showProgress(percent); }
 

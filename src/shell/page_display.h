@@ -7,7 +7,7 @@
 class PageDisplay final : public RunDisplay {
  public:
   std::u16string messageText(std::int32_t id) override;
-  void showStatusText(std::u16string text) override;
+  void showStatusText(const std::u16string& text) override;
   void showProgress(std::uint16_t percent) override;
   void enablePlay() override;
   void showError(const std::u16string& text) override;

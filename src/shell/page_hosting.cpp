@@ -131,4 +131,3 @@ void Updater::bindExternalLinks() {
     linkElements_.push_back(std::move(element));
   }
 }
-

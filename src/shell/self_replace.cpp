@@ -92,8 +92,8 @@ void forgetLauncherVersion(const std::string& installPath) {
   VersionList listed;
   if (!readVersionListFile(listPath.c_str(), listed)) return;
   VersionList kept;
-  for (const VersionEntry& entry : listed) {
-    if (entry.name != kLauncherEntryName) kept.append(entry);
+  for (const VersionEntryRef entry : listed) {
+    if (entry.name != kLauncherEntryName) kept.append(entry.name, entry.version, entry.size);
   }
   if (kept.size() != listed.size()) saveLocalList(listPath.c_str(), kept);
 }

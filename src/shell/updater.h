@@ -40,6 +40,10 @@ class Updater : public platform::DialogImpl {
  public:
   Updater();
   ~Updater() override;
+  Updater(const Updater&) = delete;
+  Updater& operator=(const Updater&) = delete;
+  Updater(Updater&&) = delete;
+  Updater& operator=(Updater&&) = delete;
 
   std::intptr_t processMessage(platform::DialogMessage message, std::uintptr_t argument) override;
 

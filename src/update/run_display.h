@@ -14,7 +14,7 @@ class RunDisplay {
   // or the English default while there is no page.
   virtual std::u16string messageText(std::int32_t id) = 0;
   // The status line.
-  virtual void showStatusText(std::u16string text) = 0;
+  virtual void showStatusText(const std::u16string& text) = 0;
   // The progress bar, a percentage (larger files than listed pass 100).
   virtual void showProgress(std::uint16_t percent) = 0;
   // The run has finished: the progress bar is full and Play is enabled.
@@ -29,4 +29,6 @@ class RunDisplay {
   RunDisplay() = default;
   RunDisplay(const RunDisplay&) = default;
   RunDisplay& operator=(const RunDisplay&) = default;
+  RunDisplay(RunDisplay&&) = default;
+  RunDisplay& operator=(RunDisplay&&) = default;
 };

@@ -176,7 +176,7 @@ void UpdateRun::pollCurrentFile() {
   if (!job->isComplete()) return;
 
   const VersionEntryRef entry = downloadList[current];
-  const std::uint32_t fetched = static_cast<std::uint32_t>(job->expectedLength.load());
+  const auto fetched = static_cast<std::uint32_t>(job->expectedLength.load());
   doneKiB += fetched / 1024;
 
   // Recorded at once, so an interrupted run loses at most the file in flight.

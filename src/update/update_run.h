@@ -45,8 +45,11 @@ class UpdateRun {
   // Everything the run shows goes to `display`, which outlives the run. A
   // job still in flight when the run is destroyed is abandoned (JobDisposal).
   explicit UpdateRun(RunDisplay& display) : display_(display) {}
+  ~UpdateRun() = default;
   UpdateRun(const UpdateRun&) = delete;
   UpdateRun& operator=(const UpdateRun&) = delete;
+  UpdateRun(UpdateRun&&) = delete;
+  UpdateRun& operator=(UpdateRun&&) = delete;
 
   // Reads the installation folder, makes it current and loads its list.
   // False, and the run Failed (no step does anything), when there is no

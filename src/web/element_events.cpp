@@ -1,5 +1,6 @@
 #include "web/element_events.h"
 
+#include <algorithm>
 #include <memory>
 
 #include "platform/browser.h"
@@ -61,12 +62,10 @@ bool isOpenableLink(std::u16string_view address) {
   }
   auto startsWithNoCase = [address](std::u16string_view scheme) {
     if (address.size() < scheme.size()) return false;
-    for (std::size_t i = 0; i < scheme.size(); ++i) {
-      char16_t c = address[i];
+    return std::equal(scheme.begin(), scheme.end(), address.begin(), [](char16_t expected, char16_t c) {
       if (c >= u'A' && c <= u'Z') c = static_cast<char16_t>(c - u'A' + u'a');
-      if (c != scheme[i]) return false;
-    }
-    return true;
+      return c == expected;
+    });
   };
   return startsWithNoCase(u"http://") || startsWithNoCase(u"https://") || startsWithNoCase(u"mailto:");
 }

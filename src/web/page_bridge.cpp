@@ -23,7 +23,7 @@ BSTR copyOrRaise(std::u16string_view text) {
 }
 
 platform::Variant textArgument(BSTR text) {
-  VARIANT value;
+  VARIANT value{};
   VariantInit(&value);
   value.vt = VT_BSTR;
   value.bstrVal = text;

@@ -28,7 +28,7 @@ BSTR copyOrRaise(std::u16string_view text);
 // null one passes a null text).
 platform::Variant textArgument(BSTR text);
 platform::Variant intArgument(std::int32_t number);
-platform::Variant boolArgument(bool value);
+platform::Variant boolArgument(bool flag);
 
 // Whether the script defines the function.
 bool scriptDefines(IDispatch* script, const char16_t* function);

@@ -16,7 +16,7 @@ class RecordingDisplay final : public RunDisplay {
     auto text = texts.find(id);
     return text != texts.end() ? text->second : englishDefault(id);
   }
-  void showStatusText(std::u16string text) override { statusTexts.push_back(std::move(text)); }
+  void showStatusText(const std::u16string& text) override { statusTexts.push_back(text); }
   void showProgress(std::uint16_t percent) override { progress.push_back(percent); }
   void enablePlay() override { ++playEnabled; }
   void showError(const std::u16string& text) override { errors.push_back(text); }
