@@ -35,7 +35,7 @@ class BodyDestination {
   void startDigest();
   // True when the job expects no digest, or when the body's is the one it
   // names. Ends the digest.
-  bool digestMatches();
+  [[nodiscard]] bool digestMatches();
 
   cStreamingFile& job_;
   // Fed in the same pass as the store, when the job expects a digest.

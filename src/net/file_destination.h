@@ -24,16 +24,16 @@ class FileDestination final : public BodyDestination {
 
   // The side file, created new (CreateNew) after removing any left by an
   // earlier, killed download.
-  DownloadStatus open(std::uint32_t length) override;
-  DownloadStatus append(const char* bytes, std::uint32_t count) override;
+  [[nodiscard]] DownloadStatus open(std::uint32_t length) override;
+  [[nodiscard]] DownloadStatus append(const char* bytes, std::uint32_t count) override;
   // The buffered rest written, the file flushed to disk, closed, its digest
   // checked when the job names one, and moved over localPath.
-  DownloadStatus finish() override;
+  [[nodiscard]] DownloadStatus finish() override;
   // The side file closed and removed.
   void abandon() override;
 
  private:
-  bool writePending();
+  [[nodiscard]] bool writePending();
 
   std::string sidePath_;
   platform::File file_;

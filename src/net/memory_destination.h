@@ -13,10 +13,10 @@ class MemoryDestination final : public BodyDestination {
   using BodyDestination::BodyDestination;
 
   // The buffer of length + 1 bytes, allocated once; the job frees it.
-  DownloadStatus open(std::uint32_t length) override;
-  DownloadStatus append(const char* bytes, std::uint32_t count) override;
+  [[nodiscard]] DownloadStatus open(std::uint32_t length) override;
+  [[nodiscard]] DownloadStatus append(const char* bytes, std::uint32_t count) override;
   // The 0 byte after the body.
-  DownloadStatus finish() override;
+  [[nodiscard]] DownloadStatus finish() override;
   // The buffer keeps what arrived: it is the job's.
   void abandon() override {}
 

@@ -17,11 +17,11 @@ extern std::string currentLanguage;
 
 // Reads a REG_SZ (backslashes become "/") or REG_EXPAND_SZ (expanded) value
 // as text. On false `text` is left as it was.
-bool readRegistryText(const platform::RegistryKey& key, const char* name, std::string& text);
+[[nodiscard]] bool readRegistryText(const platform::RegistryKey& key, const char* name, std::string& text);
 
 // True when the key opens and "InstallPath" reads as a non-empty text, which
 // is then in `path`. An empty value empties `path` and gives false.
-bool readInstallPath(std::string& path);
+[[nodiscard]] bool readInstallPath(std::string& path);
 
 // Sets currentLanguage from the registry, or to "en-US".
 void loadLanguage();

@@ -95,5 +95,7 @@ void forgetLauncherVersion(const std::string& installPath) {
   for (const VersionEntryRef entry : listed) {
     if (entry.name != kLauncherEntryName) kept.append(entry.name, entry.version, entry.size);
   }
-  if (kept.size() != listed.size()) saveLocalList(listPath.c_str(), kept);
+  // Nothing more can be done here when the list cannot be rewritten: the
+  // launcher's version stays recorded, as before this start.
+  if (kept.size() != listed.size()) static_cast<void>(saveLocalList(listPath.c_str(), kept));
 }

@@ -11,7 +11,8 @@ constexpr const char* kDownloadNoteName = "download_in_progress.txt";
 
 // Notes `sidePath` (relative to the installation folder, the current folder)
 // as the side file about to be made. False when the note could not be
-// written.
+// written; the download goes on without it (a killed run then leaves a side
+// file that only the next completed run removes).
 bool noteDownloadInFlight(const std::string& sidePath);
 
 // Removes what an earlier run left: the side file named in the note, the

@@ -26,5 +26,6 @@ void planDownloads(const VersionList& remoteList, const VersionList& localList, 
 // Makes every missing folder along a path that ends with "/". False, with
 // nothing made, when the path up to its last "/" is not an installable
 // name (see isInstallableEntryName); false when making one failed. Folders
-// whose "/" lies before `from` are taken as made already.
+// whose "/" lies before `from` are taken as made already. The plan may go
+// on when it fails: the file's own step then fails, and reports it.
 bool makeDirectories(const std::string& path, std::size_t from = 0);

@@ -59,6 +59,6 @@ std::string signedListMessage(std::uint32_t release, std::string_view list);
 // Checks a fetched list against its fetched signature file: 0 when one of
 // `keys` signed exactly these bytes as a release no lower than
 // `installedRelease` (then *release is set), otherwise the UpdateRefusal.
-std::int32_t verifyListSignature(const std::vector<platform::P256PublicKey>& keys, std::string_view list,
-                                 std::string_view signatureFile, std::uint32_t installedRelease,
-                                 std::uint32_t* release);
+[[nodiscard]] std::int32_t verifyListSignature(const std::vector<platform::P256PublicKey>& keys, std::string_view list,
+                                               std::string_view signatureFile, std::uint32_t installedRelease,
+                                               std::uint32_t* release);

@@ -12,4 +12,4 @@ constexpr const char* kReleaseRecordName = "version_release.txt";
 std::uint32_t readInstalledRelease(const char* fileName);
 
 // Replaces the record atomically (side file, flushed, renamed over it).
-bool recordInstalledRelease(const char* fileName, std::uint32_t release);
+[[nodiscard]] bool recordInstalledRelease(const char* fileName, std::uint32_t release);

@@ -54,7 +54,7 @@ class UpdateRun {
   // Reads the installation folder, makes it current and loads its list.
   // False, and the run Failed (no step does anything), when there is no
   // installation folder to enter.
-  bool loadLocalList();
+  [[nodiscard]] bool loadLocalList();
   // Starts fetching the server's version list into memory.
   void startListFetch();
   // One step of the run; called on every timer tick once the page's document

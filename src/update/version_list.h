@@ -136,14 +136,16 @@ class VersionList {
 // when it lacks a field, holds a name over 255 bytes or a version over 32,
 // holds a NUL byte, or its size field does not start with a number that fits
 // 32 bits. False, with only the first `maxEntries` entries appended, when the
-// text holds more entries than that.
+// text holds more entries than that; a caller that passes a text it knows
+// to be within bounds may ignore the result.
 bool parseVersionList(const char* begin, const char* end, VersionList& list, std::size_t maxEntries = kMaxListEntries);
 
 // Appends the entries of the named list file to `list`, reading it in pieces
 // (the whole file is never held). False when the file cannot be opened or
 // read to its end, or is larger than twice the server list's bounds (the
 // local list may also hold entries the server no longer names); what was
-// read until then stays appended.
+// read until then stays appended, and a caller may take that as the list
+// (an unreadable local list fetches everything again).
 bool readVersionListFile(const char* fileName, VersionList& list);
 
 // Reads the installation folder, makes it the current folder, removes what an
@@ -151,18 +153,19 @@ bool readVersionListFile(const char* fileName, VersionList& list);
 // "version_list.txt" into `list` (empty when there is none or it cannot be
 // read). False, with nothing changed on disk, when there is no installation
 // or its folder cannot be entered.
-bool loadLocalList(std::string& installPath, VersionList& list);
+[[nodiscard]] bool loadLocalList(std::string& installPath, VersionList& list);
 
 // Rewrites the named list file from `list`, atomically: a crash leaves either
 // the old file or the new one, never a truncated one. Each entry is written as
 // "%s %s %d\n" would write it. False, with the old file left as it was and no
 // side file left behind, when the new one cannot be written in full.
-bool saveLocalList(const char* fileName, const VersionList& list);
+[[nodiscard]] bool saveLocalList(const char* fileName, const VersionList& list);
 
 // Replaces the named file the way saveLocalList replaces the list: what
 // `writeContents` writes goes into the side file below, which is flushed to
 // disk and renamed over it. False, with the old file as it was, on failure.
-bool replaceFileAtomically(const char* fileName, const std::function<bool(platform::File&)>& writeContents);
+[[nodiscard]] bool replaceFileAtomically(const char* fileName,
+                                         const std::function<bool(platform::File&)>& writeContents);
 
 // The side file saveLocalList writes before renaming it over `fileName`.
 std::string versionListSideName(const char* fileName);
