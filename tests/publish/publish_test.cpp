@@ -269,6 +269,10 @@ TEST_F(PublishTest, TheProgramsExitCodesAndMessages) {
   EXPECT_EQ(runProgram("--hardlink '" + release().string() + "'").code, publish::kUsage);
   EXPECT_EQ(runProgram("--follow-links --skip-links '" + release().string() + "'").code, publish::kUsage);
   EXPECT_EQ(runProgram("a b").code, publish::kUsage);
+  // Read and written through the launcher's file code, such a folder would
+  // be another folder.
+  EXPECT_EQ(runProgram("--check 'rel\\x'").code, publish::kUsage);
+  EXPECT_EQ(runProgram("--out 'o\\x' '" + release().string() + "'").code, publish::kUsage);
   EXPECT_EQ(runProgram("'" + (scratch_ / "absent").string() + "'").code, publish::kFailed);
 
   put("ok.txt", "ok");

@@ -282,6 +282,16 @@ int publishMain(int argc, const char* const* argv, std::ostream& out, std::ostre
     complain(err) << problem << " (see --help)\n";
     return kUsage;
   }
+  // The list and signature code is the launcher's, whose file calls read
+  // "\" as a folder separator, as on Windows: such a folder would be read
+  // and written as another one.
+  for (const std::filesystem::path* folder : {&options.release, &options.out}) {
+    if (folder->native().find('\\') != std::string::npos) {
+      complain(err) << "the folder \"" << printableName(folder->native())
+                    << "\" has a \"\\\" in its path: name it without one\n";
+      return kUsage;
+    }
+  }
   return publishRelease(options, out, err);
 }
 
