@@ -14,7 +14,7 @@ import sys
 import tempfile
 
 sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "win32_ui"))
-from check_launcher_exe import MACHINE_I386, RT_MANIFEST, FormatError, PeImage  # noqa: E402
+from check_launcher_exe import MACHINE_I386, RT_MANIFEST, PeImage, run_check  # noqa: E402
 
 
 def windows_name(raw):
@@ -59,18 +59,8 @@ def check(setup, launcher, served):
 
 
 def main(argv):
-    if len(argv) != 4:
-        print(__doc__.strip().splitlines()[-3], file=sys.stderr)
-        return 2
-    try:
-        problems = check(*argv[1:])
-    except (OSError, FormatError) as error:
-        problems = ["cannot read %s: %s" % (argv[1], error)]
-    for problem in problems:
-        print("installer check: " + problem)
-    if not problems:
-        print("installer check: 32-bit, asInvoker, carries the launcher and the release")
-    return 1 if problems else 0
+    return run_check(argv, 3, __doc__.strip().splitlines()[-3], "installer check",
+                     "32-bit, asInvoker, carries the launcher and the release", check)
 
 
 if __name__ == "__main__":

@@ -183,19 +183,26 @@ def check(path):
     return problems
 
 
-def main(argv):
-    if len(argv) != 2:
-        print(__doc__.strip().splitlines()[-2], file=sys.stderr)
+def run_check(argv, arguments, usage, label, passed, check_files):
+    """The command line of a checker: `check_files` on the arguments, each
+    problem printed after `label`, and 0, 1 (problems) or 2 (usage)."""
+    if len(argv) != arguments + 1:
+        print(usage, file=sys.stderr)
         return 2
     try:
-        problems = check(argv[1])
+        problems = check_files(*argv[1:])
     except (OSError, FormatError, struct.error, UnicodeDecodeError) as error:
         problems = ["cannot read %s: %s" % (argv[1], error)]
     for problem in problems:
-        print("Launcher.exe check: " + problem)
+        print(label + ": " + problem)
     if not problems:
-        print("Launcher.exe check: all settings as expected")
+        print(label + ": " + passed)
     return 1 if problems else 0
+
+
+def main(argv):
+    return run_check(argv, 1, __doc__.strip().splitlines()[-2], "Launcher.exe check", "all settings as expected",
+                     check)
 
 
 if __name__ == "__main__":
