@@ -40,7 +40,7 @@ TEST(Nginx, ServesVersionListsAndFilesToTheClient) {
   ASSERT_TRUE(file->isComplete()) << file->status;
   EXPECT_EQ(file->expectedLength, static_cast<std::int32_t>(big.size()));
   EXPECT_TRUE(testsupport::readFile(target) == big);
-  EXPECT_EQ(missing->status, BadResponse);
+  EXPECT_EQ(missing->status, statusCode(DownloadStatus::BadResponse));
 }
 
 }  // namespace

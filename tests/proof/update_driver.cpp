@@ -125,7 +125,7 @@ int main(int argc, char** argv) {
     }
     updater.onInitDialog();
     auto nextTick = Clock::now();
-    while (updater.updateRun.state != Finished) {
+    while (updater.updateRun.state != UpdateState::Finished) {
       if (Clock::now() >= deadline) {
         std::printf("time limit passed\n");
         result = 3;

@@ -57,11 +57,13 @@ class RoundTripTest : public testsupport::LauncherTest,
     updater.onInitDialog();
     updater.onTimer();  // the document
     updater.onTimer();  // the page is accepted; the list fetch starts
-    for (int i = 0; i < 2000 && updater.updateRun.state != Finished && updater.updateRun.state != Failed; ++i) {
+    for (int i = 0;
+         i < 2000 && updater.updateRun.state != UpdateState::Finished && updater.updateRun.state != UpdateState::Failed;
+         ++i) {
       if (updater.updateRun.job != nullptr && !testsupport::jobEnded(*updater.updateRun.job)) break;
       updater.onTimer();
     }
-    EXPECT_EQ(updater.updateRun.state, Finished);
+    EXPECT_EQ(updater.updateRun.state, UpdateState::Finished);
     std::vector<std::string> fetched;
     for (const VersionEntry& entry : updater.updateRun.downloadList) fetched.push_back(entry.name);
     return fetched;
