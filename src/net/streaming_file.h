@@ -9,6 +9,8 @@
 
 #include "platform/threads.h"
 
+namespace net {
+
 // Failure codes left in cStreamingFile::status. Any other non-zero value is
 // the Windows Sockets error number of a failed receive (10004 and up).
 enum class DownloadStatus : std::int32_t {
@@ -108,3 +110,5 @@ class cStreamingFile {
   // never across a network call.
   platform::CriticalSection lock;
 };
+
+}  // namespace net

@@ -1,5 +1,7 @@
 #include "update/list_signature.h"
 
+namespace update {
+
 namespace {
 
 constexpr std::string_view kReleaseField = "release ";
@@ -94,3 +96,5 @@ std::int32_t verifyListSignature(const std::vector<platform::P256PublicKey>& key
   *release = signature->release;
   return 0;
 }
+
+}  // namespace update

@@ -17,6 +17,8 @@
 
 #include "platform/crypto.h"
 
+namespace update {
+
 constexpr const char* kSignatureName = "version_list.sig";
 // Far above the format's 165 bytes; anything longer is not a signature.
 constexpr std::size_t kMaxSignatureBytes = 4096;
@@ -64,3 +66,5 @@ std::string signedListMessage(std::uint32_t release, std::string_view list);
 [[nodiscard]] std::int32_t verifyListSignature(const std::vector<platform::P256PublicKey>& keys, std::string_view list,
                                                std::string_view signatureFile, std::uint32_t installedRelease,
                                                std::uint32_t* release);
+
+}  // namespace update

@@ -15,6 +15,12 @@
 #include "update/program_start.h"
 #include "update/release_record.h"
 
+namespace update {
+
+using net::cStreamingFile;
+using net::DownloadStatus;
+using net::partialFilePath;
+
 namespace {
 
 std::int32_t messageForStatus(std::int32_t status) {
@@ -43,12 +49,12 @@ std::uint16_t progressPercent(std::uint32_t doneKiB, std::uint32_t receivedBytes
 }
 
 bool UpdateRun::loadLocalList() {
-  if (::loadLocalList(installPath, localList)) return true;
+  if (update::loadLocalList(installPath, localList)) return true;
   state = UpdateState::Failed;
   return false;
 }
 
-void UpdateRun::planDownloads() { ::planDownloads(remoteList, localList, downloadList, totalKiB); }
+void UpdateRun::planDownloads() { update::planDownloads(remoteList, localList, downloadList, totalKiB); }
 
 void UpdateRun::startListFetch() { startJob(kVersionListName, "", ""); }
 
@@ -225,3 +231,5 @@ void UpdateRun::finish() {
   display_.showStatusText(display_.messageText(kMsgEnd));
   state = UpdateState::Finished;
 }
+
+}  // namespace update

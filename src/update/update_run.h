@@ -16,6 +16,8 @@
 #include "update/update_key.h"
 #include "update/version_list.h"
 
+namespace update {
+
 enum class UpdateState : std::int32_t {
   FetchingList = 0,
   Planned = 1,
@@ -112,3 +114,5 @@ std::u16string downloadErrorText(RunDisplay& display, std::int32_t status);
 // installation size makes it wrap; 0 when nothing of measurable size is
 // planned.
 std::uint16_t progressPercent(std::uint32_t doneKiB, std::uint32_t receivedBytes, std::uint32_t totalKiB);
+
+}  // namespace update

@@ -11,6 +11,10 @@
 #include "support/job_wait.h"
 #include "support/temp_dir.h"
 
+using net::cStreamingFile;
+using net::DownloadStatus;
+using net::partialFilePath;
+
 namespace {
 
 // A job whose own fetch is refused at once (its url cannot be sent), so its

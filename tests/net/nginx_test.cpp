@@ -9,6 +9,9 @@
 #include "support/static_server.h"
 #include "support/temp_dir.h"
 
+using net::cStreamingFile;
+using net::DownloadStatus;
+
 namespace {
 
 using testsupport::jobEnded;

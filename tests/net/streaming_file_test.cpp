@@ -14,6 +14,12 @@
 #include "support/temp_dir.h"
 #include "support/test_http_server.h"
 
+using net::cStreamingFile;
+using net::DownloadStatus;
+using net::kMaxHeaderBytes;
+using net::kMaxMemoryBody;
+using net::partialFilePath;
+
 namespace {
 
 using testsupport::httpResponse;

@@ -32,6 +32,17 @@
 #include "update/update_run.h"
 #include "update/version_list.h"
 
+using net::kPartialSuffix;
+using net::partialFilePath;
+using update::decodeEntryName;
+using update::kDownloadNoteName;
+using update::kVersionListName;
+using update::parseVersionList;
+using update::UpdateState;
+using update::VersionEntry;
+using update::VersionList;
+using update::versionListSideName;
+
 namespace {
 
 namespace fs = std::filesystem;

@@ -20,6 +20,10 @@
 #include "support/tree_snapshot.h"
 #include "update/update_run.h"
 
+using net::DownloadStatus;
+using update::kVersionListName;
+using update::UpdateState;
+
 namespace {
 
 namespace fs = std::filesystem;

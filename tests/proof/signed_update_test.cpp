@@ -24,6 +24,14 @@
 #include "update/release_record.h"
 #include "update/update_run.h"
 
+using net::DownloadStatus;
+using update::kReleaseRecordName;
+using update::kSignatureName;
+using update::kVersionListName;
+using update::parseListSignature;
+using update::UpdateRefusal;
+using update::UpdateState;
+
 namespace {
 
 namespace fs = std::filesystem;

@@ -27,6 +27,15 @@
 #include "support/signing_vector.h"
 #include "update/messages.h"
 
+using net::cStreamingFile;
+using shell::Updater;
+using update::englishDefault;
+using update::kMsgCaption;
+using update::kMsgDownloading;
+using update::kMsgUpdateBase;
+using update::UpdateRun;
+using update::UpdateState;
+
 namespace {
 
 using Clock = std::chrono::steady_clock;

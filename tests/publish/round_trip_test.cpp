@@ -21,6 +21,11 @@
 #include "support/static_server.h"
 #include "update/version_list.h"
 
+using shell::Updater;
+using update::kVersionListName;
+using update::UpdateState;
+using update::VersionEntry;
+
 namespace {
 
 namespace fs = std::filesystem;

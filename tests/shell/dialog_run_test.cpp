@@ -16,6 +16,13 @@
 #include "support/test_http_server.h"
 #include "update/download_note.h"
 
+using net::cStreamingFile;
+using shell::closeLauncher;
+using shell::kDialogEndValue;
+using shell::Updater;
+using update::kVersionListName;
+using update::UpdateState;
+
 namespace {
 
 namespace fs = std::filesystem;

@@ -8,6 +8,16 @@
 #include "support/temp_dir.h"
 #include "update/release_record.h"
 
+using update::formatListSignature;
+using update::kMaxSignatureBytes;
+using update::kReleaseRecordName;
+using update::ListSignature;
+using update::parseListSignature;
+using update::readInstalledRelease;
+using update::recordInstalledRelease;
+using update::UpdateRefusal;
+using update::verifyListSignature;
+
 namespace {
 
 const std::string kSignatureHex(testsupport::kVectorSignatureHex);

@@ -17,6 +17,15 @@
 #include "update/download_note.h"
 #include "update/recording_display.h"
 
+using net::partialFilePath;
+using update::downloadErrorText;
+using update::kVersionListName;
+using update::progressPercent;
+using update::removeDownloadLeftovers;
+using update::UpdateRun;
+using update::UpdateState;
+using update::versionListSideName;
+
 namespace {
 
 namespace fs = std::filesystem;
