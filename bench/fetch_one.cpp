@@ -9,6 +9,8 @@
 
 #include "net/streaming_file.h"
 
+using net::cStreamingFile;
+
 int main(int argc, char** argv) {
   if (argc != 3 && argc != 4) {
     std::fprintf(stderr, "usage: fetch_one HOST/PATH LOCAL_FILE [DIGEST]\n");

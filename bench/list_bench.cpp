@@ -15,6 +15,13 @@
 #include "update/download_plan.h"
 #include "update/version_list.h"
 
+using update::kMaxListBytes;
+using update::kMaxListEntries;
+using update::parseVersionList;
+using update::planDownloads;
+using update::VersionEntryRef;
+using update::VersionList;
+
 namespace {
 
 namespace fs = std::filesystem;

@@ -12,6 +12,12 @@
 #include "update/download_plan.h"
 #include "update/version_list.h"
 
+using update::decodeEntryName;
+using update::parseVersionList;
+using update::planDownloads;
+using update::VersionEntry;
+using update::VersionList;
+
 namespace {
 
 namespace fs = std::filesystem;

@@ -9,6 +9,10 @@
 #include "update/entry_names.h"
 #include "update/version_list.h"
 
+using update::decodeEntryName;
+using update::isInstallableEntryName;
+using update::isInstallRelativeName;
+
 namespace {
 
 // The escapes replaced one at a time, each until none is left, searching

@@ -8,6 +8,9 @@
 #include "check.h"
 #include "update/error_text.h"
 
+using update::formatErrorText;
+using update::kErrorTextUnits;
+
 namespace {
 
 bool isHigh(char16_t unit) { return unit >= 0xD800 && unit <= 0xDBFF; }

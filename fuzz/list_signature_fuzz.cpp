@@ -8,6 +8,11 @@
 #include "check.h"
 #include "update/list_signature.h"
 
+using update::formatListSignature;
+using update::kMaxRelease;
+using update::ListSignature;
+using update::parseListSignature;
+
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
   const std::string_view text(reinterpret_cast<const char*>(data), size);
   std::optional<ListSignature> parsed = parseListSignature(text);

@@ -11,6 +11,14 @@
 #include "check.h"
 #include "update/version_list.h"
 
+using update::kMaxEntryName;
+using update::kMaxEntryVersion;
+using update::parseVersionList;
+using update::readVersionListFile;
+using update::saveLocalList;
+using update::VersionEntry;
+using update::VersionList;
+
 namespace {
 
 // The white space of the C library's number and text reading.

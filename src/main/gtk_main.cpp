@@ -26,5 +26,5 @@ std::u16string commandLineOf(int argc, char** argv) {
 int main(int argc, char** argv) {
   std::u16string commandLine = commandLineOf(argc, argv);
   gtk_init(&argc, &argv);
-  return launcherMain(commandLine);
+  return shell::launcherMain(commandLine);
 }

@@ -15,7 +15,7 @@ int WINAPI wWinMain(HINSTANCE, HINSTANCE, PWSTR, int) {
   // The WebBrowser control needs OLE on this thread, in a single-threaded
   // apartment; without it the page simply never appears.
   const HRESULT ole = OleInitialize(nullptr);
-  const int code = launcherMain(platform::win32::portableText(platform::win32::argumentsOf(GetCommandLineW())));
+  const int code = shell::launcherMain(platform::win32::portableText(platform::win32::argumentsOf(GetCommandLineW())));
   if (SUCCEEDED(ole)) OleUninitialize();
   return code;
 }

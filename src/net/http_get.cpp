@@ -69,28 +69,28 @@ struct BodyPlan {
 
 // Judges a complete header block and publishes the expected length.
 DownloadStatus planBody(cStreamingFile& job, std::string_view headerBlock, BodyPlan* plan) {
-  if (!statusIsOk(headerBlock)) return BadResponse;
+  if (!statusIsOk(headerBlock)) return DownloadStatus::BadResponse;
   ContentLength length = contentLength(headerBlock);
-  if (length.kind == ContentLength::Kind::OutOfRange) return BodyTooLarge;
-  if (length.kind == ContentLength::Kind::Announced && length.value < 0) return LengthInvalid;
+  if (length.kind == ContentLength::Kind::OutOfRange) return DownloadStatus::BodyTooLarge;
+  if (length.kind == ContentLength::Kind::Announced && length.value < 0) return DownloadStatus::LengthInvalid;
   plan->announced = length.kind == ContentLength::Kind::Announced;
   plan->length = static_cast<std::uint32_t>(plan->announced ? length.value : kDefaultLength);
-  if (job.inMemory && plan->length > kMaxMemoryBody) return BodyTooLarge;
+  if (job.inMemory && plan->length > kMaxMemoryBody) return DownloadStatus::BodyTooLarge;
   platform::CriticalSectionLock hold(job.lock);
   job.expectedLength.store(static_cast<std::int32_t>(plan->length), std::memory_order_release);
-  return None;
+  return DownloadStatus::None;
 }
 
 // A body that does not have its expected length fails; without an announced
 // length the fault is the missing header, and the status says so.
 DownloadStatus wrongLength(const BodyPlan& plan, DownloadStatus announcedFault) {
-  return plan.announced ? announcedFault : LengthMissing;
+  return plan.announced ? announcedFault : DownloadStatus::LengthMissing;
 }
 
 DownloadStatus storeBody(cStreamingFile& job, const BodyPlan& plan, BodyDestination& destination, const char* bytes,
                          std::uint32_t count) {
   std::uint32_t received = job.received.load(std::memory_order_relaxed);
-  if (count > plan.length - received) return wrongLength(plan, BodyOverlong);
+  if (count > plan.length - received) return wrongLength(plan, DownloadStatus::BodyOverlong);
   return destination.append(bytes, count);
 }
 
@@ -98,7 +98,7 @@ DownloadStatus storeBody(cStreamingFile& job, const BodyPlan& plan, BodyDestinat
 // length.
 DownloadStatus finishBody(cStreamingFile& job, const BodyPlan& plan, BodyDestination& destination) {
   std::uint32_t received = job.received.load(std::memory_order_relaxed);
-  if (received != plan.length) return wrongLength(plan, BodyTruncated);
+  if (received != plan.length) return wrongLength(plan, DownloadStatus::BodyTruncated);
   return destination.finish();
 }
 
@@ -106,13 +106,15 @@ DownloadStatus finishBody(cStreamingFile& job, const BodyPlan& plan, BodyDestina
 // receive and is reported the same way, with the socket layer's number;
 // every other connect failure is ConnectFailed.
 std::int32_t connect(const Connection& connection, const std::string& host, std::uint32_t limitMs) {
-  if (!connection.isOpen()) return SocketFailed;
+  if (!connection.isOpen()) return statusCode(DownloadStatus::SocketFailed);
   std::uint32_t address = platform::inetAddr(host.c_str());
-  if (address == platform::kInaddrNone && !platform::resolveHost(host.c_str(), &address)) return HostNotFound;
+  if (address == platform::kInaddrNone && !platform::resolveHost(host.c_str(), &address))
+    return statusCode(DownloadStatus::HostNotFound);
   if (platform::connectTo(connection.handle(), address, kHttpPort, limitMs) != 0) {
-    return platform::lastSocketError() == platform::kWsaEtimedout ? platform::kWsaEtimedout : ConnectFailed;
+    return platform::lastSocketError() == platform::kWsaEtimedout ? platform::kWsaEtimedout
+                                                                  : statusCode(DownloadStatus::ConnectFailed);
   }
-  return None;
+  return statusCode(DownloadStatus::None);
 }
 
 // A failed receive reports the socket layer's number unchanged; it is never 0
@@ -123,10 +125,10 @@ std::int32_t receiveFailure() {
 }
 
 std::int32_t exchange(cStreamingFile& job, const Connection& connection, BodyDestination& destination) {
-  if (!isSendableUrl(job.url)) return UrlRefused;
+  if (!isSendableUrl(job.url)) return statusCode(DownloadStatus::UrlRefused);
   const TransferLimits limits = transferLimits();
   std::int32_t connected = connect(connection, hostOf(job.url), limits.connectMs);
-  if (connected != None) return connected;
+  if (connected != statusCode(DownloadStatus::None)) return connected;
   std::string request = requestText(job.url);
   // Not examined: a broken connection shows at the next receive.
   platform::sendBytes(connection.handle(), request.data(), static_cast<int>(request.size()));
@@ -140,34 +142,36 @@ std::int32_t exchange(cStreamingFile& job, const Connection& connection, BodyDes
     if (n == platform::kSocketError) return receiveFailure();
     if (!inBody) {
       // Closed before the header ended: nothing usable came.
-      if (n == 0) return BadResponse;
+      if (n == 0) return statusCode(DownloadStatus::BadResponse);
       HeaderCollector::Progress progress = header.add(std::string_view(chunk.data(), static_cast<std::size_t>(n)));
       if (progress == HeaderCollector::Progress::NeedMore) continue;
-      if (progress == HeaderCollector::Progress::TooLong) return BadResponse;
-      if (DownloadStatus planned = planBody(job, header.block(), &plan); planned != None) return planned;
-      if (DownloadStatus opened = destination.open(plan.length); opened != None) return opened;
+      if (progress == HeaderCollector::Progress::TooLong) return statusCode(DownloadStatus::BadResponse);
+      if (DownloadStatus planned = planBody(job, header.block(), &plan); planned != DownloadStatus::None)
+        return statusCode(planned);
+      if (DownloadStatus opened = destination.open(plan.length); opened != DownloadStatus::None)
+        return statusCode(opened);
       inBody = true;
       std::string_view firstBody = header.bodyBytes();
       if (!firstBody.empty()) {
         DownloadStatus stored =
             storeBody(job, plan, destination, firstBody.data(), static_cast<std::uint32_t>(firstBody.size()));
-        if (stored != None) return stored;
+        if (stored != DownloadStatus::None) return statusCode(stored);
       } else if (plan.announced && plan.length == 0) {
         // Nothing more to come: an empty body is complete at once.
-        return finishBody(job, plan, destination);
+        return statusCode(finishBody(job, plan, destination));
       }
       continue;
     }
-    if (n == 0) return finishBody(job, plan, destination);
+    if (n == 0) return statusCode(finishBody(job, plan, destination));
     DownloadStatus stored = storeBody(job, plan, destination, chunk.data(), static_cast<std::uint32_t>(n));
-    if (stored != None) return stored;
+    if (stored != DownloadStatus::None) return statusCode(stored);
   }
 }
 
 // The exchange into one destination; a failed one leaves no side file.
 std::int32_t fetchInto(cStreamingFile& job, const Connection& connection, BodyDestination& destination) {
   const std::int32_t outcome = exchange(job, connection, destination);
-  if (outcome != None) destination.abandon();
+  if (outcome != statusCode(DownloadStatus::None)) destination.abandon();
   return outcome;
 }
 
@@ -189,7 +193,7 @@ void runHttpGet(cStreamingFile& job) {
   }
   // The socket is closed and any side file gone before the owner can see the
   // outcome; `done` comes last of all and vouches for the finished result.
-  if (outcome != None) {
+  if (outcome != statusCode(DownloadStatus::None)) {
     job.status.store(outcome, std::memory_order_release);
   } else {
     job.done.store(true, std::memory_order_release);

@@ -2,9 +2,9 @@
 // 80, its body stored in the job's destination, its outcome left in the job.
 #pragma once
 
-class cStreamingFile;
-
 namespace net {
+
+class cStreamingFile;
 
 // Runs on the job's worker thread. Ends with `done` set or a failure code in
 // `status`, the socket closed and a side file never left behind.

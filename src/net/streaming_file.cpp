@@ -7,6 +7,8 @@
 #include "net/http_get.h"
 #include "platform/sockets.h"
 
+namespace net {
+
 namespace {
 
 void workerMain(void* job) { net::runHttpGet(*static_cast<cStreamingFile*>(job)); }
@@ -59,3 +61,5 @@ std::string partialFilePath(std::string_view localPath) {
   const std::string_view folder = slash == std::string_view::npos ? std::string_view() : localPath.substr(0, slash + 1);
   return std::string(folder) + name + kPartialSuffix;
 }
+
+}  // namespace net

@@ -9,9 +9,11 @@
 
 #include "platform/threads.h"
 
+namespace net {
+
 // Failure codes left in cStreamingFile::status. Any other non-zero value is
 // the Windows Sockets error number of a failed receive (10004 and up).
-enum DownloadStatus : std::int32_t {
+enum class DownloadStatus : std::int32_t {
   None = 0,
   SocketFailed = 1,
   HostNotFound = 2,
@@ -44,6 +46,10 @@ enum DownloadStatus : std::int32_t {
   // changed on its way. The file is not put in place.
   DigestMismatch = 20,
 };
+
+// The number a status travels as: in cStreamingFile::status, beside the
+// socket layer's error numbers, and in "Download error code N".
+constexpr std::int32_t statusCode(DownloadStatus status) { return static_cast<std::int32_t>(status); }
 
 // A response header block longer than this is refused.
 constexpr std::uint32_t kMaxHeaderBytes = 64 * 1024;
@@ -104,3 +110,5 @@ class cStreamingFile {
   // never across a network call.
   platform::CriticalSection lock;
 };
+
+}  // namespace net

@@ -4,6 +4,8 @@
 #include <cstdint>
 #include <vector>
 
+namespace settings {
+
 std::string currentLanguage;
 
 namespace {
@@ -90,3 +92,5 @@ void loadLanguage() {
   if (!readSetting(kLanguageValue, read) || read.empty()) read = kDefaultLanguage;
   currentLanguage = std::move(read);
 }
+
+}  // namespace settings

@@ -6,6 +6,8 @@
 
 #include "platform/registry.h"
 
+namespace settings {
+
 // HKEY_CURRENT_USER\Software\Quarvo\Glimmerhold, and its two values.
 constexpr const char* kSettingsKey = "Software\\Quarvo\\Glimmerhold";
 constexpr const char* kInstallPathValue = "InstallPath";
@@ -25,3 +27,5 @@ extern std::string currentLanguage;
 
 // Sets currentLanguage from the registry, or to "en-US".
 void loadLanguage();
+
+}  // namespace settings

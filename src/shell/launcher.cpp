@@ -13,6 +13,14 @@
 #include "shell/updater.h"
 #include "update/messages.h"
 
+namespace shell {
+
+using settings::loadLanguage;
+using settings::readInstallPath;
+using update::kMsgCaption;
+using update::kMsgNewLauncher;
+using update::kMsgNotInstalled;
+
 namespace {
 
 constexpr std::uint32_t kRestartDelayMs = 1000;
@@ -86,3 +94,5 @@ int launcherMain(const std::u16string& commandLine) {
   }
   return 0;
 }
+
+}  // namespace shell

@@ -7,6 +7,15 @@
 #include "update/messages.h"
 #include "web/page_bridge.h"
 
+namespace shell {
+
+using update::englishDefault;
+using web::boolArgument;
+using web::callScript;
+using web::copyOrRaise;
+using web::intArgument;
+using web::textArgument;
+
 namespace {
 
 const char16_t* const kUnknownText = u"<unknow>";
@@ -56,3 +65,5 @@ void showPlayButtonText(std::optional<std::u16string> text) {
   if (!pageReady()) return;
   activeUpdater->setButtonText(text ? copyOrRaise(*text) : nullptr);
 }
+
+}  // namespace shell

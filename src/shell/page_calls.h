@@ -6,6 +6,8 @@
 #include <optional>
 #include <string>
 
+namespace shell {
+
 // The text for a message id: what the page's "localization" answers while
 // the page is ready, otherwise the English default.
 std::u16string messageText(std::int32_t id);
@@ -16,3 +18,5 @@ void showStatusText(const std::u16string& text);
 void showProgress(std::uint16_t percent);
 // Sets the Play button's label; no text passes a null text.
 void showPlayButtonText(std::optional<std::u16string> text);
+
+}  // namespace shell

@@ -5,11 +5,13 @@
 #include "shell/page_calls.h"
 #include "shell/updater.h"
 
-std::u16string PageDisplay::messageText(std::int32_t id) { return ::messageText(id); }
+namespace shell {
 
-void PageDisplay::showStatusText(const std::u16string& text) { ::showStatusText(text); }
+std::u16string PageDisplay::messageText(std::int32_t id) { return shell::messageText(id); }
 
-void PageDisplay::showProgress(std::uint16_t percent) { ::showProgress(percent); }
+void PageDisplay::showStatusText(const std::u16string& text) { shell::showStatusText(text); }
+
+void PageDisplay::showProgress(std::uint16_t percent) { shell::showProgress(percent); }
 
 void PageDisplay::enablePlay() {
   if (!pageReady()) return;
@@ -22,3 +24,5 @@ void PageDisplay::showError(const std::u16string& text) {
 }
 
 void PageDisplay::endProcess() { platform::exitProcess(0); }
+
+}  // namespace shell

@@ -4,7 +4,9 @@
 
 #include "update/run_display.h"
 
-class PageDisplay final : public RunDisplay {
+namespace shell {
+
+class PageDisplay final : public update::RunDisplay {
  public:
   std::u16string messageText(std::int32_t id) override;
   void showStatusText(const std::u16string& text) override;
@@ -13,3 +15,5 @@ class PageDisplay final : public RunDisplay {
   void showError(const std::u16string& text) override;
   void endProcess() override;
 };
+
+}  // namespace shell

@@ -14,6 +14,24 @@
 #include "web/page_bridge.h"
 #include "web/page_host.h"
 
+namespace shell {
+
+using settings::currentLanguage;
+using update::kMsgCaption;
+using update::kMsgInvalidResponse;
+using update::kMsgNotInstalled;
+using update::kMsgPlay;
+using update::kMsgStarting;
+using web::attachMouseDownHandler;
+using web::bodyAttribute;
+using web::ElementCallback;
+using web::externalAddress;
+using web::launcherNavigationAllowed;
+using web::openExternalLink;
+using web::pageAddress;
+using web::pageDimension;
+using web::scriptDefines;
+
 std::intptr_t Updater::onInitDialog() {
   document.reset();
   document3.reset();
@@ -131,3 +149,5 @@ void Updater::bindExternalLinks() {
     linkElements_.push_back(std::move(element));
   }
 }
+
+}  // namespace shell

@@ -8,6 +8,15 @@
 #include "update/download_plan.h"
 #include "update/version_list.h"
 
+namespace shell {
+
+using update::kLauncherEntryName;
+using update::kVersionListName;
+using update::readVersionListFile;
+using update::saveLocalList;
+using update::VersionEntryRef;
+using update::VersionList;
+
 namespace {
 
 constexpr std::uint32_t kCopyBufferSize = 4 * 1024 * 1024;
@@ -99,3 +108,5 @@ void forgetLauncherVersion(const std::string& installPath) {
   // launcher's version stays recorded, as before this start.
   if (kept.size() != listed.size()) static_cast<void>(saveLocalList(listPath.c_str(), kept));
 }
+
+}  // namespace shell

@@ -4,6 +4,8 @@
 
 #include <string>
 
+namespace shell {
+
 // Copies source over destination through a side file beside it, so the
 // destination is replaced only by a complete copy. False when anything
 // failed; the destination is then as it was.
@@ -19,3 +21,5 @@ std::string modulePath();
 // Drops every "Launcher.exe" entry from the installation's version list, so
 // the next update run fetches the launcher again.
 void forgetLauncherVersion(const std::string& installPath);
+
+}  // namespace shell

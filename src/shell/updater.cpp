@@ -2,6 +2,10 @@
 
 #include "update/program_start.h"
 
+namespace shell {
+
+using update::runProgram;
+
 Updater* activeUpdater = nullptr;
 
 Updater::Updater() = default;
@@ -45,3 +49,5 @@ void playGame(VARIANT*, void*) {
 void closeLauncher(VARIANT*, void*) {
   if (activeUpdater != nullptr) activeUpdater->endDialog(kDialogEndValue);
 }
+
+}  // namespace shell

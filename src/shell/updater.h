@@ -17,6 +17,8 @@
 #include "update/update_run.h"
 #include "web/element_events.h"
 
+namespace shell {
+
 // The dialog's only timer.
 constexpr std::uintptr_t PageTimer = 100;
 constexpr unsigned kPageTimerPeriod = 250;
@@ -63,12 +65,12 @@ class Updater : public platform::DialogImpl {
   std::u16string localization(std::int32_t id);
 
   // Element bindings, made once the page is ready.
-  void bindElementMouseDown(std::u16string_view id, ElementCallback callback);
+  void bindElementMouseDown(std::u16string_view id, web::ElementCallback callback);
   void bindExternalLinks();
 
   // What the update run shows goes to the page through this.
   PageDisplay pageDisplay;
-  UpdateRun updateRun{pageDisplay};
+  update::UpdateRun updateRun{pageDisplay};
   std::shared_ptr<platform::HtmlDocument2> document;
   std::shared_ptr<platform::HtmlDocument3> document3;
   std::unique_ptr<platform::WebBrowser2> browser;
@@ -103,3 +105,5 @@ bool pageReady();
 // Element callbacks for Play and Close.
 void playGame(VARIANT* result, void* userData);
 void closeLauncher(VARIANT* result, void* userData);
+
+}  // namespace shell

@@ -4,6 +4,10 @@
 #include "platform/files.h"
 #include "update/version_list.h"
 
+namespace update {
+
+using net::kPartialSuffix;
+
 bool noteDownloadInFlight(const std::string& sidePath) {
   // Made afresh like every file the launcher writes for itself. Not flushed:
   // the note must outlive a killed process, whose writes the system keeps,
@@ -34,3 +38,5 @@ void removeDownloadLeftovers() {
   }
   platform::deleteFile(versionListSideName(kVersionListName).c_str());
 }
+
+}  // namespace update

@@ -7,6 +7,8 @@
 
 #include <string>
 
+namespace update {
+
 constexpr const char* kDownloadNoteName = "download_in_progress.txt";
 
 // Notes `sidePath` (relative to the installation folder, the current folder)
@@ -19,3 +21,5 @@ bool noteDownloadInFlight(const std::string& sidePath);
 // note itself and the local list's side file. Only a name that stays inside
 // the installation and ends as a download side file is removed.
 void removeDownloadLeftovers();
+
+}  // namespace update

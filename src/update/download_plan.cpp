@@ -9,6 +9,8 @@
 #include "platform/files.h"
 #include "update/entry_names.h"
 
+namespace update {
+
 namespace {
 
 struct PlanState {
@@ -105,3 +107,5 @@ bool makeDirectories(const std::string& path, std::size_t from) {
   }
   return true;
 }
+
+}  // namespace update

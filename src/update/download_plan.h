@@ -8,6 +8,8 @@
 
 #include "update/version_list.h"
 
+namespace update {
+
 constexpr const char* kLauncherEntryName = "Launcher.exe";
 
 // Fills `downloadList` (the server's entries to fetch, in fetch
@@ -29,3 +31,5 @@ void planDownloads(const VersionList& remoteList, const VersionList& localList, 
 // whose "/" lies before `from` are taken as made already. The plan may go
 // on when it fails: the file's own step then fails, and reports it.
 bool makeDirectories(const std::string& path, std::size_t from = 0);
+
+}  // namespace update

@@ -6,6 +6,10 @@
 #include "update/download_plan.h"
 #include "update/version_list.h"
 
+namespace update {
+
+using net::kPartialSuffix;
+
 namespace {
 
 bool isSeparator(char c) { return c == '/' || c == '\\'; }
@@ -115,3 +119,5 @@ std::string foldedEntryName(std::string_view decodedName) {
   }
   return folded;
 }
+
+}  // namespace update

@@ -8,6 +8,8 @@
 #include <string>
 #include <string_view>
 
+namespace update {
+
 // The launcher's own files in the installation folder. No list entry may
 // name one of them, nor use one as a folder, whatever its letter case.
 // Adding a working file is adding its name here.
@@ -44,3 +46,5 @@ bool namesEndIgnoringCase(std::string_view text, std::string_view suffix);
 // CON, PRN, AUX, NUL, COM1-COM9 and LPT1-LPT9 name devices in every folder,
 // with any extension, and with blanks before it ("con .txt").
 bool isWindowsDeviceName(std::string_view component);
+
+}  // namespace update

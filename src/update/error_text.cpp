@@ -2,6 +2,8 @@
 
 #include <string>
 
+namespace update {
+
 namespace {
 
 bool isHighSurrogate(char16_t unit) { return unit >= 0xD800 && unit <= 0xDBFF; }
@@ -40,3 +42,5 @@ std::u16string formatErrorText(std::u16string_view format, const std::int32_t* v
   }
   return text;
 }
+
+}  // namespace update

@@ -7,6 +7,8 @@
 #include <string>
 #include <string_view>
 
+namespace update {
+
 // The longest text a download-error box shows, terminator included.
 constexpr std::size_t kErrorTextUnits = 128;
 
@@ -14,3 +16,5 @@ constexpr std::size_t kErrorTextUnits = 128;
 // `value` when one is given, and every other "%" stands as written; the
 // result is cut to 127 characters. Page text is never a format beyond that.
 std::u16string formatErrorText(std::u16string_view format, const std::int32_t* value);
+
+}  // namespace update

@@ -1,5 +1,7 @@
 #include "update/list_signature.h"
 
+namespace update {
+
 namespace {
 
 constexpr std::string_view kReleaseField = "release ";
@@ -82,15 +84,17 @@ std::int32_t verifyListSignature(const std::vector<platform::P256PublicKey>& key
                                  std::string_view signatureFile, std::uint32_t installedRelease,
                                  std::uint32_t* release) {
   std::optional<ListSignature> signature = parseListSignature(signatureFile);
-  if (!signature) return SignatureMalformed;
+  if (!signature) return statusCode(UpdateRefusal::SignatureMalformed);
   const std::string message = signedListMessage(signature->release, list);
   bool verified = false;
   for (const platform::P256PublicKey& key : keys) {
     verified = verified || platform::verifyP256Sha256(key, message.data(), message.size(), signature->signature);
   }
-  if (!verified) return SignatureInvalid;
+  if (!verified) return statusCode(UpdateRefusal::SignatureInvalid);
   // Judged only once the number is known to be the studio's.
-  if (signature->release < installedRelease) return ReleaseRolledBack;
+  if (signature->release < installedRelease) return statusCode(UpdateRefusal::ReleaseRolledBack);
   *release = signature->release;
   return 0;
 }
+
+}  // namespace update

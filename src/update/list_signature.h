@@ -17,6 +17,8 @@
 
 #include "platform/crypto.h"
 
+namespace update {
+
 constexpr const char* kSignatureName = "version_list.sig";
 // Far above the format's 165 bytes; anything longer is not a signature.
 constexpr std::size_t kMaxSignatureBytes = 4096;
@@ -26,7 +28,7 @@ constexpr std::uint32_t kMaxRelease = 999999999;
 // Why a signed update is refused. The run shows them with their number
 // through message 15 ("Download error code %i"); they sit above the
 // transfer's own statuses (1 to 19) and below the installation's (30 to 39).
-enum UpdateRefusal : std::int32_t {
+enum class UpdateRefusal : std::int32_t {
   // 20, DigestMismatch, is the download job's (net/streaming_file.h).
   // The server has no signature for its list (it answered, but not 200 OK).
   SignatureMissing = 21,
@@ -41,6 +43,8 @@ enum UpdateRefusal : std::int32_t {
   // The accepted release number could not be recorded in the installation.
   ReleaseNotRecorded = 25,
 };
+
+constexpr std::int32_t statusCode(UpdateRefusal refusal) { return static_cast<std::int32_t>(refusal); }
 
 struct ListSignature {
   std::uint32_t release = 0;
@@ -62,3 +66,5 @@ std::string signedListMessage(std::uint32_t release, std::string_view list);
 [[nodiscard]] std::int32_t verifyListSignature(const std::vector<platform::P256PublicKey>& keys, std::string_view list,
                                                std::string_view signatureFile, std::uint32_t installedRelease,
                                                std::uint32_t* release);
+
+}  // namespace update

@@ -5,6 +5,10 @@
 #include "update/download_note.h"
 #include "update/version_list.h"
 
+namespace update {
+
+using settings::readInstallPath;
+
 bool loadLocalList(std::string& installPath, VersionList& list) {
   if (!readInstallPath(installPath)) return false;
   // Every relative name of the update engine -- this list, the fetched files
@@ -17,3 +21,5 @@ bool loadLocalList(std::string& installPath, VersionList& list) {
   readVersionListFile(kVersionListName, list);
   return true;
 }
+
+}  // namespace update

@@ -1,5 +1,7 @@
 #include "update/messages.h"
 
+namespace update {
+
 std::u16string englishDefault(std::int32_t id) {
   switch (id) {
     case 10: return u"Glimmerhold Updater";
@@ -23,3 +25,5 @@ std::u16string englishDefault(std::int32_t id) {
     default: return u"";
   }
 }
+
+}  // namespace update

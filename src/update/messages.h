@@ -5,6 +5,8 @@
 #include <cstdint>
 #include <string>
 
+namespace update {
+
 // Message ids used by the launcher: the numbers the page's "localization"
 // answers for.
 constexpr std::int32_t kMsgUpdateBase = 0;
@@ -23,3 +25,5 @@ constexpr std::int32_t kMsgDownloading = 25;
 
 // The English text of a message id; the empty text for ids without one.
 std::u16string englishDefault(std::int32_t id);
+
+}  // namespace update

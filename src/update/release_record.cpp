@@ -7,6 +7,8 @@
 #include "update/list_signature.h"
 #include "update/version_list.h"
 
+namespace update {
+
 std::uint32_t readInstalledRelease(const char* fileName) {
   // At most ten digits and the line end; anything longer is no record.
   const std::optional<std::string> text = platform::readWholeFile(fileName, 15);
@@ -27,3 +29,5 @@ bool recordInstalledRelease(const char* fileName, std::uint32_t release) {
     return file.write(text.data(), static_cast<std::uint32_t>(text.size()));
   });
 }
+
+}  // namespace update

@@ -5,6 +5,8 @@
 
 #include <cstdint>
 
+namespace update {
+
 constexpr const char* kReleaseRecordName = "version_release.txt";
 
 // The recorded release, or 0 when there is none. A record that does not read
@@ -13,3 +15,5 @@ std::uint32_t readInstalledRelease(const char* fileName);
 
 // Replaces the record atomically (side file, flushed, renamed over it).
 [[nodiscard]] bool recordInstalledRelease(const char* fileName, std::uint32_t release);
+
+}  // namespace update

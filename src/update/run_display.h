@@ -6,6 +6,8 @@
 #include <cstdint>
 #include <string>
 
+namespace update {
+
 class RunDisplay {
  public:
   virtual ~RunDisplay() = default;
@@ -32,3 +34,5 @@ class RunDisplay {
   RunDisplay(RunDisplay&&) = default;
   RunDisplay& operator=(RunDisplay&&) = default;
 };
+
+}  // namespace update

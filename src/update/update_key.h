@@ -8,4 +8,8 @@
 
 #include "platform/crypto.h"
 
+namespace update {
+
 std::vector<platform::P256PublicKey> compiledUpdateKeys();
+
+}  // namespace update

@@ -15,14 +15,20 @@
 #include "update/program_start.h"
 #include "update/release_record.h"
 
+namespace update {
+
+using net::cStreamingFile;
+using net::DownloadStatus;
+using net::partialFilePath;
+
 namespace {
 
 std::int32_t messageForStatus(std::int32_t status) {
   switch (status) {
-    case SocketFailed: return kMsgInvalidSocket;
-    case HostNotFound: return kMsgServerUnavailable;
-    case ConnectFailed: return kMsgConnectionError;
-    case BadResponse: return kMsgInvalidResponse;
+    case statusCode(DownloadStatus::SocketFailed): return kMsgInvalidSocket;
+    case statusCode(DownloadStatus::HostNotFound): return kMsgServerUnavailable;
+    case statusCode(DownloadStatus::ConnectFailed): return kMsgConnectionError;
+    case statusCode(DownloadStatus::BadResponse): return kMsgInvalidResponse;
     default: return kMsgDownloadErrorCode;
   }
 }
@@ -43,12 +49,12 @@ std::uint16_t progressPercent(std::uint32_t doneKiB, std::uint32_t receivedBytes
 }
 
 bool UpdateRun::loadLocalList() {
-  if (::loadLocalList(installPath, localList)) return true;
-  state = Failed;
+  if (update::loadLocalList(installPath, localList)) return true;
+  state = UpdateState::Failed;
   return false;
 }
 
-void UpdateRun::planDownloads() { ::planDownloads(remoteList, localList, downloadList, totalKiB); }
+void UpdateRun::planDownloads() { update::planDownloads(remoteList, localList, downloadList, totalKiB); }
 
 void UpdateRun::startListFetch() { startJob(kVersionListName, "", ""); }
 
@@ -62,20 +68,20 @@ void UpdateRun::tick() {
     return;
   }
   switch (state) {
-    case FetchingList: finishListFetch(); break;
-    case FetchingSignature: finishSignatureFetch(); break;
-    case Planned:
+    case UpdateState::FetchingList: finishListFetch(); break;
+    case UpdateState::FetchingSignature: finishSignatureFetch(); break;
+    case UpdateState::Planned:
       current = 0;
-      state = Downloading;
+      state = UpdateState::Downloading;
       break;
-    case Downloading:
+    case UpdateState::Downloading:
       if (job == nullptr) {
         startCurrentFile();
       } else {
         pollCurrentFile();
       }
       break;
-    case Finishing: finish(); break;
+    case UpdateState::Finishing: finish(); break;
     default: break;
   }
 }
@@ -83,7 +89,9 @@ void UpdateRun::tick() {
 void UpdateRun::failIfJobFailed() {
   std::int32_t status = job->status.load();
   // The server answered, but has no signature to give.
-  if (state == FetchingSignature && status == BadResponse) status = SignatureMissing;
+  if (state == UpdateState::FetchingSignature && status == statusCode(DownloadStatus::BadResponse)) {
+    status = statusCode(UpdateRefusal::SignatureMissing);
+  }
   job.reset();
   fail(status);
 }
@@ -91,7 +99,7 @@ void UpdateRun::failIfJobFailed() {
 void UpdateRun::fail(std::int32_t status) {
   std::u16string text = downloadErrorText(display_, status);
   // Ticks keep coming while the box is open; they must find nothing to do.
-  state = Failed;
+  state = UpdateState::Failed;
   // The failed job removed its side file before it reported: the note names
   // nothing that is left.
   platform::deleteFile(kDownloadNoteName);
@@ -108,7 +116,7 @@ void UpdateRun::finishListFetch() {
     // the very bytes that arrived.
     signedList_.assign(body != nullptr ? body : "", length);
     startJob(kSignatureName, "", "");
-    state = FetchingSignature;
+    state = UpdateState::FetchingSignature;
     return;
   }
   acceptList(body, body + length);
@@ -126,7 +134,7 @@ void UpdateRun::finishSignatureFetch() {
   // replace files, no older one can take its place, even if this run is cut
   // short.
   if (refusal == 0 && release > installed && !recordInstalledRelease(kReleaseRecordName, release)) {
-    refusal = ReleaseNotRecorded;
+    refusal = statusCode(UpdateRefusal::ReleaseNotRecorded);
   }
   if (refusal != 0) {
     fail(refusal);
@@ -145,13 +153,13 @@ void UpdateRun::acceptList(const char* begin, const char* end) {
   bool withinBounds = begin == nullptr || parseVersionList(begin, end, remoteList);
   job.reset();
   if (!withinBounds) {
-    fail(ListTooLarge);
+    fail(statusCode(RunStatus::ListTooLarge));
     return;
   }
   planDownloads();
   // Judged by the files, not by their sizes: a plan of small files (all
   // under 1 KiB, a total of 0 KiB) still has work to do.
-  state = downloadList.empty() ? Finishing : Planned;
+  state = downloadList.empty() ? UpdateState::Finishing : UpdateState::Planned;
 }
 
 void UpdateRun::startCurrentFile() {
@@ -159,7 +167,7 @@ void UpdateRun::startCurrentFile() {
   std::string localName = decodeEntryName(entry.name);
   // The step that writes judges the name too, whatever filled the list.
   if (!isInstallableEntryName(localName)) {
-    if (++current >= downloadList.size()) state = Finishing;
+    if (++current >= downloadList.size()) state = UpdateState::Finishing;
     return;
   }
   display_.showStatusText(display_.messageText(kMsgDownloading) + text::utf16FromUtf8(localName));
@@ -193,14 +201,14 @@ void UpdateRun::pollCurrentFile() {
   // Going on would fetch files that are never recorded, and show "End" over
   // an installation whose list says otherwise.
   if (!saved) {
-    fail(ListSaveFailed);
+    fail(statusCode(RunStatus::ListSaveFailed));
     return;
   }
 
   if (isLauncher) {
     if (runProgram("Launcher.exe.tmp /pause", nullptr) != 0) {
       // The new launcher takes over from here.
-      state = HandedOver;
+      state = UpdateState::HandedOver;
       display_.endProcess();
       return;
     }
@@ -208,12 +216,12 @@ void UpdateRun::pollCurrentFile() {
     // one: the list must not claim otherwise, or no later run fetches it.
     localList = std::move(beforeLauncher);
     if (!saveLocalList(kVersionListName, localList)) {
-      fail(ListSaveFailed);
+      fail(statusCode(RunStatus::ListSaveFailed));
       return;
     }
   }
 
-  if (++current >= downloadList.size()) state = Finishing;
+  if (++current >= downloadList.size()) state = UpdateState::Finishing;
 }
 
 void UpdateRun::finish() {
@@ -221,5 +229,7 @@ void UpdateRun::finish() {
   removeDownloadLeftovers();
   display_.enablePlay();
   display_.showStatusText(display_.messageText(kMsgEnd));
-  state = Finished;
+  state = UpdateState::Finished;
 }
+
+}  // namespace update

@@ -16,7 +16,9 @@
 #include "update/update_key.h"
 #include "update/version_list.h"
 
-enum UpdateState : std::int32_t {
+namespace update {
+
+enum class UpdateState : std::int32_t {
   FetchingList = 0,
   Planned = 1,
   Downloading = 2,
@@ -32,13 +34,15 @@ enum UpdateState : std::int32_t {
 // The run's own failures. They are reported as a failed job's status is,
 // through message 15 with the number, so they stay clear of the job's codes
 // (1 to 11, 14) and of the socket layer's numbers.
-enum RunStatus : std::int32_t {
+enum class RunStatus : std::int32_t {
   // "version_list.txt" could not be rewritten after a fetched file: nothing
   // of that file is recorded, so the next start fetches it again.
   ListSaveFailed = 12,
   // The server's list holds more than kMaxListEntries entries.
   ListTooLarge = 13,
 };
+
+constexpr std::int32_t statusCode(RunStatus status) { return static_cast<std::int32_t>(status); }
 
 class UpdateRun {
  public:
@@ -64,7 +68,7 @@ class UpdateRun {
   void planDownloads();
 
   std::string installPath;
-  UpdateState state = FetchingList;
+  UpdateState state = UpdateState::FetchingList;
   std::uint32_t totalKiB = 0;
   std::uint32_t doneKiB = 0;
   DownloadJob job;
@@ -110,3 +114,5 @@ std::u16string downloadErrorText(RunDisplay& display, std::int32_t status);
 // installation size makes it wrap; 0 when nothing of measurable size is
 // planned.
 std::uint16_t progressPercent(std::uint32_t doneKiB, std::uint32_t receivedBytes, std::uint32_t totalKiB);
+
+}  // namespace update

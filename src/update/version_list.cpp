@@ -9,6 +9,8 @@
 #include "text/encoding.h"
 #include "update/entry_names.h"
 
+namespace update {
+
 // ---------------------------------------------------------------------------
 // VersionList
 
@@ -499,3 +501,5 @@ std::string_view entryNameFaultText(EntryNameFault fault) {
   }
   return "unknown fault";
 }
+
+}  // namespace update

@@ -18,6 +18,8 @@ namespace platform {
 class File;
 }
 
+namespace update {
+
 constexpr std::size_t kMaxEntryName = 255;
 constexpr std::size_t kMaxEntryVersion = 32;
 constexpr const char* kVersionListName = "version_list.txt";
@@ -215,3 +217,5 @@ std::string_view entryNameFaultText(EntryNameFault fault);
 // component between "/" or "\" separators (nor one of only dots and blanks,
 // which Windows may read as "..").
 bool isInstallRelativeName(std::string_view decodedName);
+
+}  // namespace update

@@ -6,6 +6,8 @@
 #include "platform/browser.h"
 #include "platform/shell_execute.h"
 
+namespace web {
+
 CDOMEventHandler::CDOMEventHandler(ElementCallback callbackToRun, void* data)
     : callback(callbackToRun), userData(data) {}
 
@@ -77,3 +79,5 @@ void openExternalLink(VARIANT*, void* userData) {
   std::optional<std::u16string> address = externalAddress(*element);
   if (address && isOpenableLink(*address)) platform::shellOpen(*address);
 }
+
+}  // namespace web

@@ -10,6 +10,8 @@
 #include "platform/automation.h"
 #include "platform/browser.h"
 
+namespace web {
+
 // What a handler runs: the browser's result argument (may be null) and the
 // user data the handler was made with.
 using ElementCallback = void (*)(VARIANT* result, void* userData);
@@ -56,3 +58,5 @@ bool isOpenableLink(std::u16string_view address);
 // launcher, when isOpenableLink allows it; anything else is dropped without
 // a word. The user data is the element (a platform::HtmlElement).
 void openExternalLink(VARIANT* result, void* userData);
+
+}  // namespace web

@@ -2,6 +2,8 @@
 
 #include <optional>
 
+namespace web {
+
 namespace {
 
 char16_t lowered(char16_t c) { return c >= u'A' && c <= u'Z' ? static_cast<char16_t>(c - u'A' + u'a') : c; }
@@ -50,3 +52,5 @@ bool launcherNavigationAllowed(std::u16string_view pageAddress, std::u16string_v
   const std::optional<std::u16string_view> targetHost = webHost(target);
   return pageHost && targetHost && sameText(*pageHost, *targetHost);
 }
+
+}  // namespace web

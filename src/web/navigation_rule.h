@@ -5,8 +5,12 @@
 
 #include <string_view>
 
+namespace web {
+
 // Whether a navigation may go on. Frames inside the page go anywhere. The
 // top frame may go only to an http or https address on the launcher page's
 // own host (a reload, the page's own redirects, an anchor of the page), and
 // may run a "javascript:" address, which stays in the page.
 bool launcherNavigationAllowed(std::u16string_view pageAddress, std::u16string_view target, bool topFrame);
+
+}  // namespace web

@@ -1,5 +1,7 @@
 #include "web/page_bridge.h"
 
+namespace web {
+
 namespace {
 
 // The function's member id, or DISPID_UNKNOWN when the script has none.
@@ -64,3 +66,5 @@ std::optional<std::u16string> callScript(IDispatch* script, const char16_t* func
   if (result.value().vt != VT_BSTR) return std::nullopt;
   return platform::bstrText(result.value().bstrVal);
 }
+
+}  // namespace web

@@ -11,6 +11,8 @@
 
 #include "platform/automation.h"
 
+namespace web {
+
 // The one error the launcher raises: an automation string could not be
 // allocated. It carries E_OUTOFMEMORY, and nothing catches it.
 struct AutomationError : std::bad_alloc {
@@ -37,3 +39,5 @@ bool scriptDefines(IDispatch* script, const char16_t* function);
 // it. What the function answers is returned when it is a text: anything else
 // has no meaning to the launcher and reads as the page not answering.
 std::optional<std::u16string> callScript(IDispatch* script, const char16_t* function, platform::Variant argument);
+
+}  // namespace web

@@ -5,6 +5,8 @@
 
 #include "text/encoding.h"
 
+namespace web {
+
 #ifndef GLIMMERHOLD_PAGE_HOST
 #define GLIMMERHOLD_PAGE_HOST "127.0.0.1"
 #endif
@@ -44,3 +46,5 @@ std::optional<std::u16string> bodyAttribute(platform::HtmlElement* body, std::u1
   if (FAILED(body->getAttribute(name, value.get())) || value.value().vt != VT_BSTR) return std::nullopt;
   return platform::bstrText(value.value().bstrVal);
 }
+
+}  // namespace web

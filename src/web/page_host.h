@@ -7,6 +7,8 @@
 
 #include "platform/browser.h"
 
+namespace web {
+
 // "http://" + page host + "/instalador.php?lang=" + the first two letters of
 // the language, lower-cased.
 std::u16string pageAddress(std::string_view language);
@@ -19,3 +21,5 @@ long pageDimension(const std::optional<std::u16string>& attribute, long fallback
 
 // The body element's attribute, when it is a text.
 std::optional<std::u16string> bodyAttribute(platform::HtmlElement* body, std::u16string_view name);
+
+}  // namespace web

@@ -8,6 +8,8 @@
 #include "net/streaming_file.h"
 #include "support/test_http_server.h"
 
+using net::cStreamingFile;
+
 namespace {
 
 using testsupport::HttpScript;

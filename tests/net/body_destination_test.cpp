@@ -11,6 +11,10 @@
 #include "support/job_wait.h"
 #include "support/temp_dir.h"
 
+using net::cStreamingFile;
+using net::DownloadStatus;
+using net::partialFilePath;
+
 namespace {
 
 // A job whose own fetch is refused at once (its url cannot be sent), so its
@@ -23,10 +27,10 @@ struct IdleJob {
 TEST(BodyDestination, MemoryRefusesMoreThanItsBufferHolds) {
   IdleJob idle("");
   net::MemoryDestination memory(idle.job);
-  ASSERT_EQ(memory.open(4), None);
-  EXPECT_EQ(memory.append("abc", 3), None);
-  EXPECT_EQ(memory.append("de", 2), BodyOverlong);
-  EXPECT_EQ(memory.finish(), None);
+  ASSERT_EQ(memory.open(4), DownloadStatus::None);
+  EXPECT_EQ(memory.append("abc", 3), DownloadStatus::None);
+  EXPECT_EQ(memory.append("de", 2), DownloadStatus::BodyOverlong);
+  EXPECT_EQ(memory.finish(), DownloadStatus::None);
   EXPECT_STREQ(idle.job.bufferStart, "abc");
 }
 
@@ -37,8 +41,8 @@ TEST(BodyDestination, AnUnfinishedSideFileIsRemovedAndTheOldFileStays) {
   IdleJob idle(target);
   {
     net::FileDestination file(idle.job);
-    ASSERT_EQ(file.open(3), None);
-    EXPECT_EQ(file.append("new", 3), None);
+    ASSERT_EQ(file.open(3), DownloadStatus::None);
+    EXPECT_EQ(file.append("new", 3), DownloadStatus::None);
     EXPECT_TRUE(std::filesystem::exists(partialFilePath(target)));
   }
   EXPECT_FALSE(std::filesystem::exists(partialFilePath(target)));

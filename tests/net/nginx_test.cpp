@@ -9,6 +9,9 @@
 #include "support/static_server.h"
 #include "support/temp_dir.h"
 
+using net::cStreamingFile;
+using net::DownloadStatus;
+
 namespace {
 
 using testsupport::jobEnded;
@@ -40,7 +43,7 @@ TEST(Nginx, ServesVersionListsAndFilesToTheClient) {
   ASSERT_TRUE(file->isComplete()) << file->status;
   EXPECT_EQ(file->expectedLength, static_cast<std::int32_t>(big.size()));
   EXPECT_TRUE(testsupport::readFile(target) == big);
-  EXPECT_EQ(missing->status, BadResponse);
+  EXPECT_EQ(missing->status, statusCode(DownloadStatus::BadResponse));
 }
 
 }  // namespace

@@ -14,6 +14,12 @@
 #include "support/temp_dir.h"
 #include "support/test_http_server.h"
 
+using net::cStreamingFile;
+using net::DownloadStatus;
+using net::kMaxHeaderBytes;
+using net::kMaxMemoryBody;
+using net::partialFilePath;
+
 namespace {
 
 using testsupport::httpResponse;
@@ -123,7 +129,7 @@ TEST_F(DownloadJob, AnyOtherStatusFailsWithoutTouchingTheDestination) {
        {"HTTP/1.1 302 Found\r\nLocation: http://127.0.0.1/\r\nContent-Length: 0\r\n\r\n",
         "HTTP/1.0 404 Not Found\r\nContent-Length: 9\r\n\r\nnot found", "HTTP/1.0 200\r\n\r\n", ""}) {
     auto job = fetchOverOldFile(HttpScript().send(response));
-    EXPECT_EQ(job->status, BadResponse) << response;
+    EXPECT_EQ(job->status, statusCode(DownloadStatus::BadResponse)) << response;
     EXPECT_FALSE(job->isComplete());
     EXPECT_EQ(job->expectedLength, 0);
     expectOldFileKept();
@@ -167,7 +173,7 @@ TEST_F(DownloadJob, LauncherReplacementIsAnOrdinaryDestination) {
 TEST_F(DownloadJob, LengthHeaderMustStartALineAndKeepItsBlank) {
   // Recognised in lower case: 3 announced, 5 sent, so too long.
   auto lower = fetchToMemory(HttpScript().send("HTTP/1.0 200 OK\r\ncontent-length: 3\r\n\r\nhello"));
-  EXPECT_EQ(lower->status, BodyOverlong);
+  EXPECT_EQ(lower->status, statusCode(DownloadStatus::BodyOverlong));
   EXPECT_FALSE(lower->isComplete());
   // Not recognised: the body is taken to be 32768 bytes.
   std::string content = randomBytes(32768, 8);
@@ -185,9 +191,9 @@ TEST_F(DownloadJob, BodyWithoutLengthMustBeExactly32768Bytes) {
     auto job = fetchToMemory(HttpScript().send(ok(content, false)));
     auto file = fetchOverOldFile(HttpScript().send(ok(content, false)));
     if (size != 32768) {
-      EXPECT_EQ(job->status, LengthMissing) << size;
+      EXPECT_EQ(job->status, statusCode(DownloadStatus::LengthMissing)) << size;
       EXPECT_FALSE(job->isComplete()) << size;
-      EXPECT_EQ(file->status, LengthMissing) << size;
+      EXPECT_EQ(file->status, statusCode(DownloadStatus::LengthMissing)) << size;
       expectOldFileKept();
       continue;
     }
@@ -212,7 +218,7 @@ TEST_F(DownloadJob, UrlTheRequestLineCannotCarryIsRefusedUnsent) {
   for (const std::string& url : urls) {
     auto job = std::make_unique<cStreamingFile>(url, destination.string());
     ASSERT_TRUE(jobEnded(*job));
-    EXPECT_EQ(job->status, UrlRefused);
+    EXPECT_EQ(job->status, statusCode(DownloadStatus::UrlRefused));
   }
   EXPECT_TRUE(server.requests().empty());
   EXPECT_FALSE(std::filesystem::exists(destination));
@@ -282,12 +288,12 @@ TEST_F(DownloadJob, HeaderBeyondTheBoundIsRefused) {
   std::string filler;
   while (filler.size() <= kMaxHeaderBytes) filler += "X-Filler: " + std::string(100, 'f') + "\r\n";
   auto job = fetchOverOldFile(HttpScript().send("HTTP/1.0 200 OK\r\n" + filler + "Content-Length: 1\r\n\r\nx"));
-  EXPECT_EQ(job->status, BadResponse);
+  EXPECT_EQ(job->status, statusCode(DownloadStatus::BadResponse));
   expectOldFileKept();
   // A header that never ends fails the same way once the bound is reached,
   // without waiting for the server to close.
   auto endless = fetchToMemory(HttpScript().send("HTTP/1.0 200 OK\r\n" + filler).holdOpen());
-  EXPECT_EQ(endless->status, BadResponse);
+  EXPECT_EQ(endless->status, statusCode(DownloadStatus::BadResponse));
 }
 
 TEST_F(DownloadJob, ResetMidBodyReportsTheSocketErrorAndKeepsTheOldFile) {
@@ -301,12 +307,12 @@ TEST_F(DownloadJob, ResetMidBodyReportsTheSocketErrorAndKeepsTheOldFile) {
 TEST_F(DownloadJob, EarlyCloseFailsAndKeepsTheOldFile) {
   std::string response = ok(randomBytes(100000, 4));
   auto job = fetchOverOldFile(HttpScript().send(response.substr(0, response.size() - 1)));
-  EXPECT_EQ(job->status, BodyTruncated);
+  EXPECT_EQ(job->status, statusCode(DownloadStatus::BodyTruncated));
   EXPECT_EQ(job->received, 99999u);
   expectOldFileKept();
 
   auto memory = fetchToMemory(HttpScript().send(response.substr(0, 1000)));
-  EXPECT_EQ(memory->status, BodyTruncated);
+  EXPECT_EQ(memory->status, statusCode(DownloadStatus::BodyTruncated));
   EXPECT_FALSE(memory->isComplete());
 }
 
@@ -314,42 +320,42 @@ TEST_F(DownloadJob, BodyLongerThanAnnouncedFails) {
   std::string content = randomBytes(5000, 5);
   std::string response = "HTTP/1.0 200 OK\r\nContent-Length: 4000\r\n\r\n" + content;
   auto file = fetchOverOldFile(HttpScript().send(response));
-  EXPECT_EQ(file->status, BodyOverlong);
+  EXPECT_EQ(file->status, statusCode(DownloadStatus::BodyOverlong));
   expectOldFileKept();
 
   // In memory the extra bytes come in a later receive than the header, so
   // they meet a buffer that is already full.
   auto memory = fetchToMemory(
       HttpScript().send("HTTP/1.0 200 OK\r\nContent-Length: 4000\r\n\r\n").awaitClientRead().send(content));
-  EXPECT_EQ(memory->status, BodyOverlong);
+  EXPECT_EQ(memory->status, statusCode(DownloadStatus::BodyOverlong));
   EXPECT_FALSE(memory->isComplete());
   EXPECT_LE(memory->received, 4000u);
 }
 
 TEST_F(DownloadJob, LengthsTheDestinationCannotHoldAreRefused) {
   auto negative = fetchOverOldFile(HttpScript().send("HTTP/1.0 200 OK\r\nContent-Length: -1\r\n\r\n"));
-  EXPECT_EQ(negative->status, LengthInvalid);
+  EXPECT_EQ(negative->status, statusCode(DownloadStatus::LengthInvalid));
   expectOldFileKept();
 
   auto huge = fetchOverOldFile(HttpScript().send("HTTP/1.0 200 OK\r\nContent-Length: 4294967296\r\n\r\nx"));
-  EXPECT_EQ(huge->status, BodyTooLarge);
+  EXPECT_EQ(huge->status, statusCode(DownloadStatus::BodyTooLarge));
   expectOldFileKept();
 
   std::string oversize = std::to_string(kMaxMemoryBody + 1);
   auto memory = fetchToMemory(HttpScript().send("HTTP/1.0 200 OK\r\nContent-Length: " + oversize + "\r\n\r\nx"));
-  EXPECT_EQ(memory->status, BodyTooLarge);
+  EXPECT_EQ(memory->status, statusCode(DownloadStatus::BodyTooLarge));
   EXPECT_EQ(memory->bufferStart, nullptr);
 }
 
 TEST_F(DownloadJob, DestinationThatCannotBeWrittenFails) {
   auto missingFolder = fetch(HttpScript().send(ok("data")), "127.0.0.1/a", (dir / "no" / "such" / "file").string());
-  EXPECT_EQ(missingFolder->status, DestinationFailed);
+  EXPECT_EQ(missingFolder->status, statusCode(DownloadStatus::DestinationFailed));
 
   // A folder where the file should go: the body arrives but cannot replace
   // it, and the side file does not stay.
   std::filesystem::create_directory(dir / "folder");
   auto folder = fetch(HttpScript().send(ok("data")), "127.0.0.1/a", (dir / "folder").string());
-  EXPECT_EQ(folder->status, DestinationFailed);
+  EXPECT_EQ(folder->status, statusCode(DownloadStatus::DestinationFailed));
   EXPECT_EQ(filesInFolder(), std::set<std::string>{"folder"});
 }
 
@@ -375,7 +381,7 @@ TEST_F(DownloadJob, ConnectionFailuresHaveTheirOwnCodes) {
   // Nobody listens.
   auto refused = std::make_unique<cStreamingFile>("127.0.0.1/a", destination.string());
   ASSERT_TRUE(jobEnded(*refused));
-  EXPECT_EQ(refused->status, ConnectFailed);
+  EXPECT_EQ(refused->status, statusCode(DownloadStatus::ConnectFailed));
   EXPECT_FALSE(std::filesystem::exists(destination));
 
   TestHttpServer server(TestHttpServer::always(HttpScript().send(ok("x"))));
@@ -384,7 +390,7 @@ TEST_F(DownloadJob, ConnectionFailuresHaveTheirOwnCodes) {
   for (const char* url : {"127.0.0.1:80/a", "no-such-host.invalid/a", "/a"}) {
     auto job = std::make_unique<cStreamingFile>(url, destination.string());
     ASSERT_TRUE(jobEnded(*job)) << url;
-    EXPECT_EQ(job->status, HostNotFound) << url;
+    EXPECT_EQ(job->status, statusCode(DownloadStatus::HostNotFound)) << url;
   }
   EXPECT_TRUE(server.requests().empty());
   EXPECT_FALSE(std::filesystem::exists(destination));
@@ -412,7 +418,7 @@ TEST_F(DownloadJob, ServesAMapOfFilesForOtherTests) {
   ASSERT_TRUE(jobEnded(*found));
   ASSERT_TRUE(jobEnded(*missing));
   EXPECT_EQ(body(*found), "a 1 1\n");
-  EXPECT_EQ(missing->status, BadResponse);
+  EXPECT_EQ(missing->status, statusCode(DownloadStatus::BadResponse));
 }
 
 TEST(DownloadJobLifetime, DeletingAFinishedJobReleasesEverything) {

@@ -32,6 +32,17 @@
 #include "update/update_run.h"
 #include "update/version_list.h"
 
+using net::kPartialSuffix;
+using net::partialFilePath;
+using update::decodeEntryName;
+using update::kDownloadNoteName;
+using update::kVersionListName;
+using update::parseVersionList;
+using update::UpdateState;
+using update::VersionEntry;
+using update::VersionList;
+using update::versionListSideName;
+
 namespace {
 
 namespace fs = std::filesystem;
@@ -404,7 +415,8 @@ TEST_F(CrashConsistencyTest, KilledAnywhereTheInstallationStaysConsistentAndThen
     testsupport::ChildProcess driver = startDriver();
     ASSERT_TRUE(driver.wait(150s));
     ASSERT_EQ(driver.exitCode(), 0) << driver.output();
-    EXPECT_EQ(testsupport::parseDriverOutput(driver.output()).state, Finished) << driver.output();
+    EXPECT_EQ(testsupport::parseDriverOutput(driver.output()).state, static_cast<int>(UpdateState::Finished))
+        << driver.output();
   }
   EXPECT_EQ(expectConsistent(), updates_);
   expectOnlyKnownFiles(/*sideFilesAllowed=*/false);
@@ -419,7 +431,7 @@ TEST_F(CrashConsistencyTest, KilledAnywhereTheInstallationStaysConsistentAndThen
     testsupport::ChildProcess driver = startDriver();
     ASSERT_TRUE(driver.wait(60s));
     testsupport::DriverOutcome outcome = testsupport::parseDriverOutput(driver.output());
-    EXPECT_EQ(outcome.state, Finished) << driver.output();
+    EXPECT_EQ(outcome.state, static_cast<int>(UpdateState::Finished)) << driver.output();
     EXPECT_EQ(outcome.planned, 0u);
     EXPECT_EQ(outcome.started, 0u);
   }

@@ -20,6 +20,10 @@
 #include "support/tree_snapshot.h"
 #include "update/update_run.h"
 
+using net::DownloadStatus;
+using update::kVersionListName;
+using update::UpdateState;
+
 namespace {
 
 namespace fs = std::filesystem;
@@ -89,7 +93,7 @@ class FaultInjectionTest : public ::testing::Test {
   // file is left.
   void expectFailureLeavingAllAsItWas(const std::string& text) {
     testsupport::DriverOutcome outcome = runDriver();
-    EXPECT_EQ(outcome.state, Failed) << output_;
+    EXPECT_EQ(outcome.state, static_cast<int>(UpdateState::Failed)) << output_;
     EXPECT_EQ(outcome.boxes, std::vector<std::string>{"Error|" + text}) << output_;
     EXPECT_EQ(testsupport::describeDifferences(before_, testsupport::snapshotTree(scratch_.path())), "");
   }
@@ -98,7 +102,7 @@ class FaultInjectionTest : public ::testing::Test {
   // nothing else in the scratch tree changed.
   void expectTargetUpdated(const std::string& body, int tickMs = 0) {
     testsupport::DriverOutcome outcome = runDriver(tickMs);
-    EXPECT_EQ(outcome.state, Finished) << output_;
+    EXPECT_EQ(outcome.state, static_cast<int>(UpdateState::Finished)) << output_;
     EXPECT_TRUE(outcome.boxes.empty()) << output_;
     testsupport::TreeSnapshot expected = before_;
     expected["Glimmerhold/target.bin"] = body;
@@ -161,18 +165,18 @@ TEST_F(FaultInjectionTest, OneByteAtATimeStillMakesWholeResponses) {
 TEST_F(FaultInjectionTest, AConnectionClosedEarlyIsATruncatedBody) {
   serve(newTargetList(kBody.size()),
         HttpScript().send("HTTP/1.0 200 OK\r\nContent-Length: 5000\r\n\r\n" + kBody.substr(0, 100)));
-  expectFailureLeavingAllAsItWas("Download error code " + std::to_string(BodyTruncated));
+  expectFailureLeavingAllAsItWas("Download error code " + std::to_string(statusCode(DownloadStatus::BodyTruncated)));
 }
 
 TEST_F(FaultInjectionTest, MoreThanAnnouncedInAFileIsRefused) {
   serve(newTargetList(100), HttpScript().send("HTTP/1.0 200 OK\r\nContent-Length: 100\r\n\r\n" + kBody));
-  expectFailureLeavingAllAsItWas("Download error code " + std::to_string(BodyOverlong));
+  expectFailureLeavingAllAsItWas("Download error code " + std::to_string(statusCode(DownloadStatus::BodyOverlong)));
 }
 
 TEST_F(FaultInjectionTest, MoreThanAnnouncedInTheListIsRefused) {
   serve(HttpScript().send("HTTP/1.0 200 OK\r\nContent-Length: 14\r\n\r\nkeep.txt 1 10\ntarget.bin 2 5000\n"),
         HttpScript());
-  expectFailureLeavingAllAsItWas("Download error code " + std::to_string(BodyOverlong));
+  expectFailureLeavingAllAsItWas("Download error code " + std::to_string(statusCode(DownloadStatus::BodyOverlong)));
 }
 
 TEST_F(FaultInjectionTest, RedirectsAndServerErrorsAreInvalidResponses) {
@@ -212,12 +216,13 @@ TEST_F(FaultInjectionTest, ALyingContentLengthNeverPassesForABody) {
     std::string text;
   };
   const std::vector<Lie> lies = {
-      {"Content-Length: 9000", "Download error code " + std::to_string(BodyTruncated)},
-      {"Content-Length: -5", "Download error code " + std::to_string(LengthInvalid)},
-      {"Content-Length: 99999999999", "Download error code " + std::to_string(BodyTooLarge)},
+      {"Content-Length: 9000", "Download error code " + std::to_string(statusCode(DownloadStatus::BodyTruncated))},
+      {"Content-Length: -5", "Download error code " + std::to_string(statusCode(DownloadStatus::LengthInvalid))},
+      {"Content-Length: 99999999999",
+       "Download error code " + std::to_string(statusCode(DownloadStatus::BodyTooLarge))},
       // A length that is no number announces nothing, and this body is not
       // the 32768 bytes an unannounced one must be.
-      {"Content-Length: many", "Download error code " + std::to_string(LengthMissing)},
+      {"Content-Length: many", "Download error code " + std::to_string(statusCode(DownloadStatus::LengthMissing))},
   };
   for (const Lie& lie : lies) {
     SCOPED_TRACE(lie.header);
@@ -246,7 +251,7 @@ TEST_F(FaultInjectionTest, NamesThatLeaveTheInstallationWriteNothingAnywhere) {
   });
   ASSERT_TRUE(server_->listening());
   testsupport::DriverOutcome outcome = runDriver();
-  EXPECT_EQ(outcome.state, Finished) << output_;
+  EXPECT_EQ(outcome.state, static_cast<int>(UpdateState::Finished)) << output_;
   EXPECT_EQ(outcome.planned, 1u);
   EXPECT_EQ(requestedPaths(), (std::vector<std::string>{kListPath, "/up/ok.txt"}));
   testsupport::TreeSnapshot expected = before_;

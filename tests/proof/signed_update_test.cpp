@@ -24,6 +24,14 @@
 #include "update/release_record.h"
 #include "update/update_run.h"
 
+using net::DownloadStatus;
+using update::kReleaseRecordName;
+using update::kSignatureName;
+using update::kVersionListName;
+using update::parseListSignature;
+using update::UpdateRefusal;
+using update::UpdateState;
+
 namespace {
 
 namespace fs = std::filesystem;
@@ -113,7 +121,7 @@ class SignedUpdateTest : public ::testing::Test {
 
   void expectRefused(std::int32_t status, const std::string& base = "127.0.0.1/up/") {
     testsupport::DriverOutcome outcome = runDriver(base);
-    EXPECT_EQ(outcome.state, Failed) << output_;
+    EXPECT_EQ(outcome.state, static_cast<int>(UpdateState::Failed)) << output_;
     EXPECT_EQ(outcome.boxes, std::vector<std::string>{"Error|Download error code " + std::to_string(status)})
         << output_;
     EXPECT_EQ(testsupport::describeDifferences(before_, testsupport::snapshotTree(scratch_.path())), "");
@@ -149,33 +157,34 @@ TEST_F(SignedUpdateTest, EachAttackIsRefusedWithItsStatusAndChangesNothing) {
   const Attack attacks[] = {
       {"a file swapped in transit (the launcher itself)",
        [&] { writeFile(served() / "Launcher.exe", std::string(kMarkingLauncher).replace(10, 4, "ECHO")); },
-       DigestMismatch},
+       statusCode(DownloadStatus::DigestMismatch)},
       {"the list swapped for one naming the intruder's launcher",
        [&] {
          std::string list = readFile(served() / kVersionListName);
          list.replace(list.find("Launcher.exe ") + 13, 4, "0000");
          writeFile(served() / kVersionListName, list);
        },
-       SignatureInvalid},
-      {"the signature dropped", [&] { fs::remove(served() / kSignatureName); }, SignatureMissing},
+       statusCode(UpdateRefusal::SignatureInvalid)},
+      {"the signature dropped", [&] { fs::remove(served() / kSignatureName); },
+       statusCode(UpdateRefusal::SignatureMissing)},
       {"the signature cut short",
        [&] {
          std::string signature = readFile(served() / kSignatureName);
          writeFile(served() / kSignatureName, signature.substr(0, signature.size() / 2));
        },
-       SignatureMalformed},
+       statusCode(UpdateRefusal::SignatureMalformed)},
       {"an older signed release replayed",
        [&] {
          fs::remove_all(served());
          fs::copy(scratch_ / "release1-served", served(), fs::copy_options::recursive);
        },
-       ReleaseRolledBack},
+       statusCode(UpdateRefusal::ReleaseRolledBack)},
       {"the page pointing at the intruder's server and key",
        [&] {
          writeRelease("evil", "evil game", kMarkingLauncher + "# evil\n");
          publish("evil", "www2/up", "intruder.pem");
        },
-       SignatureInvalid, "127.0.0.2/up/"},
+       statusCode(UpdateRefusal::SignatureInvalid), "127.0.0.2/up/"},
   };
   for (const Attack& attack : attacks) {
     SCOPED_TRACE(attack.what);

@@ -27,6 +27,15 @@
 #include "support/signing_vector.h"
 #include "update/messages.h"
 
+using net::cStreamingFile;
+using shell::Updater;
+using update::englishDefault;
+using update::kMsgCaption;
+using update::kMsgDownloading;
+using update::kMsgUpdateBase;
+using update::UpdateRun;
+using update::UpdateState;
+
 namespace {
 
 using Clock = std::chrono::steady_clock;
@@ -125,7 +134,7 @@ int main(int argc, char** argv) {
     }
     updater.onInitDialog();
     auto nextTick = Clock::now();
-    while (updater.updateRun.state != Finished) {
+    while (updater.updateRun.state != UpdateState::Finished) {
       if (Clock::now() >= deadline) {
         std::printf("time limit passed\n");
         result = 3;

@@ -17,6 +17,8 @@
 #include "support/temp_dir.h"
 #include "update/version_list.h"
 
+using update::kVersionListName;
+
 namespace {
 
 namespace fs = std::filesystem;

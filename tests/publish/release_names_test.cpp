@@ -6,6 +6,9 @@
 
 #include "update/version_list.h"
 
+using update::encodeEntryName;
+using update::EntryNameFault;
+
 namespace {
 
 using publish::foldedName;

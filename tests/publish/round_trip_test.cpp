@@ -21,6 +21,11 @@
 #include "support/static_server.h"
 #include "update/version_list.h"
 
+using shell::Updater;
+using update::kVersionListName;
+using update::UpdateState;
+using update::VersionEntry;
+
 namespace {
 
 namespace fs = std::filesystem;
@@ -57,11 +62,13 @@ class RoundTripTest : public testsupport::LauncherTest,
     updater.onInitDialog();
     updater.onTimer();  // the document
     updater.onTimer();  // the page is accepted; the list fetch starts
-    for (int i = 0; i < 2000 && updater.updateRun.state != Finished && updater.updateRun.state != Failed; ++i) {
+    for (int i = 0;
+         i < 2000 && updater.updateRun.state != UpdateState::Finished && updater.updateRun.state != UpdateState::Failed;
+         ++i) {
       if (updater.updateRun.job != nullptr && !testsupport::jobEnded(*updater.updateRun.job)) break;
       updater.onTimer();
     }
-    EXPECT_EQ(updater.updateRun.state, Finished);
+    EXPECT_EQ(updater.updateRun.state, UpdateState::Finished);
     std::vector<std::string> fetched;
     for (const VersionEntry& entry : updater.updateRun.downloadList) fetched.push_back(entry.name);
     return fetched;

@@ -8,6 +8,10 @@
 #include "support/registry_fixture.h"
 #include "support/temp_dir.h"
 
+using settings::currentLanguage;
+using settings::loadLanguage;
+using settings::readInstallPath;
+
 using namespace testsupport;
 
 namespace {

@@ -16,6 +16,13 @@
 #include "support/test_http_server.h"
 #include "update/download_note.h"
 
+using net::cStreamingFile;
+using shell::closeLauncher;
+using shell::kDialogEndValue;
+using shell::Updater;
+using update::kVersionListName;
+using update::UpdateState;
+
 namespace {
 
 namespace fs = std::filesystem;
@@ -74,7 +81,7 @@ class DialogRunTest : public testsupport::LauncherTest {
 TEST_F(DialogRunTest, ClosingDuringADownloadKeepsTheListAsAfterTheLastFile) {
   serve("a.txt 1 1\n", {{"a.txt", "a"}});
   start();
-  runUntil(Finished);
+  runUntil(UpdateState::Finished);
   const std::string before = readFile(install() / kVersionListName);
 
   // A second run whose next file never arrives.
@@ -94,7 +101,7 @@ TEST_F(DialogRunTest, ClosingDuringADownloadKeepsTheListAsAfterTheLastFile) {
     second.onInitDialog();
     second.onTimer();
     second.onTimer();
-    for (int i = 0; i < 50 && second.updateRun.state != Downloading; ++i) {
+    for (int i = 0; i < 50 && second.updateRun.state != UpdateState::Downloading; ++i) {
       if (second.updateRun.job != nullptr) {
         ASSERT_TRUE(testsupport::jobEnded(*second.updateRun.job));
       }
@@ -119,7 +126,7 @@ TEST_F(DialogRunTest, AServerThatNeverAnswersKeepsTheRunWaitingAndThePlayerCanCl
   start();
   ASSERT_TRUE(server_->waitForRequests(1));
   for (int i = 0; i < 20; ++i) updater.onTimer();
-  EXPECT_EQ(updater.updateRun.state, FetchingList);
+  EXPECT_EQ(updater.updateRun.state, UpdateState::FetchingList);
   EXPECT_EQ(fakePage().argumentsOf(u"disablePlayButton"), (std::vector<PageValue>{true}));
   EXPECT_TRUE(testsupport::shownBoxes().empty());
   updater.processMessage(platform::DialogMessage::Close, 0);
@@ -153,7 +160,7 @@ TEST_F(DialogRunExitTest, AFailedDownloadIsReportedOnceAndKeepsWhatWasFetched) {
         serve("first.txt 1 5\nmissing.txt 1 5\nlast.txt 1 5\n", {{"first.txt", "first"}, {"last.txt", "last!"}});
         std::atexit(report);
         start();
-        runUntil(Finished);
+        runUntil(UpdateState::Finished);
       },
       ::testing::ExitedWithCode(0), "box\\[Error\\|Respuesta no v.lida\\|64\\] list\\[first.txt 1 5\n\\]");
 }

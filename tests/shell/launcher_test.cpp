@@ -14,6 +14,11 @@
 #include "support/launcher_fixture.h"
 #include "support/temp_dir.h"
 
+using shell::copyFile;
+using shell::launcherMain;
+using shell::modulePath;
+using shell::sameFileContents;
+
 namespace {
 
 using testsupport::readFile;

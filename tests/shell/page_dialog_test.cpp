@@ -16,6 +16,19 @@
 #include "web/page_bridge.h"
 #include "web/page_host.h"
 
+using settings::loadLanguage;
+using shell::activeUpdater;
+using shell::messageText;
+using shell::PageTimer;
+using shell::showPlayButtonText;
+using shell::showProgress;
+using shell::showStatusText;
+using shell::Updater;
+using web::kMaxPageDimension;
+using web::launcherNavigationAllowed;
+using web::pageAddress;
+using web::pageDimension;
+
 namespace {
 
 using testsupport::fakePage;

@@ -9,6 +9,9 @@
 
 #include "settings/installation_settings.h"
 
+using settings::currentLanguage;
+using update::UpdateRun;
+
 namespace testsupport {
 
 bool settleJob(UpdateRun& run, int seconds) {

@@ -18,7 +18,7 @@ namespace testsupport {
 
 // Waits (at most `seconds`) until the run's job has ended, successfully or
 // not, then deletes it, so later ticks find no job. False on time-out.
-bool settleJob(UpdateRun& run, int seconds = 20);
+bool settleJob(update::UpdateRun& run, int seconds = 20);
 
 class LauncherTest : public ::testing::Test {
  protected:

@@ -9,6 +9,11 @@
 
 #include "support/temp_dir.h"
 
+using update::makeDirectories;
+using update::planDownloads;
+using update::VersionEntry;
+using update::VersionList;
+
 namespace {
 
 namespace fs = std::filesystem;

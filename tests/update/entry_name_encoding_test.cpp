@@ -6,6 +6,16 @@
 
 #include "update/version_list.h"
 
+using update::decodeEntryName;
+using update::EncodedEntryName;
+using update::encodeEntryName;
+using update::EntryNameFault;
+using update::entryNameFaultText;
+using update::formatVersionEntry;
+using update::kMaxEntryName;
+using update::parseVersionList;
+using update::VersionList;
+
 namespace {
 
 TEST(EncodeEntryName, AppliesTheEightEscapesAndDecodesBack) {

@@ -5,6 +5,8 @@
 #include <cstdint>
 #include <string>
 
+using update::formatErrorText;
+
 namespace {
 
 TEST(FormatErrorText, PercentSequences) {

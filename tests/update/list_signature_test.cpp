@@ -8,6 +8,16 @@
 #include "support/temp_dir.h"
 #include "update/release_record.h"
 
+using update::formatListSignature;
+using update::kMaxSignatureBytes;
+using update::kReleaseRecordName;
+using update::ListSignature;
+using update::parseListSignature;
+using update::readInstalledRelease;
+using update::recordInstalledRelease;
+using update::UpdateRefusal;
+using update::verifyListSignature;
+
 namespace {
 
 const std::string kSignatureHex(testsupport::kVectorSignatureHex);
@@ -68,11 +78,13 @@ TEST(ListSignatureTest, VerifiesTheListAndItsReleaseTogether) {
     std::int32_t refusal;
   };
   const Row rows[] = {
-      {list + "Evil.exe 0123456789abcdef0123456789abcdef 1\n", signatureFile("3"), 0, key, SignatureInvalid},
-      {list, signatureFile("4"), 0, key, SignatureInvalid},  // a higher number on the same list
-      {list, signatureFile("3"), 0, {testsupport::kOtherKey}, SignatureInvalid},
-      {list, signatureFile("3"), 4, key, ReleaseRolledBack},
-      {list, "", 0, key, SignatureMalformed},
+      {list + "Evil.exe 0123456789abcdef0123456789abcdef 1\n", signatureFile("3"), 0, key,
+       statusCode(UpdateRefusal::SignatureInvalid)},
+      {list, signatureFile("4"), 0, key,
+       statusCode(UpdateRefusal::SignatureInvalid)},  // a higher number on the same list
+      {list, signatureFile("3"), 0, {testsupport::kOtherKey}, statusCode(UpdateRefusal::SignatureInvalid)},
+      {list, signatureFile("3"), 4, key, statusCode(UpdateRefusal::ReleaseRolledBack)},
+      {list, "", 0, key, statusCode(UpdateRefusal::SignatureMalformed)},
   };
   for (const Row& row : rows) {
     EXPECT_EQ(verifyListSignature(row.keys, row.list, row.signature, row.installed, &release), row.refusal)

@@ -19,6 +19,8 @@
 #include "support/temp_dir.h"
 #include "update/program_start.h"
 
+using update::runProgram;
+
 using namespace testsupport;
 namespace fs = std::filesystem;
 

@@ -10,11 +10,11 @@
 #include "update/messages.h"
 #include "update/run_display.h"
 
-class RecordingDisplay final : public RunDisplay {
+class RecordingDisplay final : public update::RunDisplay {
  public:
   std::u16string messageText(std::int32_t id) override {
     auto text = texts.find(id);
-    return text != texts.end() ? text->second : englishDefault(id);
+    return text != texts.end() ? text->second : update::englishDefault(id);
   }
   void showStatusText(const std::u16string& text) override { statusTexts.push_back(text); }
   void showProgress(std::uint16_t percent) override { progress.push_back(percent); }

@@ -17,6 +17,15 @@
 #include "update/download_note.h"
 #include "update/recording_display.h"
 
+using net::partialFilePath;
+using update::downloadErrorText;
+using update::kVersionListName;
+using update::progressPercent;
+using update::removeDownloadLeftovers;
+using update::UpdateRun;
+using update::UpdateState;
+using update::versionListSideName;
+
 namespace {
 
 namespace fs = std::filesystem;
@@ -88,7 +97,7 @@ TEST_F(UpdateRunTest, WhatAKilledRunLeftIsGoneAndALongNameInstalls) {
   const std::string longName(250, 'n');
   serve("maps/kept.pak 1 4\n" + longName + " 1 4\n", {{"maps/kept.pak", "kept"}, {longName, "long"}});
   start();
-  runUntil(Finished);
+  runUntil(UpdateState::Finished);
   std::set<std::string> left;
   for (const auto& entry : fs::recursive_directory_iterator(install())) {
     left.insert(fs::relative(entry.path(), install()).generic_string());
@@ -107,7 +116,7 @@ TEST_F(UpdateRunTest, FetchesWhatChangedRecordsEachFileAndEnablesPlay) {
   // with no signature asked for and no digest required of the tokens.
   ASSERT_TRUE(run.updateKeys.empty());
   start();
-  runUntil(Finished);
+  runUntil(UpdateState::Finished);
 
   EXPECT_EQ(readFile(install() / "maps" / "level 1.pak"), big);
   EXPECT_EQ(readFile(install() / "old.txt"), "new");
@@ -144,7 +153,7 @@ TEST_F(UpdateRunTest, AChangedSmallFileIsFetchedEvenThoughTheTotalIsZeroKiB) {
   writeFile(install() / kVersionListName, "settings.ini 1 10\n");
   serve("settings.ini 2 10\n", {{"settings.ini", "width=1920"}});
   start();
-  runUntil(Finished);
+  runUntil(UpdateState::Finished);
   EXPECT_EQ(run.totalKiB, 0u);
   EXPECT_EQ(readFile(install() / "settings.ini"), "width=1920");
   EXPECT_EQ(readFile(install() / kVersionListName), "settings.ini 2 10\n");
@@ -155,7 +164,7 @@ TEST_F(UpdateRunTest, NamesThatLeaveTheInstallationAreNeverFetched) {
   serve("../escape.txt 1 4\n/etc/escape 1 4\nC:/escape.txt 1 4\nsub/../../escape 1 4\nok.txt 1 2\n",
         {{"../escape.txt", "evil"}, {"ok.txt", "ok"}});
   start();
-  runUntil(Finished);
+  runUntil(UpdateState::Finished);
   EXPECT_EQ(requestedPaths(), (std::vector<std::string>{"/up/version_list.txt", "/up/ok.txt"}));
   EXPECT_EQ(readFile(install() / kVersionListName), "ok.txt 1 2\n");
   EXPECT_FALSE(fs::exists(scratch().path() / "escape.txt"));
@@ -168,7 +177,7 @@ TEST_F(UpdateRunTest, ALauncherThatCannotStartIsNotRecordedAsInstalled) {
   // Not a program: the new launcher cannot be started.
   serve("data.pak 1 3\nLauncher.exe 2 12\n", {{"Launcher.exe", "not runnable"}, {"data.pak", "abc"}});
   start();
-  runUntil(Finished);
+  runUntil(UpdateState::Finished);
   EXPECT_EQ(requestedPaths()[1], "/up/Launcher.exe") << "the launcher is fetched first";
   EXPECT_EQ(readFile(install() / "Launcher.exe.tmp"), "not runnable");
   EXPECT_EQ(readFile(install() / "Launcher.exe"), "old launcher");
@@ -206,7 +215,7 @@ TEST_F(UpdateRunTest, AListThatCannotBeSavedStopsTheRunWithItsStatus) {
   // The side file the list is written through cannot be made.
   fs::create_directory(install() / versionListSideName(kVersionListName));
   start();
-  runUntil(Failed);
+  runUntil(UpdateState::Failed);
   EXPECT_FALSE(fs::exists("b.txt"));
   EXPECT_EQ(display.errors, std::vector<std::u16string>{u"Fallo 12"});
   EXPECT_EQ(display.processEnds, 1);
@@ -221,7 +230,7 @@ TEST_F(UpdateRunTest, AResetMidBodyShowsTheSocketErrorNumber) {
     return HttpScript().send("HTTP/1.0 200 OK\r\nContent-Length: 100000\r\n\r\nsome").reset();
   });
   start();
-  runUntil(Failed);
+  runUntil(UpdateState::Failed);
   ASSERT_EQ(display.errors.size(), 1u);
   // Message 15 with the number: the socket's error, or under Wine, where a
   // reset may read as the end of the stream, the truncated body's code.
@@ -238,7 +247,7 @@ TEST_F(UpdateRunTest, ANewLauncherIsStartedWithPauseAndTheRunEnds) {
   serve("game.pak 1 4\nLauncher.exe 2 " + std::to_string(script.size()) + "\n",
         {{"Launcher.exe", script}, {"game.pak", "game"}});
   start();
-  runUntil(HandedOver);
+  runUntil(UpdateState::HandedOver);
   EXPECT_EQ(display.processEnds, 1);
   // The new launcher runs on its own; give it a bounded moment, long enough
   // for a shell to start on a loaded machine (60 s).

@@ -9,6 +9,15 @@
 
 #include "support/temp_dir.h"
 
+using update::decodeEntryName;
+using update::findLocalEntry;
+using update::isInstallRelativeName;
+using update::kMaxListEntries;
+using update::kVersionListName;
+using update::parseVersionList;
+using update::VersionList;
+using update::versionListSideName;
+
 namespace {
 
 namespace fs = std::filesystem;

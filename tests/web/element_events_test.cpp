@@ -6,6 +6,9 @@
 #include "support/fake_ui.h"
 #include "support/launcher_fixture.h"
 
+using shell::Updater;
+using web::CDOMEventHandler;
+
 namespace {
 
 struct Seen {

@@ -11,6 +11,8 @@
 #include "update/program_start.h"
 #include "win32/win32_support.h"
 
+using update::runProgram;
+
 namespace {
 
 namespace fs = std::filesystem;

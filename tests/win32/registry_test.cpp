@@ -14,6 +14,10 @@
 #include "support/win32_registry.h"
 #include "win32/win32_support.h"
 
+using settings::currentLanguage;
+using settings::loadLanguage;
+using settings::readInstallPath;
+
 namespace {
 
 constexpr const char* kKey = "HKCU\\Software\\Quarvo\\Glimmerhold";

@@ -11,6 +11,9 @@
 #include "support/temp_dir.h"
 #include "win32/win32_support.h"
 
+using shell::copyFile;
+using shell::modulePath;
+
 namespace {
 
 namespace fs = std::filesystem;

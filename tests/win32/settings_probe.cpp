@@ -7,6 +7,10 @@
 
 #include "settings/installation_settings.h"
 
+using settings::currentLanguage;
+using settings::loadLanguage;
+using settings::readInstallPath;
+
 int main() {
   std::string path;
   const bool installed = readInstallPath(path);

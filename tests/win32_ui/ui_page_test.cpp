@@ -15,6 +15,10 @@
 #include "support/test_http_server.h"
 #include "win32_ui/scripted_document.h"
 
+using shell::kDialogEndValue;
+using shell::PageTimer;
+using shell::Updater;
+
 namespace {
 
 using scripted::Value;

@@ -12,6 +12,8 @@
 #include "file_descriptor.h"
 #include "update/version_list.h"
 
+using update::kMaxEntryVersion;
+
 namespace publish {
 
 namespace {

@@ -2,6 +2,10 @@
 
 #include <map>
 
+using update::parseVersionList;
+using update::VersionEntry;
+using update::VersionList;
+
 namespace publish {
 
 namespace {

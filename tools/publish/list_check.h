@@ -15,6 +15,6 @@ namespace publish {
 // (listed with another version or size), plus "listed twice: NAME" and
 // "malformed line N" for a list the launcher would read differently than
 // intended. Empty when the list describes the folder exactly.
-std::vector<std::string> compareList(std::string_view listText, const VersionList& current);
+std::vector<std::string> compareList(std::string_view listText, const update::VersionList& current);
 
 }  // namespace publish

@@ -15,6 +15,12 @@
 #include "update/list_signature.h"
 #include "update/version_list.h"
 
+using update::kMaxRelease;
+using update::kSignatureName;
+using update::kVersionListName;
+using update::saveLocalList;
+using update::VersionList;
+
 namespace publish {
 
 namespace fs = std::filesystem;

@@ -11,6 +11,14 @@
 #include "update/list_signature.h"
 #include "update/version_list.h"
 
+using net::kPartialSuffix;
+using update::isWindowsDeviceName;
+using update::kLauncherEntryName;
+using update::kSignatureName;
+using update::kWorkingNames;
+using update::namesEndIgnoringCase;
+using update::namesEqualIgnoringCase;
+
 namespace publish {
 
 namespace {

@@ -10,6 +10,14 @@
 #include "update/list_signature.h"
 #include "update/version_list.h"
 
+using update::EncodedEntryName;
+using update::encodeEntryName;
+using update::EntryNameFault;
+using update::entryNameFaultText;
+using update::foldedEntryName;
+using update::kSignatureName;
+using update::kVersionListName;
+
 namespace publish {
 
 namespace fs = std::filesystem;

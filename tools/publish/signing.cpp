@@ -16,6 +16,12 @@
 #include "platform/files.h"
 #include "update/list_signature.h"
 
+using update::formatListSignature;
+using update::kMaxSignatureBytes;
+using update::ListSignature;
+using update::parseListSignature;
+using update::signedListMessage;
+
 namespace publish {
 
 namespace fs = std::filesystem;
