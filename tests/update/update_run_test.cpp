@@ -250,9 +250,11 @@ TEST_F(UpdateRunTest, ANewLauncherIsStartedWithPauseAndTheRunEnds) {
   runUntil(UpdateState::HandedOver);
   EXPECT_EQ(display.processEnds, 1);
   // The new launcher runs on its own; give it a bounded moment, long enough
-  // for a shell to start on a loaded machine (60 s).
-  for (int i = 0; i < 12000 && !fs::exists("started-with.txt"); ++i) platform::sleepMilliseconds(5);
-  EXPECT_NE(readFile("started-with.txt").find("Launcher.exe.tmp /pause\n"), std::string::npos);
+  // for a shell to start on a loaded machine (60 s). The shell makes the
+  // file before it writes the line: wait for the line.
+  auto startedWith = [] { return fs::exists("started-with.txt") ? readFile("started-with.txt") : std::string(); };
+  for (int i = 0; i < 12000 && startedWith().find('\n') == std::string::npos; ++i) platform::sleepMilliseconds(5);
+  EXPECT_NE(startedWith().find("Launcher.exe.tmp /pause\n"), std::string::npos);
   EXPECT_FALSE(fs::exists("game.pak"));
   EXPECT_EQ(readFile(kVersionListName).rfind("Launcher.exe 2 ", 0), 0u);
 }
