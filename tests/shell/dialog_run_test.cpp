@@ -42,10 +42,8 @@ class DialogRunTest : public testsupport::LauncherTest {
   }
 
   // Serves the list and the files under /up/.
-  void serve(const std::string& list, std::map<std::string, std::string> files) {
-    std::map<std::string, std::string> paths{{"/up/version_list.txt", list}};
-    for (auto& [name, bytes] : files) paths["/up/" + name] = bytes;
-    server_ = std::make_unique<TestHttpServer>(TestHttpServer::serving(std::move(paths)));
+  void serve(const std::string& list, const std::map<std::string, std::string>& files) {
+    server_ = std::make_unique<TestHttpServer>(TestHttpServer::servingUpdates("/up/", list, files));
     ASSERT_TRUE(server_->listening());
   }
 

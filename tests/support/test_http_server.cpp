@@ -121,6 +121,13 @@ TestHttpServer::Responder TestHttpServer::serving(std::map<std::string, std::str
   };
 }
 
+TestHttpServer::Responder TestHttpServer::servingUpdates(const std::string& folder, const std::string& list,
+                                                         const std::map<std::string, std::string>& files) {
+  std::map<std::string, std::string> paths{{folder + "version_list.txt", list}};
+  for (const auto& [name, bytes] : files) paths[folder + name] = bytes;
+  return serving(std::move(paths));
+}
+
 std::string TestHttpServer::requestPath(const std::string& request) {
   std::size_t start = request.find(' ');
   if (start == std::string::npos) return {};

@@ -63,6 +63,10 @@ class TestHttpServer {
   // Serves files by request path ("/updates/version_list.txt"), with
   // Content-Length; anything else is a 404.
   static Responder serving(std::map<std::string, std::string> files);
+  // Serves an update folder ("/up/"): its "version_list.txt" and the files
+  // by their names in it.
+  static Responder servingUpdates(const std::string& folder, const std::string& list,
+                                  const std::map<std::string, std::string>& files);
   // The path of a request line, absolute form ("GET http://host/path ...")
   // or origin form ("GET /path ...").
   static std::string requestPath(const std::string& request);
