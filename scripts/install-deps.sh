@@ -11,7 +11,7 @@ packages=(
   nginx-light lighttpd xvfb xdotool x11-utils imagemagick xdg-utils
   libssl-dev openssl
   clang libclang-rt-14-dev clang-format clang-tidy
-  g++-mingw-w64-i686-posix g++-mingw-w64-x86-64-posix wine64
+  g++-mingw-w64-i686-posix g++-mingw-w64-x86-64-posix wine64 wine32:i386
   nsis p7zip-full locales
   iproute2 curl python3 procps
   node-acorn
@@ -49,5 +49,10 @@ if [ ! -e "$policy" ] && [ ! -L "$policy" ]; then
 fi
 remove_policy() { if [ -n "$own_policy" ]; then $sudo rm -f "$policy"; fi; }
 trap remove_policy EXIT
+# 32-bit Wine (the shipped launcher and installer are 32-bit programs) comes
+# from Debian's i386 architecture, beside the machine's own.
+if [[ " ${missing[*]} " == *":i386 "* ]] && ! dpkg --print-foreign-architectures | grep -qx i386; then
+  $sudo dpkg --add-architecture i386
+fi
 $sudo apt-get update -qq
 DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y -qq --no-install-recommends "${missing[@]}"
