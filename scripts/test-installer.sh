@@ -67,9 +67,27 @@ unshare -rnm bash "$root/tests/installer/installer_checks.sh"
 
 # The 32-bit shipping installer: built with the release launcher and checked
 # unpacked (a 32-bit program cannot run here).
+# It is signed, as a studio ships it, with a code-signing certificate made on
+# the spot: the launcher it carries, the installer and its uninstaller must
+# each verify.
+openssl req -x509 -newkey rsa:2048 -nodes -days 2 -subj "/CN=Glimmerhold test studio" \
+  -addext extendedKeyUsage=codeSigning -keyout "$work/codesign.key" -out "$work/codesign.pem" 2>/dev/null
 cmake -S . -B build/win32 -G Ninja -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-i686.cmake \
   -DCMAKE_BUILD_TYPE=Release -DGLIMMERHOLD_TESTS=OFF -DGLIMMERHOLD_BENCHMARKS=OFF \
-  -DGLIMMERHOLD_INSTALLER_RELEASE="$work/served32" >/dev/null
+  -DGLIMMERHOLD_INSTALLER_RELEASE="$work/served32" \
+  -DGLIMMERHOLD_CODESIGN_CERT="$work/codesign.pem" -DGLIMMERHOLD_CODESIGN_KEY="$work/codesign.key" >/dev/null
 cmake --build build/win32 -j "$jobs" --target installer
 python3 tests/installer/check_installer_exe.py build/win32/bin/GlimmerholdSetup.exe \
-  build/win32/bin/Launcher.exe "$work/served32"
+  build/win32/bin/signed/Launcher.exe "$work/served32"
+rm -rf "$work/unpacked32"
+7z x -y -o"$work/unpacked32" build/win32/bin/GlimmerholdSetup.exe Launcher.exe Uninstall.exe >/dev/null
+for signed in build/win32/bin/GlimmerholdSetup.exe "$work/unpacked32/Launcher.exe" "$work/unpacked32/Uninstall.exe"; do
+  if ! osslsigncode verify -CAfile "$work/codesign.pem" -in "$signed" >"$work/verify.log" 2>&1; then
+    cat "$work/verify.log" >&2
+    echo "FAILED: $signed carries no valid Authenticode signature" >&2
+    exit 1
+  fi
+  echo "ok: $(basename "$signed") is signed"
+done
+# The signing leaves the launcher built for the update folder as it was.
+cmake -S . -B build/win32 -DGLIMMERHOLD_CODESIGN_CERT= -DGLIMMERHOLD_CODESIGN_KEY= >/dev/null

@@ -32,6 +32,13 @@ SetCompressor /SOLID lzma
 
 Name "${GAME_NAME}"
 OutFile "${OUTFILE}"
+; With a code-signing certificate, the build passes the command that signs a
+; program in place: the installer and the uninstaller inside it are signed
+; as makensis writes them.
+!ifdef CODESIGN
+  !finalize '${CODESIGN}'
+  !uninstfinalize '${CODESIGN}'
+!endif
 InstallDir "$LOCALAPPDATA\Programs\${GAME_NAME}"
 ; An existing installation is offered as the folder again.
 InstallDirRegKey HKCU "${SETTINGS_KEY}" "InstallPath"
