@@ -23,6 +23,7 @@
 #include <vector>
 
 #include "net/streaming_file.h"
+#include "proof/driver_process.h"
 #include "support/child_process.h"
 #include "support/driver_outcome.h"
 #include "support/registry_fixture.h"
@@ -325,9 +326,7 @@ class CrashConsistencyTest : public ::testing::Test {
     }
   }
 
-  testsupport::ChildProcess startDriver() {
-    return testsupport::ChildProcess(UPDATE_DRIVER_PATH, {"--limit-s", "120"}, scratch_ / "start");
-  }
+  testsupport::ChildProcess startDriver() { return prooftest::startDriver({"--limit-s", "120"}, scratch_ / "start"); }
 
   std::map<std::string, ino_t> inodes() const {
     std::map<std::string, ino_t> result;

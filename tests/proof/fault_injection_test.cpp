@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "net/streaming_file.h"
+#include "proof/driver_process.h"
 #include "support/child_process.h"
 #include "support/driver_outcome.h"
 #include "support/registry_fixture.h"
@@ -78,8 +79,8 @@ class FaultInjectionTest : public ::testing::Test {
 
   testsupport::DriverOutcome runDriver(int tickMs = 0) {
     before_ = testsupport::snapshotTree(scratch_.path());
-    testsupport::ChildProcess driver(UPDATE_DRIVER_PATH, {"--tick-ms", std::to_string(tickMs), "--limit-s", "60"},
-                                     scratch_ / "start");
+    testsupport::ChildProcess driver =
+        prooftest::startDriver({"--tick-ms", std::to_string(tickMs), "--limit-s", "60"}, scratch_ / "start");
     EXPECT_TRUE(driver.started());
     EXPECT_TRUE(driver.wait(90s)) << "the driver did not end";
     output_ = driver.output();
