@@ -7,6 +7,7 @@
 #include <chrono>
 #include <filesystem>
 #include <functional>
+#include <map>
 #include <memory>
 #include <string>
 #include <vector>
@@ -127,6 +128,52 @@ class FaultInjectionTest : public ::testing::Test {
 };
 
 const std::string kBody = pattern(5000, 'a');
+
+TEST_F(FaultInjectionTest, AFreshInstallFetchesEveryFileAndAPatchOnlyTheChangedOnes) {
+  // What an installer leaves: the settings and an empty folder.
+  fs::remove_all(install());
+  fs::create_directories(install());
+  std::map<std::string, std::string> files = {
+      {"Glimmerhold.exe", pattern(70000, 'g')},
+      {"data/Espa%f1a.pak", pattern(3000, 'e')},
+      {"data/maps/one.map", "map one"},
+  };
+  const std::string release1 = "Glimmerhold.exe 1 70000\ndata/Espa%f1a.pak 1 3000\ndata/maps/one.map 1 7\n";
+  server_ = std::make_unique<TestHttpServer>(TestHttpServer::servingUpdates("/up/", release1, files));
+  ASSERT_TRUE(server_->listening());
+  testsupport::DriverOutcome outcome = runDriver();
+  EXPECT_EQ(outcome.state, static_cast<int>(UpdateState::Finished)) << output_;
+  EXPECT_EQ(outcome.planned, 3u);
+  EXPECT_EQ(requestedPaths(), (std::vector<std::string>{kListPath, "/up/Glimmerhold.exe", "/up/data/Espa%f1a.pak",
+                                                        "/up/data/maps/one.map"}));
+  testsupport::TreeSnapshot expected = before_;
+  expected["Glimmerhold/" + std::string(kVersionListName)] = release1;
+  expected["Glimmerhold/Glimmerhold.exe"] = files["Glimmerhold.exe"];
+  expected["Glimmerhold/data"] = std::nullopt;
+  expected
+      ["Glimmerhold/data/Espa\xc3\xb1"
+       "a.pak"] = files["data/Espa%f1a.pak"];
+  expected["Glimmerhold/data/maps"] = std::nullopt;
+  expected["Glimmerhold/data/maps/one.map"] = files["data/maps/one.map"];
+  EXPECT_EQ(testsupport::describeDifferences(expected, testsupport::snapshotTree(scratch_.path())), "");
+
+  // The patch: one file changed, one new; only those two are asked for.
+  files["data/maps/one.map"] = "map one, second edition";
+  files["data/maps/two.map"] = "map two";
+  const std::string release2 =
+      "Glimmerhold.exe 1 70000\ndata/Espa%f1a.pak 1 3000\ndata/maps/one.map 2 23\ndata/maps/two.map 1 7\n";
+  server_ = std::make_unique<TestHttpServer>(TestHttpServer::servingUpdates("/up/", release2, files));
+  ASSERT_TRUE(server_->listening());
+  outcome = runDriver();
+  EXPECT_EQ(outcome.state, static_cast<int>(UpdateState::Finished)) << output_;
+  EXPECT_EQ(outcome.planned, 2u);
+  EXPECT_EQ(requestedPaths(), (std::vector<std::string>{kListPath, "/up/data/maps/one.map", "/up/data/maps/two.map"}));
+  expected = before_;
+  expected["Glimmerhold/" + std::string(kVersionListName)] = release2;
+  expected["Glimmerhold/data/maps/one.map"] = files["data/maps/one.map"];
+  expected["Glimmerhold/data/maps/two.map"] = files["data/maps/two.map"];
+  EXPECT_EQ(testsupport::describeDifferences(expected, testsupport::snapshotTree(scratch_.path())), "");
+}
 
 TEST_F(FaultInjectionTest, AResetMidBodyShowsTheSocketErrorAndKeepsTheOldFile) {
   serve(newTargetList(kBody.size()),
