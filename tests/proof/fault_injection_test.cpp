@@ -92,11 +92,17 @@ class FaultInjectionTest : public ::testing::Test {
 
   // The run failed with one box, and no byte anywhere in the scratch tree
   // changed: the old target and the old list are as they were, and no side
-  // file is left.
-  void expectFailureLeavingAllAsItWas(const std::string& text) {
+  // file is left. `wineText` is what the box may say instead when the
+  // Windows driver runs under Wine, where a fault reaches the program
+  // otherwise than on Windows.
+  void expectFailureLeavingAllAsItWas(const std::string& text, const std::string& wineText = "") {
     testsupport::DriverOutcome outcome = runDriver();
     EXPECT_EQ(outcome.state, static_cast<int>(UpdateState::Failed)) << output_;
-    EXPECT_EQ(outcome.boxes, std::vector<std::string>{"Error|" + text}) << output_;
+    const bool wineAlike =
+        prooftest::underWine() && !wineText.empty() && outcome.boxes == std::vector<std::string>{"Error|" + wineText};
+    if (!wineAlike) {
+      EXPECT_EQ(outcome.boxes, std::vector<std::string>{"Error|" + text}) << output_;
+    }
     EXPECT_EQ(testsupport::describeDifferences(before_, testsupport::snapshotTree(scratch_.path())), "");
   }
 
@@ -128,6 +134,11 @@ class FaultInjectionTest : public ::testing::Test {
 };
 
 const std::string kBody = pattern(5000, 'a');
+// Wine's sockets report a reset that arrives while a receive waits now as
+// the reset (10054, as Windows does), now as the peer's orderly close: the
+// run then sees the body cut short (5). Either way the file fails and
+// nothing changes.
+const std::string kResetUnderWine = "Download error code " + std::to_string(statusCode(DownloadStatus::BodyTruncated));
 
 TEST_F(FaultInjectionTest, AFreshInstallFetchesEveryFileAndAPatchOnlyTheChangedOnes) {
   // What an installer leaves: the settings and an empty folder.
@@ -181,13 +192,13 @@ TEST_F(FaultInjectionTest, AResetMidBodyShowsTheSocketErrorAndKeepsTheOldFile) {
             .send("HTTP/1.0 200 OK\r\nContent-Length: 5000\r\n\r\n" + kBody.substr(0, 1500))
             .awaitClientRead()
             .reset());
-  expectFailureLeavingAllAsItWas("Download error code 10054");
+  expectFailureLeavingAllAsItWas("Download error code 10054", kResetUnderWine);
 }
 
 TEST_F(FaultInjectionTest, AResetOfTheListShowsTheSocketError) {
   serve(HttpScript().send("HTTP/1.0 200 OK\r\nContent-Length: 900\r\n\r\nkeep.txt 1 10\n").awaitClientRead().reset(),
         HttpScript());
-  expectFailureLeavingAllAsItWas("Download error code 10054");
+  expectFailureLeavingAllAsItWas("Download error code 10054", kResetUnderWine);
 }
 
 TEST_F(FaultInjectionTest, AStalledServerThatGoesOnCompletesTheFile) {
