@@ -50,8 +50,9 @@ cmake -S . -B build/asan -G Ninja -DCMAKE_BUILD_TYPE=Debug -DGLIMMERHOLD_WERROR=
 cmake --build build/asan -j "$jobs" --target proof_tests
 
 scratch=$(mktemp -d /tmp/glimmerhold-wine32-XXXXXX)
-trap 'rm -rf "$scratch"' EXIT
 export WINE=/usr/lib/wine/wine WINESERVER=/usr/lib/wine/wineserver
+# The Wine server the tests start stays until it is told to end.
+trap '"$WINESERVER" -k 2>/dev/null || true; rm -rf "$scratch"' EXIT
 export WINEPREFIX="$scratch/prefix" WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
 export WINEPATH='Z:\usr\lib\gcc\i686-w64-mingw32\12-posix;Z:\usr\i686-w64-mingw32\lib'
 export GLIMMERHOLD_WINE_DRIVER="$PWD/build/win32-driver/bin/update_driver.exe"

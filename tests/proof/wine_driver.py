@@ -14,6 +14,13 @@ as on a machine where the game was never installed. The import runs only
 when the settings differ from the last ones imported (a copy is kept in the
 prefix), so a test that restarts the driver many times pays for it once.
 
+The Wine server is started persistent (a no-op when it runs already): it
+stays, with the Windows system processes, for the whole test run, instead of
+ending a few seconds after each driver and starting again with the next.
+It is started here, inside the test's network namespace, where the sockets
+of the programs are then made; whoever made the prefix ends it afterwards
+(wineserver -k).
+
 It then replaces itself with the driver (GLIMMERHOLD_WINE_DRIVER) under the
 Wine loader (WINE, by default the 32-bit /usr/lib/wine/wine): the process
 the test started, waits for and kills is the Windows program itself.
@@ -63,14 +70,20 @@ def import_settings(wine, prefix):
     encoded = b"\xff\xfe" + wanted.encode("utf-16-le")
     with tempfile.NamedTemporaryFile(suffix=".reg", dir=prefix, delete=False) as out:
         out.write(encoded)
-    try:
-        imported = subprocess.run([wine, "reg", "import", "Z:" + out.name.replace("/", "\\")],
-                                  stdout=subprocess.DEVNULL, stderr=subprocess.PIPE, timeout=120)
-    finally:
-        os.unlink(out.name)
-    if imported.returncode != 0:
-        sys.stderr.write("wine_driver: the settings could not be imported: %s\n" % imported.stderr.decode(errors="replace"))
-        sys.exit(1)
+    # Its messages go to a file, not a pipe: the Windows system processes the
+    # first program of a server starts inherit its standard error and stay
+    # with the server, so a pipe would never reach its end.
+    with tempfile.TemporaryFile(dir=prefix) as errors:
+        try:
+            imported = subprocess.run([wine, "reg", "import", "Z:" + out.name.replace("/", "\\")],
+                                      stdout=subprocess.DEVNULL, stderr=errors, timeout=120)
+        finally:
+            os.unlink(out.name)
+        if imported.returncode != 0:
+            errors.seek(0)
+            sys.stderr.write("wine_driver: the settings could not be imported: %s\n" %
+                             errors.read().decode(errors="replace"))
+            sys.exit(1)
     with open(cache, "wb") as copy:
         copy.write(encoded)
 
@@ -82,6 +95,9 @@ def main():
         sys.stderr.write("wine_driver: GLIMMERHOLD_WINE_DRIVER and WINEPREFIX must be set\n")
         return 2
     wine = os.environ.get("WINE", "/usr/lib/wine/wine")
+    server = os.environ.get("WINESERVER", "/usr/lib/wine/wineserver")
+    # Ends at once with 2 when the server runs already.
+    subprocess.run([server, "-p"], stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL, timeout=60)
     import_settings(wine, prefix)
     sys.stdout.flush()
     os.execv(wine, [wine, driver] + sys.argv[1:])
