@@ -51,12 +51,12 @@ using namespace std::chrono_literals;
 using Clock = std::chrono::steady_clock;
 
 constexpr int kMinimumKills = 30;
-constexpr int kMinimumKillsUnderWine = 12;
+constexpr int kMinimumKillsUnderWine = 9;
 // Under Wine every start of the driver costs a Windows process start: after
-// the first run (killed before any file is recorded), each kill comes twice
-// as far into its run, so half as many runs (and kills) cover the whole
-// update, every kind of kill point still among them.
-constexpr int kWineKillSpacing = 2;
+// the first run (killed before any file is recorded), each kill comes three
+// times as far into its run, so a third as many runs (and kills) cover the
+// whole update, every kind of kill point still among them.
+constexpr int kWineKillSpacing = 3;
 int killSpacing(int run) { return prooftest::underWine() && run > 0 ? kWineKillSpacing : 1; }
 constexpr int kMaxRuns = 150;
 
