@@ -23,6 +23,7 @@
 #include <vector>
 
 #include "net/streaming_file.h"
+#include "proof/driver_process.h"
 #include "support/child_process.h"
 #include "support/driver_outcome.h"
 #include "support/registry_fixture.h"
@@ -50,6 +51,13 @@ using namespace std::chrono_literals;
 using Clock = std::chrono::steady_clock;
 
 constexpr int kMinimumKills = 30;
+constexpr int kMinimumKillsUnderWine = 9;
+// Under Wine every start of the driver costs a Windows process start: after
+// the first run (killed before any file is recorded), each kill comes three
+// times as far into its run, so a third as many runs (and kills) cover the
+// whole update, every kind of kill point still among them.
+constexpr int kWineKillSpacing = 3;
+int killSpacing(int run) { return prooftest::underWine() && run > 0 ? kWineKillSpacing : 1; }
 constexpr int kMaxRuns = 150;
 
 struct ServedFile {
@@ -325,9 +333,7 @@ class CrashConsistencyTest : public ::testing::Test {
     }
   }
 
-  testsupport::ChildProcess startDriver() {
-    return testsupport::ChildProcess(UPDATE_DRIVER_PATH, {"--limit-s", "120"}, scratch_ / "start");
-  }
+  testsupport::ChildProcess startDriver() { return prooftest::startDriver({"--limit-s", "120"}, scratch_ / "start"); }
 
   std::map<std::string, ino_t> inodes() const {
     std::map<std::string, ino_t> result;
@@ -372,7 +378,7 @@ TEST_F(CrashConsistencyTest, KilledAnywhereTheInstallationStaysConsistentAndThen
       ASSERT_GT(ready, 0) << "the driver neither progressed nor ended";
       if (events[0].revents & POLLIN) {
         killed = watch.drain([&](std::uint32_t mask, const std::string& name) {
-          return point.matches(mask, name) && ++matches >= point.count;
+          return point.matches(mask, name) && ++matches >= point.count * killSpacing(run);
         });
         if (killed) {
           driver.kill();
@@ -405,7 +411,11 @@ TEST_F(CrashConsistencyTest, KilledAnywhereTheInstallationStaysConsistentAndThen
   for (std::size_t progress : progressAtKill) std::printf(" %zu", progress);
   std::printf(" of %zu\n", updates_);
   RecordProperty("kills_survived", kills);
-  EXPECT_GE(kills, kMinimumKills);
+  EXPECT_GE(kills, prooftest::underWine() ? kMinimumKillsUnderWine : kMinimumKills);
+  // Killed in the middle of a file's transfer, and while the list was being
+  // rewritten, at least once each.
+  EXPECT_GT(killsWithPartialFile, 0);
+  EXPECT_GT(killsWithListSideFile, 0);
   ASSERT_FALSE(progressAtKill.empty());
   EXPECT_EQ(progressAtKill.front(), 0u) << "no kill before the first file was recorded";
   EXPECT_GE(progressAtKill.back() * 10, updates_ * 8) << "no kill near the end of the run";

@@ -5,6 +5,7 @@
 // start nothing.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <chrono>
 #include <cstdio>
 #include <filesystem>
@@ -14,6 +15,7 @@
 #include <vector>
 
 #include "net/streaming_file.h"
+#include "proof/driver_process.h"
 #include "support/child_process.h"
 #include "support/driver_outcome.h"
 #include "support/registry_fixture.h"
@@ -38,9 +40,6 @@ namespace fs = std::filesystem;
 using namespace std::chrono_literals;
 using testsupport::readFile;
 using testsupport::writeFile;
-
-// A "new launcher" that leaves a mark wherever it is started.
-const std::string kMarkingLauncher = "#!/bin/sh\necho ran > \"$(dirname \"$0\")/../launcher-ran\"\n";
 
 int runPublish(const std::vector<std::string>& args, const fs::path& workingDir) {
   testsupport::ChildProcess tool(GLIMMERHOLD_PUBLISH_PROGRAM, args, workingDir);
@@ -73,7 +72,7 @@ class SignedUpdateTest : public ::testing::Test {
     runPublish({"--new-key", "intruder"}, scratch_.path());
     studioKey_ = publicKeyHex(scratch_ / "studio.pub.pem");
     writeRelease("release1", "game 1", "launcher 1");
-    writeRelease("release2", "game 2", kMarkingLauncher);
+    writeRelease("release2", "game 2", markingLauncher_);
     publish("release1", "www/up");
     fs::copy(scratch_ / "www" / "up", scratch_ / "release1-served", fs::copy_options::recursive);
     publish("release2", "www/up");
@@ -112,8 +111,8 @@ class SignedUpdateTest : public ::testing::Test {
     testsupport::NginxServer intruder(scratch_ / "www2", "127.0.0.2");
     EXPECT_TRUE(server.running() && intruder.running()) << server.errorLog() << intruder.errorLog();
     before_ = testsupport::snapshotTree(scratch_.path());
-    testsupport::ChildProcess driver(UPDATE_DRIVER_PATH, {"--base", base, "--limit-s", "60", "--key", studioKey_},
-                                     scratch_ / "start");
+    testsupport::ChildProcess driver =
+        prooftest::startDriver({"--base", base, "--limit-s", "60", "--key", studioKey_}, scratch_ / "start");
     EXPECT_TRUE(driver.wait(90s)) << "the driver did not end";
     output_ = driver.output();
     return testsupport::parseDriverOutput(output_);
@@ -125,11 +124,13 @@ class SignedUpdateTest : public ::testing::Test {
     EXPECT_EQ(outcome.boxes, std::vector<std::string>{"Error|Download error code " + std::to_string(status)})
         << output_;
     EXPECT_EQ(testsupport::describeDifferences(before_, testsupport::snapshotTree(scratch_.path())), "");
-    EXPECT_FALSE(fs::exists(scratch_ / "launcher-ran"));
+    EXPECT_FALSE(fs::exists(install() / "probe.txt"));
   }
 
   testsupport::TempDir scratch_;
   testsupport::RegistryFileEnv registry_{scratch_ / "user.reg"};
+  // The "new launcher" of release 2: it notes where and how it was started.
+  const std::string markingLauncher_ = prooftest::markingLauncher();
   std::string studioKey_;
   testsupport::TreeSnapshot before_;
   std::string output_;
@@ -138,10 +139,20 @@ class SignedUpdateTest : public ::testing::Test {
 TEST_F(SignedUpdateTest, TheStudiosReleaseIsInstalledAndItsLauncherStarted) {
   testsupport::DriverOutcome outcome = runDriver();
   EXPECT_TRUE(outcome.boxes.empty()) << output_;
-  // The new launcher is fetched first, checked, and started.
-  for (int i = 0; i < 400 && !fs::exists(scratch_ / "launcher-ran"); ++i) std::this_thread::sleep_for(10ms);
-  EXPECT_TRUE(fs::exists(scratch_ / "launcher-ran")) << output_;
-  EXPECT_EQ(readFile(install() / "Launcher.exe.tmp"), kMarkingLauncher);
+  // The new launcher is fetched first, checked, and started in the
+  // installation with "/pause". It ends on its own after the driver; its two
+  // lines are complete once the second line's end is written.
+  const fs::path mark = install() / "probe.txt";
+  std::string started;
+  for (int i = 0; i < 3000; ++i) {
+    if (fs::exists(mark)) started = readFile(mark);
+    if (std::count(started.begin(), started.end(), '\n') == 2) break;
+    std::this_thread::sleep_for(10ms);
+  }
+  ASSERT_EQ(std::count(started.begin(), started.end(), '\n'), 2) << "no new launcher ran\n" << output_;
+  const std::string commandLine = started.substr(started.find('\n') + 1);
+  EXPECT_TRUE(commandLine.ends_with("Launcher.exe.tmp /pause\n")) << commandLine;
+  EXPECT_EQ(readFile(install() / "Launcher.exe.tmp"), markingLauncher_);
   EXPECT_EQ(readFile(install() / kReleaseRecordName), "2\n");
 }
 
@@ -156,7 +167,7 @@ TEST_F(SignedUpdateTest, EachAttackIsRefusedWithItsStatusAndChangesNothing) {
   fs::copy(served(), pristine, fs::copy_options::recursive);
   const Attack attacks[] = {
       {"a file swapped in transit (the launcher itself)",
-       [&] { writeFile(served() / "Launcher.exe", std::string(kMarkingLauncher).replace(10, 4, "ECHO")); },
+       [&] { writeFile(served() / "Launcher.exe", std::string(markingLauncher_).replace(10, 4, "ECHO")); },
        statusCode(DownloadStatus::DigestMismatch)},
       {"the list swapped for one naming the intruder's launcher",
        [&] {
@@ -181,7 +192,7 @@ TEST_F(SignedUpdateTest, EachAttackIsRefusedWithItsStatusAndChangesNothing) {
        statusCode(UpdateRefusal::ReleaseRolledBack)},
       {"the page pointing at the intruder's server and key",
        [&] {
-         writeRelease("evil", "evil game", kMarkingLauncher + "# evil\n");
+         writeRelease("evil", "evil game", markingLauncher_ + "# evil\n");
          publish("evil", "www2/up", "intruder.pem");
        },
        statusCode(UpdateRefusal::SignatureInvalid), "127.0.0.2/up/"},
