@@ -10,28 +10,25 @@
 # "/pause" (tests/win32/probe.cpp stands in for it).
 #
 # Asks the kernel first whether it runs 32-bit programs at all
-# (scripts/can-run-32bit.sh, or GLIMMERHOLD_CAN_RUN_32BIT=0/1 when the caller
-# asked already): where it does not, says so and exits 0. Otherwise exits
-# non-zero when a build or a test fails or the run takes too long.
+# (scripts/can-run-32bit.sh, unless the caller asked already and passes the
+# answer in GLIMMERHOLD_32BIT, "yes" or "no", with GLIMMERHOLD_32BIT_WHY, as
+# scripts/test-windows.sh does): where it does not, says so and why, and
+# exits 0. Otherwise exits non-zero when a build or a test fails or the run
+# takes too long.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
-case "${GLIMMERHOLD_CAN_RUN_32BIT:-}" in
-  1) ;;
-  0)
-    echo "The 32-bit engine runs under Wine were not possible on this kernel ($(uname -r)): it does not run 32-bit programs." >&2
+if [[ -z ${GLIMMERHOLD_32BIT:-} ]]; then
+  GLIMMERHOLD_32BIT=yes
+  GLIMMERHOLD_32BIT_WHY=$(./scripts/can-run-32bit.sh 2>&1) || GLIMMERHOLD_32BIT=no
+fi
+case $GLIMMERHOLD_32BIT in
+  yes) ;;
+  no)
+    echo "wine-engine (32-bit): NOT RUN: ${GLIMMERHOLD_32BIT_WHY:-the caller set GLIMMERHOLD_32BIT=no}"
     exit 0
     ;;
-  "")
-    if ! ./scripts/can-run-32bit.sh; then
-      echo "The 32-bit engine runs under Wine were not possible on this kernel ($(uname -r)); nothing of them ran." >&2
-      exit 0
-    fi
-    ;;
-  *)
-    echo "GLIMMERHOLD_CAN_RUN_32BIT must be 0 or 1, not '$GLIMMERHOLD_CAN_RUN_32BIT'" >&2
-    exit 2
-    ;;
+  *) echo "GLIMMERHOLD_32BIT must be yes or no, not \"$GLIMMERHOLD_32BIT\"" >&2; exit 2 ;;
 esac
 
 jobs=$(nproc)

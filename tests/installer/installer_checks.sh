@@ -1,8 +1,13 @@
 #!/usr/bin/env bash
-# The installer's checks under Wine. Run by scripts/test-installer.sh inside
-# `unshare -rnm` (private loopback, private mounts) with WINEPREFIX, HOME,
-# WINE, WINESERVER, bin (the 64-bit build's programs), work (release, served
-# folder and locale) and scratch set.
+# The installer's checks under Wine, and the launcher it installs started as a
+# player starts it. Run by scripts/test-installer.sh, once for each installer
+# it builds, inside `unshare -rnm` (private loopback, private mounts) with
+# these set: WINEPREFIX, HOME, WINE (the Wine loader of the installer's
+# bitness), WINE64 (64-bit Wine, which makes the prefix), WINESERVER, setup
+# (the installer), bin (the settings_probe.exe and installer_cancel.exe of the
+# same bitness), release (the files an installation must hold), served (the
+# served folder the installer carries), work (the locale), root (the source
+# tree) and scratch.
 set -uo pipefail
 ip link set lo up
 
@@ -19,7 +24,6 @@ check() {
   fi
 }
 
-setup="$bin/GlimmerholdSetup.exe"
 run() { timeout 120 "$WINE" "$@" >/dev/null 2>&1; }
 # The launcher's settings code, as the launcher reads them.
 probe() { (cd "$bin" && timeout 60 "$WINE" settings_probe.exe 2>/dev/null | tr -d '\r'); }
@@ -28,8 +32,10 @@ settings_key='HKCU\Software\Quarvo\Glimmerhold'
 apps_entry='HKCU\Software\Microsoft\Windows\CurrentVersion\Uninstall\Glimmerhold'
 
 echo "== creating the Wine prefix"
-run cmd /c exit 0 || { echo "Wine prefix could not be made" >&2; exit 1; }
-run reg add 'HKCU\Software\Wine\Drivers' /v Graphics /t REG_SZ /d null /f
+# A 64-bit prefix either way, as on 64-bit Windows: 32-bit programs run in it
+# under WOW64.
+timeout 120 "$WINE64" cmd /c exit 0 >/dev/null 2>&1 || { echo "Wine prefix could not be made" >&2; exit 1; }
+timeout 120 "$WINE64" reg add 'HKCU\Software\Wine\Drivers' /v Graphics /t REG_SZ /d null /f >/dev/null 2>&1
 "$WINESERVER" -k 2>/dev/null
 "$WINESERVER" -w 2>/dev/null
 
@@ -73,8 +79,8 @@ echo "== installing silently (system language Spanish)"
 LOCPATH="$work/locale" LANG=es_ES.UTF-8 run "$setup" /S
 check "the first installation exits with 0" test $? -eq 0
 check "every file of the release is installed as published" \
-  diff <(contents "$work/release") <(contents "$install" | grep -v ' ./version_list.txt$')
-check "the installed version list is the served one" cmp "$work/served/version_list.txt" "$install/version_list.txt"
+  diff <(contents "$release") <(contents "$install" | grep -v ' ./version_list.txt$')
+check "the installed version list is the served one" cmp "$served/version_list.txt" "$install/version_list.txt"
 check "the uninstaller is in place" test -f "$install/Uninstall.exe"
 check "a Start menu shortcut" test -f "$start_menu"
 check "a desktop shortcut" test -f "$desktop"
@@ -134,7 +140,7 @@ printf 'notes.txt 00000000000000000000000000000000 5\n' >"$WINEPREFIX/drive_c/Ga
 run "$setup" /S '/D=C:\Games'
 check "installed beside them" test -f "$WINEPREFIX/drive_c/Games/Launcher.exe"
 check "a list found there is not taken for an installation" \
-  cmp "$work/served/version_list.txt" "$WINEPREFIX/drive_c/Games/version_list.txt"
+  cmp "$served/version_list.txt" "$WINEPREFIX/drive_c/Games/version_list.txt"
 # Whatever a list there names later, the uninstaller leaves the player's files.
 printf 'notes.txt 00000000000000000000000000000000 5\n' >>"$WINEPREFIX/drive_c/Games/version_list.txt"
 run 'C:\Games\Uninstall.exe' /S
@@ -171,6 +177,56 @@ wait "$setup_pid"
 check "the installer exits with 1" test $? -eq 1
 check "nothing installed or registered" \
   test "$(test -e "$install"; echo $?)$(key_exists "$settings_key"; echo $?)$(key_exists "$apps_entry"; echo $?)" = 111
+
+echo "== the launcher, started from its Start menu shortcut"
+LOCPATH="$work/locale" LANG=es_ES.UTF-8 run "$setup" /S
+check "installed again (exit code 0)" test $? -eq 0
+shortcut=$(python3 "$root/tests/installer/shortcut_target.py" "$start_menu")
+target=$(sed -n 1p <<<"$shortcut")
+installed="C:\\users\\$user\\AppData\\Local\\Programs\\Glimmerhold"
+check "the shortcut starts the installed launcher (\"$target\")" test "$target" = "$installed\\Launcher.exe"
+check "in its folder" test "$(sed -n 2p <<<"$shortcut")" = "$installed"
+# The launcher page host: nginx on port 80 of this namespace, as for the
+# demo, with its log of requests. No page ever arrives here (Wine has no HTML
+# engine), so what the launcher asks for is all there is to see.
+mkdir -p "$scratch/www" "$scratch/nginx"
+printf '<!DOCTYPE html>\n<title>Glimmerhold</title>\n' >"$scratch/www/instalador.php"
+sed -e "s|@RUN@|$scratch/nginx|g" -e "s|@ROOT@|$scratch/www|g" "$root/demo/nginx.conf.in" >"$scratch/nginx/nginx.conf"
+nginx -c "$scratch/nginx/nginx.conf" &
+nginx_pid=$!
+for _ in $(seq 1 100); do
+  curl -sf -o /dev/null http://127.0.0.1/instalador.php && break
+  sleep 0.05
+done
+page_requests() { grep -c 'GET /instalador\.php?lang=' "$scratch/nginx/nginx-access.log"; }
+before_start=$(page_requests)
+(cd "$install" && exec "$WINE" "$target" >/dev/null 2>&1) &
+launcher_pid=$!
+# Bounded: a minute at most.
+for _ in $(seq 1 600); do
+  [ "$(page_requests)" -gt "$before_start" ] && break
+  kill -0 "$launcher_pid" 2>/dev/null || break
+  sleep 0.1
+done
+check "the launcher read the installation and asked for the page in the player's language" \
+  grep -q '"GET /instalador\.php?lang=es HTTP/1\.[01]"' "$scratch/nginx/nginx-access.log"
+# A second start on the same installation finds the first one's lock.
+asked=$(page_requests)
+(cd "$install" && timeout 120 "$WINE" "$target" >/dev/null 2>&1) &
+second_pid=$!
+box=$(cd "$bin" && timeout 90 "$WINE" installer_cancel.exe "Glimmerhold Updater" 2>/dev/null | tr -d '\r')
+check "a second start says \"The launcher is already running.\" (got \"$box\")" \
+  test "$box" = "The launcher is already running."
+wait "$second_pid"
+check "and ends with exit code 0" test $? -eq 0
+check "the first launcher is still running" kill -0 "$launcher_pid"
+check "the second one asked for no page" test "$(page_requests)" -eq "$asked"
+{
+  kill -KILL "$launcher_pid"
+  wait "$launcher_pid"
+  kill "$nginx_pid"
+  wait "$nginx_pid"
+} 2>/dev/null
 
 "$WINESERVER" -k 2>/dev/null
 echo "installer: $passed passed, $failed failed"

@@ -65,6 +65,15 @@ std::vector<std::wstring> functionsCalled(const scripted::ScriptedPage& page) {
 scripted::ScriptedPage* gPage = nullptr;
 Updater* gUpdater = nullptr;
 
+// Timer procedures are CALLBACK (__stdcall on 32-bit): a lambda has the
+// default convention, which only 64-bit Windows shares.
+void CALLBACK pressCloseOnce(HWND, UINT, UINT_PTR id, DWORD) {
+  KillTimer(nullptr, id);
+  if (!gPage->mouseDown(L"boton-cerrar")) gUpdater->endDialog(-1);
+}
+
+void CALLBACK endStuckDialog(HWND, UINT, UINT_PTR, DWORD) { gUpdater->endDialog(-77); }
+
 TEST(ScriptedDocument, TheLauncherRunsItsPageAndReleasesEveryReference) {
   testsupport::TempDir install;
   testsupport::CurrentDirGuard folder;
@@ -118,11 +127,8 @@ TEST(ScriptedDocument, TheLauncherRunsItsPageAndReleasesEveryReference) {
   gUpdater = &updater;
   // Once the page is up, the player presses Close; a watchdog ends a run
   // that goes wrong.
-  const UINT_PTR closeTimer = SetTimer(nullptr, 0, 1500, [](HWND, UINT, UINT_PTR id, DWORD) {
-    KillTimer(nullptr, id);
-    if (!gPage->mouseDown(L"boton-cerrar")) gUpdater->endDialog(-1);
-  });
-  const UINT_PTR watchdog = SetTimer(nullptr, 0, 20000, [](HWND, UINT, UINT_PTR, DWORD) { gUpdater->endDialog(-77); });
+  const UINT_PTR closeTimer = SetTimer(nullptr, 0, 1500, pressCloseOnce);
+  const UINT_PTR watchdog = SetTimer(nullptr, 0, 20000, endStuckDialog);
   EXPECT_EQ(updater.doModal(nullptr, 0), kDialogEndValue);
   KillTimer(nullptr, closeTimer);
   KillTimer(nullptr, watchdog);
