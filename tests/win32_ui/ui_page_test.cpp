@@ -65,6 +65,14 @@ std::vector<std::wstring> functionsCalled(const scripted::ScriptedPage& page) {
 scripted::ScriptedPage* gPage = nullptr;
 Updater* gUpdater = nullptr;
 
+// Timer procedures: CALLBACK (__stdcall on 32-bit), which a lambda is not.
+void CALLBACK pressClose(HWND, UINT, UINT_PTR id, DWORD) {
+  KillTimer(nullptr, id);
+  if (!gPage->mouseDown(L"boton-cerrar")) gUpdater->endDialog(-1);
+}
+
+void CALLBACK endRunGoneWrong(HWND, UINT, UINT_PTR, DWORD) { gUpdater->endDialog(-77); }
+
 TEST(ScriptedDocument, TheLauncherRunsItsPageAndReleasesEveryReference) {
   testsupport::TempDir install;
   testsupport::CurrentDirGuard folder;
@@ -118,11 +126,8 @@ TEST(ScriptedDocument, TheLauncherRunsItsPageAndReleasesEveryReference) {
   gUpdater = &updater;
   // Once the page is up, the player presses Close; a watchdog ends a run
   // that goes wrong.
-  const UINT_PTR closeTimer = SetTimer(nullptr, 0, 1500, [](HWND, UINT, UINT_PTR id, DWORD) {
-    KillTimer(nullptr, id);
-    if (!gPage->mouseDown(L"boton-cerrar")) gUpdater->endDialog(-1);
-  });
-  const UINT_PTR watchdog = SetTimer(nullptr, 0, 20000, [](HWND, UINT, UINT_PTR, DWORD) { gUpdater->endDialog(-77); });
+  const UINT_PTR closeTimer = SetTimer(nullptr, 0, 1500, pressClose);
+  const UINT_PTR watchdog = SetTimer(nullptr, 0, 20000, endRunGoneWrong);
   EXPECT_EQ(updater.doModal(nullptr, 0), kDialogEndValue);
   KillTimer(nullptr, closeTimer);
   KillTimer(nullptr, watchdog);
