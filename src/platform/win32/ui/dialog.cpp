@@ -1,6 +1,7 @@
 // The modal dialog of template 103 and its message routing.
 #include <windows.h>
 
+#include "platform/process.h"
 #include "platform/win32/ui/win_handles.h"
 #include "platform/window.h"
 
@@ -48,7 +49,7 @@ INT_PTR handled(HWND window, std::intptr_t result) {
   return TRUE;
 }
 
-INT_PTR CALLBACK dialogProcedure(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
+INT_PTR routeMessage(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
   if (message == WM_INITDIALOG) {
     auto* run = reinterpret_cast<ModalRun*>(lParam);
     SetWindowLongPtrW(window, GWLP_USERDATA, lParam);
@@ -73,6 +74,23 @@ INT_PTR CALLBACK dialogProcedure(HWND window, UINT message, WPARAM wParam, LPARA
       return FALSE;
     default: return FALSE;
   }
+}
+
+// The boundary between the launcher and user32: no C++ exception may unwind
+// into the system's frames (on 32-bit Windows the unwinder cannot pass them
+// and the process would end in terminate). The page calls absorb their own
+// out-of-memory error; anything else arrives here in the middle of a step
+// of the launcher -- a tick half done -- and the launcher ends, as every
+// fatal condition ends it (exit code 0), with no box, which would need the
+// memory that just ran out. The installation is as after a kill: what was
+// finished is recorded and the next start goes on from there.
+INT_PTR CALLBACK dialogProcedure(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
+  try {
+    return routeMessage(window, message, wParam, lParam);
+  } catch (...) {
+    exitProcess(0);
+  }
+  return FALSE;
 }
 
 }  // namespace
