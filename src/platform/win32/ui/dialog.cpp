@@ -39,6 +39,20 @@ class WindowIcon {
   HICON icon_;
 };
 
+// The launcher is per-monitor aware (its manifest): on a monitor of another
+// scale the dialog keeps its size in pixels, the size of the page it holds,
+// which is laid out in pixels. Windows 10 1703 and later would otherwise
+// resize a dialog from its template and move its children on such a change.
+// Earlier Windows have no such call and no such resizing.
+void keepSizeAcrossScales(HWND dialog) {
+  using SetBehavior = BOOL(WINAPI*)(HWND, DIALOG_DPI_CHANGE_BEHAVIORS, DIALOG_DPI_CHANGE_BEHAVIORS);
+  HMODULE user32 = GetModuleHandleW(L"user32.dll");
+  if (user32 == nullptr) return;
+  const auto setBehavior =
+      reinterpret_cast<SetBehavior>(reinterpret_cast<void*>(GetProcAddress(user32, "SetDialogDpiChangeBehavior")));
+  if (setBehavior != nullptr) setBehavior(dialog, DDC_DISABLE_ALL, DDC_DISABLE_ALL);
+}
+
 ModalRun* runOf(HWND window) { return reinterpret_cast<ModalRun*>(GetWindowLongPtrW(window, GWLP_USERDATA)); }
 
 // Handled messages answer TRUE with their result in DWLP_MSGRESULT, except
@@ -111,6 +125,7 @@ std::intptr_t DialogImpl::doModal(WindowHandle owner, std::intptr_t initParam) {
     window_ = nullptr;
     return -1;
   }
+  keepSizeAcrossScales(dialog);
   if (ownerWasEnabled) EnableWindow(ownerWindow, FALSE);
 
   MSG message;
