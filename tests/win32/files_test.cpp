@@ -127,27 +127,4 @@ TEST(Win32Files, TheSystemGetsExtendedAbsolutePaths) {
   }
 }
 
-// Wine does not enforce MAX_PATH: what this shows is that relative names,
-// "/" and ".." reach the right files once the system no longer normalises.
-TEST(Win32Files, RelativeNamesBelowTheCurrentFolderPassMaxPath) {
-  testsupport::TempDir dir;
-  testsupport::CurrentDirGuard folder;
-  ASSERT_TRUE(platform::setCurrentDirectory(win32test::backslashed(dir.path()).c_str()));
-  const std::string deep(120, 'd');
-  const std::string name = deep + "/" + deep + "/" + deep + ".pak";
-  ASSERT_TRUE(platform::createDirectory(deep.c_str()));
-  ASSERT_TRUE(platform::createDirectory((deep + "\\" + deep).c_str()));
-  {
-    platform::File file = platform::File::open(name.c_str(), platform::File::Access::CreateNew);
-    ASSERT_TRUE(file.isOpen());
-    EXPECT_TRUE(file.write("abc", 3));
-  }
-  EXPECT_GT(win32test::backslashed(fs::absolute(name)).size(), 260u);
-  EXPECT_EQ(readFile(dir / deep / deep / (deep + ".pak")), "abc");
-  EXPECT_EQ(platform::accessCheck((deep + "/./" + deep + "/../" + deep + "/" + deep + ".pak").c_str()), 0);
-  ASSERT_TRUE(platform::replaceFile(name.c_str(), (deep + "\\moved.pak").c_str()));
-  EXPECT_EQ(readFile(dir / deep / "moved.pak"), "abc");
-  EXPECT_TRUE(platform::deleteFile((deep + "\\moved.pak").c_str()));
-}
-
 }  // namespace
