@@ -3,6 +3,7 @@
 // page, accepts it once it proves to be the launcher page, and from then on
 // drives the update run.
 #include <memory>
+#include <new>
 
 #include "platform/message_box.h"
 #include "platform/process.h"
@@ -95,7 +96,14 @@ std::intptr_t Updater::onTimer() {
 
 void Updater::runPageReadySteps() {
   document->script(script.put());
-  bool isLauncherPage = scriptDefines(script.get(), u"setVariableText");
+  bool isLauncherPage = false;
+  try {
+    isLauncherPage = scriptDefines(script.get(), u"setVariableText");
+  } catch (const std::bad_alloc&) {
+    // No memory to ask the page: asked again on the next tick.
+    script.reset();
+    return;
+  }
   script.reset();
   if (!isLauncherPage) {
     // Not the launcher page: the browser's own error page after a failed

@@ -1,6 +1,8 @@
 #!/usr/bin/env python3
-"""Checks the 32-bit shipping installer without running it: a 32-bit Windows
-program whose manifest never asks for elevation, carrying the launcher built
+"""Checks the 32-bit shipping installer without running it: a 32-bit,
+terminal-server-aware Windows program whose manifest never asks for
+elevation and declares, as the launcher's does, the Windows versions 7 to 11
+and long-path awareness (DPI: system-aware, as its dialogs are), carrying the launcher built
 beside it and every file of the served release folder, byte for byte.
 
 Usage: check_installer_exe.py Setup.exe Launcher.exe SERVED_FOLDER
@@ -14,7 +16,8 @@ import sys
 import tempfile
 
 sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "win32_ui"))
-from check_launcher_exe import MACHINE_I386, RT_MANIFEST, PeImage, run_check  # noqa: E402
+from check_launcher_exe import (  # noqa: E402
+    DLLCHARACTERISTICS_TERMINAL_SERVER_AWARE, MACHINE_I386, RT_MANIFEST, PeImage, manifest_problems, run_check)
 
 
 def windows_name(raw):
@@ -33,6 +36,9 @@ def check(setup, launcher, served):
     manifest = image.resources().get(RT_MANIFEST, {}).get(1, b"").decode("utf-8", "replace")
     if 'level="asInvoker"' not in manifest:
         problems.append("the manifest does not run it as the player (asInvoker)")
+    problems.extend(manifest_problems(manifest, per_monitor=False))
+    if not image.dll_characteristics & DLLCHARACTERISTICS_TERMINAL_SERVER_AWARE:
+        problems.append("not terminal-server aware")
 
     with tempfile.TemporaryDirectory() as unpacked:
         result = subprocess.run(["7z", "x", "-y", "-o" + unpacked, setup], capture_output=True, text=True)

@@ -86,6 +86,16 @@ TEST_F(PublishTest, ListsEveryFileSortedWithContentTokens) {
   changed.replace(changed.find(line("b.txt", "bee")), line("b.txt", "bee").size(), line("b.txt", "bees"));
   EXPECT_EQ(releaseList(), changed);
   EXPECT_FALSE(fs::exists(release() / "version_list.txt.tmp"));
+  EXPECT_EQ(first.err, "") << "no name comes near Windows' path limit";
+
+  // A name a player's Windows may not reach is listed, with a warning.
+  const std::string deep = "maps/" + std::string(100, 'm') + "/" + std::string(80, 'x') + ".pak";
+  put(deep, "deep");
+  Outcome warned = publishWith({release().string()});
+  ASSERT_EQ(warned.code, publish::kDone) << warned.err;
+  EXPECT_NE(warned.err.find("warning: \"" + deep + "\": its path would be 276 characters long"), std::string::npos)
+      << warned.err;
+  EXPECT_NE(releaseList().find(line(deep, "deep")), std::string::npos);
 }
 
 TEST_F(PublishTest, RefusesNamesItCannotCarryAndWritesNothing) {

@@ -91,17 +91,26 @@ TEST_F(UpdateRunTest, WhatAKilledRunLeftIsGoneAndALongNameInstalls) {
   writeFile(install() / side, "half");
   writeFile(install() / "download_in_progress.txt", side + "\n");
   writeFile(install() / "version_list.txt.tmp", "half a list");
-  // 250 bytes: the longest names leave no room for a suffix.
+  // 250 bytes: the longest names leave no room for a suffix. Below the
+  // installation both paths pass MAX_PATH (260), as a stock Windows takes
+  // them only in the extended-length form, the deep one with a folder to
+  // make on the way.
   const std::string longName(250, 'n');
-  serve("maps/kept.pak 1 4\n" + longName + " 1 4\n", {{"maps/kept.pak", "kept"}, {longName, "long"}});
+  const std::string deepFolder = "maps/" + std::string(120, 'f');
+  const std::string deepName = deepFolder + "/" + std::string(120, 'd') + ".pak";
+  serve("maps/kept.pak 1 4\n" + longName + " 1 4\n" + deepName + " 1 4\n",
+        {{"maps/kept.pak", "kept"}, {longName, "long"}, {deepName, "deep"}});
   start();
   runUntil(UpdateState::Finished);
   std::set<std::string> left;
   for (const auto& entry : fs::recursive_directory_iterator(install())) {
     left.insert(fs::relative(entry.path(), install()).generic_string());
   }
-  EXPECT_EQ(left, (std::set<std::string>{"maps", "maps/kept.pak", longName, "version_list.txt"}));
+  EXPECT_EQ(left, (std::set<std::string>{"maps", "maps/kept.pak", longName, deepFolder, deepName, "version_list.txt"}));
   EXPECT_EQ(readFile(install() / longName), "long");
+  EXPECT_GT(fs::absolute(install() / longName).string().size(), 260u);
+  EXPECT_GT(fs::absolute(install() / deepName).string().size(), 260u);
+  EXPECT_EQ(readFile(install() / deepName), "deep");
 }
 
 TEST_F(UpdateRunTest, FetchesWhatChangedRecordsEachFileAndEnablesPlay) {

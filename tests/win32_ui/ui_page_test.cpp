@@ -5,7 +5,10 @@
 
 #include <gtest/gtest.h>
 
+#include <cstdlib>
+#include <cstring>
 #include <memory>
+#include <string_view>
 
 #include "platform/win32/ui/page_objects.h"
 #include "shell/updater.h"
@@ -65,14 +68,13 @@ std::vector<std::wstring> functionsCalled(const scripted::ScriptedPage& page) {
 scripted::ScriptedPage* gPage = nullptr;
 Updater* gUpdater = nullptr;
 
-// Timer procedures are CALLBACK (__stdcall on 32-bit): a lambda has the
-// default convention, which only 64-bit Windows shares.
-void CALLBACK pressCloseOnce(HWND, UINT, UINT_PTR id, DWORD) {
+// Timer procedures: CALLBACK (__stdcall on 32-bit), which a lambda is not.
+void CALLBACK pressClose(HWND, UINT, UINT_PTR id, DWORD) {
   KillTimer(nullptr, id);
   if (!gPage->mouseDown(L"boton-cerrar")) gUpdater->endDialog(-1);
 }
 
-void CALLBACK endStuckDialog(HWND, UINT, UINT_PTR, DWORD) { gUpdater->endDialog(-77); }
+void CALLBACK endRunGoneWrong(HWND, UINT, UINT_PTR, DWORD) { gUpdater->endDialog(-77); }
 
 TEST(ScriptedDocument, TheLauncherRunsItsPageAndReleasesEveryReference) {
   testsupport::TempDir install;
@@ -127,8 +129,8 @@ TEST(ScriptedDocument, TheLauncherRunsItsPageAndReleasesEveryReference) {
   gUpdater = &updater;
   // Once the page is up, the player presses Close; a watchdog ends a run
   // that goes wrong.
-  const UINT_PTR closeTimer = SetTimer(nullptr, 0, 1500, pressCloseOnce);
-  const UINT_PTR watchdog = SetTimer(nullptr, 0, 20000, endStuckDialog);
+  const UINT_PTR closeTimer = SetTimer(nullptr, 0, 1500, pressClose);
+  const UINT_PTR watchdog = SetTimer(nullptr, 0, 20000, endRunGoneWrong);
   EXPECT_EQ(updater.doModal(nullptr, 0), kDialogEndValue);
   KillTimer(nullptr, closeTimer);
   KillTimer(nullptr, watchdog);
@@ -155,6 +157,122 @@ TEST(ScriptedDocument, TheLauncherRunsItsPageAndReleasesEveryReference) {
   page.unload();
   EXPECT_EQ(page.outstanding(), 0) << "still held: " << page.holders();
   EXPECT_EQ(page.faults(), std::vector<std::string>{});
+  gPage = nullptr;
+  gUpdater = nullptr;
+}
+
+// Points this program's import of `function` from `dll` at `replacement`;
+// the previous target, or null when the program does not import it.
+void* redirectImport(const char* dll, const char* function, void* replacement) {
+  auto* base = reinterpret_cast<BYTE*>(GetModuleHandleW(nullptr));
+  const auto* dos = reinterpret_cast<const IMAGE_DOS_HEADER*>(base);
+  const auto* headers = reinterpret_cast<const IMAGE_NT_HEADERS*>(base + dos->e_lfanew);
+  const IMAGE_DATA_DIRECTORY& imports = headers->OptionalHeader.DataDirectory[IMAGE_DIRECTORY_ENTRY_IMPORT];
+  for (auto* module = reinterpret_cast<IMAGE_IMPORT_DESCRIPTOR*>(base + imports.VirtualAddress); module->Name != 0;
+       ++module) {
+    if (lstrcmpiA(reinterpret_cast<const char*>(base + module->Name), dll) != 0) continue;
+    const DWORD namesAt = module->OriginalFirstThunk != 0 ? module->OriginalFirstThunk : module->FirstThunk;
+    auto* names = reinterpret_cast<IMAGE_THUNK_DATA*>(base + namesAt);
+    auto* slots = reinterpret_cast<IMAGE_THUNK_DATA*>(base + module->FirstThunk);
+    for (; names->u1.AddressOfData != 0; ++names, ++slots) {
+      if (IMAGE_SNAP_BY_ORDINAL(names->u1.Ordinal)) continue;
+      const auto* named = reinterpret_cast<const IMAGE_IMPORT_BY_NAME*>(base + names->u1.AddressOfData);
+      if (std::strcmp(reinterpret_cast<const char*>(named->Name), function) != 0) continue;
+      DWORD protection = 0;
+      if (!VirtualProtect(&slots->u1.Function, sizeof slots->u1.Function, PAGE_READWRITE, &protection)) return nullptr;
+      void* previous = reinterpret_cast<void*>(slots->u1.Function);
+      slots->u1.Function = reinterpret_cast<ULONG_PTR>(replacement);
+      VirtualProtect(&slots->u1.Function, sizeof slots->u1.Function, protection, &protection);
+      return previous;
+    }
+  }
+  return nullptr;
+}
+
+using AllocFunction = BSTR(WINAPI*)(const OLECHAR*, UINT);
+AllocFunction gRealAlloc = nullptr;
+int gAllocationsRefused = 0;
+bool gInsideDialog = false;
+
+// The launcher's automation strings for the function name "setProgressBar"
+// and for the text "sin memoria" cannot be had; every other one can. (The
+// scripted page makes its strings with SysAllocString, not through this.)
+BSTR WINAPI refusingAlloc(const OLECHAR* text, UINT length) {
+  if (text != nullptr) {
+    const std::wstring_view asked(text, length);
+    if (asked == L"setProgressBar" || asked == L"sin memoria") {
+      ++gAllocationsRefused;
+      return nullptr;
+    }
+  }
+  return gRealAlloc(text, length);
+}
+
+// The page bridge raises its out-of-memory error inside a tick: in the
+// dialog's timer message, below user32's DispatchMessage, where an
+// exception that escaped would end the process (on 32-bit Windows, the
+// unwinder cannot pass the system's frames). The launcher drops the calls
+// it cannot make, as failed page calls, and goes on.
+TEST(ScriptedDocument, APageCallWithoutMemoryIsDroppedAndTheLauncherGoesOn) {
+  testsupport::TempDir install;
+  testsupport::CurrentDirGuard folder;
+  testsupport::RegistryFileEnv registry(install.path() / "settings.reg");
+  testsupport::writeInstallationSettings(install.path() / "settings.reg", install.str());
+  testsupport::TestHttpServer server(testsupport::TestHttpServer::always(testsupport::HttpScript().holdOpen()));
+  ASSERT_TRUE(server.listening());
+
+  scripted::ScriptedPage page;
+  page.add({L"", L"body", {{L"xwidth", L"640"}, {L"xheight", L"400"}}});
+  page.add({L"boton-jugar", L"div", {}});
+  page.add({L"boton-cerrar", L"div", {}});
+  for (const wchar_t* name : {L"setVariableText", L"setProgressBar", L"setButtonText", L"disablePlayButton"}) {
+    page.functions[name] = [](const std::vector<Value>&) { return Value{}; };
+  }
+  page.functions[L"localization"] = [](const std::vector<Value>& arguments) {
+    return arguments.size() == 1 && arguments[0] == Value{0L} ? Value{L"127.0.0.1/"} : Value{L"sin memoria"};
+  };
+
+  auto owned = std::make_unique<ScriptedUpdater>(page);
+  ScriptedUpdater& updater = *owned;
+  updater.updateRun.installPath = install.str();
+  gPage = &page;
+  gUpdater = &updater;
+  gAllocationsRefused = 0;
+  gRealAlloc = reinterpret_cast<AllocFunction>(
+      redirectImport("oleaut32.dll", "SysAllocStringLen", reinterpret_cast<void*>(refusingAlloc)));
+  ASSERT_NE(gRealAlloc, nullptr) << "the launcher's automation strings come from SysAllocStringLen";
+  // An end of the process inside the dialog is a failure, whatever its code.
+  static const bool exitWatched = std::atexit([] {
+                                    if (gInsideDialog) std::_Exit(99);
+                                  }) == 0;
+  ASSERT_TRUE(exitWatched);
+  const UINT_PTR closeTimer = SetTimer(nullptr, 0, 1500, pressClose);
+  const UINT_PTR watchdog = SetTimer(nullptr, 0, 20000, endRunGoneWrong);
+  gInsideDialog = true;
+  const std::intptr_t ended = updater.doModal(nullptr, 0);
+  gInsideDialog = false;
+  KillTimer(nullptr, closeTimer);
+  KillTimer(nullptr, watchdog);
+  redirectImport("oleaut32.dll", "SysAllocStringLen", reinterpret_cast<void*>(gRealAlloc));
+
+  EXPECT_EQ(ended, kDialogEndValue) << "the player's Close ended the dialog";
+  EXPECT_GE(gAllocationsRefused, 3) << "the name setProgressBar, then the status and the button texts";
+  // What could not be made never reached the page; the rest did, in order,
+  // and the update run started.
+  const std::vector<std::wstring> handshake{L"localization", L"localization", L"localization", L"disablePlayButton"};
+  const std::vector<std::wstring> called = functionsCalled(page);
+  ASSERT_GE(called.size(), handshake.size());
+  EXPECT_EQ(std::vector<std::wstring>(called.begin(), called.begin() + 4), handshake);
+  EXPECT_EQ(page.handlersHeld(), 2) << "Play and Close were bound after the dropped calls";
+  EXPECT_FALSE(server.requests().empty()) << "the update run asked for the list";
+
+  server.stop();
+  ASSERT_NE(updater.updateRun.job, nullptr);
+  ASSERT_TRUE(testsupport::jobEnded(*updater.updateRun.job));
+  updater.updateRun.job.reset();
+  owned.reset();
+  page.unload();
+  EXPECT_EQ(page.outstanding(), 0) << "still held: " << page.holders();
   gPage = nullptr;
   gUpdater = nullptr;
 }

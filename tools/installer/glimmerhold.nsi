@@ -18,7 +18,12 @@ Target ${TARGET}
 ; Per user: no elevation prompt, and the manifest this embeds (asInvoker)
 ; also keeps Windows from guessing from the file name that it must elevate.
 RequestExecutionLevel user
+; System-aware: its dialogs are laid out once, at the start-up scale.
 ManifestDPIAware true
+; Windows 7 to 11 run it as themselves; where the LongPathsEnabled policy is
+; on, a game file deeper than MAX_PATH is placed too.
+ManifestSupportedOS all
+ManifestLongPathAware true
 SetCompressor /SOLID lzma
 
 !include MUI2.nsh

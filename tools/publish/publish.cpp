@@ -174,6 +174,11 @@ Latin-1 byte) are escaped. Any other white space or non-ASCII character, "%",
 once escaped, a Windows device name, a name ending in a dot or a blank, two
 names that differ only in letter case, and the names of the launcher's own
 files are refused, each with a message naming the file; nothing is written.
+A name whose path would pass Windows' limit of 259 characters in a typical
+per-user installation (C:\Users\<user>\AppData\Local\Programs\<game>, 85
+characters: a 20-letter user name, a 32-letter game folder) is listed with
+a warning: the launcher installs it, but the game, the installer and
+Explorer may not open it where Windows' long-path policy is off.
 Symbolic links to files inside the folder are followed; links that lead to
 folders are refused, and so are links that lead out of the folder or
 nowhere, unless --follow-links or --skip-links says otherwise. Files of
