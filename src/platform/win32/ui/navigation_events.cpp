@@ -83,7 +83,18 @@ STDMETHODIMP NavigationSink::Invoke(DISPID member, REFIID, LCID, WORD, DISPPARAM
       const VARIANT* text = url.vt == (VT_BYREF | VT_VARIANT) ? url.pvarVal : &url;
       std::u16string address;
       if (text != nullptr && text->vt == VT_BSTR) address = bstrText(text->bstrVal);
-      if (!filter_(address, isTopFrame(params->rgvarg[6]))) cancel(*params);
+      if (!filter_(NavigationEvent::Before, address, isTopFrame(params->rgvarg[6]))) cancel(*params);
+      return S_OK;
+    }
+    case DISPID_NAVIGATEERROR: {
+      // pDisp, URL, TargetFrameName, StatusCode, Cancel. Cancel stops the
+      // control's own error page from replacing the failed navigation.
+      if (params->cArgs != 5 || !filter_) return S_OK;
+      const VARIANT& url = params->rgvarg[3];
+      const VARIANT* text = url.vt == (VT_BYREF | VT_VARIANT) ? url.pvarVal : &url;
+      std::u16string address;
+      if (text != nullptr && text->vt == VT_BSTR) address = bstrText(text->bstrVal);
+      if (!filter_(NavigationEvent::Failed, address, isTopFrame(params->rgvarg[4]))) cancel(*params);
       return S_OK;
     }
     case DISPID_NEWWINDOW2:
