@@ -10,6 +10,7 @@
 #include "shell/page_calls.h"
 #include "shell/updater.h"
 #include "update/messages.h"
+#include "update/run_log.h"
 #include "web/navigation_rule.h"
 #include "web/page_bridge.h"
 #include "web/page_host.h"
@@ -115,6 +116,8 @@ std::intptr_t Updater::onTimer() {
 void Updater::giveUpOnThePage() {
   halted = true;
   platform::killTimer(window(), PageTimer);
+  update::runLog().write("no page within " + std::to_string(pageReadyLimit.count() / 1000) +
+                         " s: the page host is not reachable or the page never completed");
   // No page, so no catalogue: the English text.
   platform::messageBox(window(), messageText(kMsgServerUnavailable), messageText(kMsgCaption), platform::kMbOk);
   // Nothing was fetched or started yet: the dialog ends, and with it the
@@ -130,6 +133,7 @@ void Updater::runPageReadySteps() {
     // Not the launcher page: the browser's own error page after a failed
     // navigation, or something else the host answered with.
     halted = true;
+    update::runLog().write("page rejected: not the launcher page (no setVariableText)");
     platform::messageBox(window(), messageText(kMsgInvalidResponse), messageText(kMsgCaption), platform::kMbOk);
     platform::exitProcess(0);
   }
