@@ -174,7 +174,10 @@ Box boxOf(DWORD process) {
         GetWindowThreadProcessId(window, &owner);
         wchar_t className[16] = L"";
         GetClassNameW(window, className, 16);
-        if (owner != found.process || std::wstring(className) != L"#32770") return TRUE;
+        // The launcher's own dialog is of the same class; a box has its text.
+        if (owner != found.process || std::wstring(className) != L"#32770" || GetDlgItem(window, 0xFFFF) == nullptr) {
+          return TRUE;
+        }
         wchar_t text[256] = L"";
         GetDlgItemTextW(window, 0xFFFF, text, 256);  // the box's text
         found.box = {window, text};
@@ -258,6 +261,10 @@ TEST(NoPage, TheLauncherGivesTheServerBoxEndsAndTheNextStartRuns) {
     EXPECT_EQ(meanwhile.answerAndWait(refused), 0);
   }
   EXPECT_EQ(first.answerAndWait(waited), 0);
+  // Its log, in the installation, says why it ended.
+  const std::string log = testsupport::readFile(install.path() / "Launcher.log");
+  EXPECT_NE(log.find("Z no page within 3 s"), std::string::npos) << log;
+  EXPECT_EQ(log.find("Z end\n"), log.size() - 6) << log;
 
   StartedLauncher next(program);
   const Box again = next.box();
