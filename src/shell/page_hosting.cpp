@@ -74,7 +74,9 @@ std::intptr_t Updater::onInitDialog() {
             // The control shows its own error page for a failed navigation to
             // the launcher page, so the handshake can reject it with its box.
             // Once a page is shown, the rule holds the view to the page's host.
-            const bool showErrorPage = topFrame && pageLoading && launcherNavigationAllowed(address, url, true, false);
+            // Frames inside the page show theirs as they always did.
+            if (!topFrame) return true;
+            const bool showErrorPage = pageLoading && launcherNavigationAllowed(address, url, true, false);
             if (showErrorPage) navigationFailed = true;
             return showErrorPage;
           }

@@ -365,6 +365,7 @@ TEST_F(PageTest, AShownPageHasNoLimitAndOnlyTheFailedPageLetsTheErrorPageThrough
   ASSERT_TRUE(filter);
   EXPECT_FALSE(filter(Before, u"res://ieframe.dll/navcancl.htm", true)) << "no failure yet";
   EXPECT_FALSE(filter(Failed, u"http://example.com/", true)) << "not the page's own navigation";
+  EXPECT_TRUE(filter(Failed, u"http://example.com/ad", false)) << "a frame's own error page";
   EXPECT_TRUE(filter(Failed, u"http://127.0.0.1/instalador.php?lang=es", true));
   EXPECT_TRUE(filter(Before, u"res://ieframe.dll/dnserrordiagoff.htm", true));
   EXPECT_FALSE(filter(Before, u"http://example.com/", true));
