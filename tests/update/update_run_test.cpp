@@ -300,7 +300,7 @@ TEST(RunLogTest, TimesAreUtcInIso8601) {
   EXPECT_EQ(update::isoUtcTime(4102444799), "2099-12-31T23:59:59Z");
 }
 
-TEST(RunLogTest, StaysWithinItsLimitKeepsOneOlderLogAndWritesNowhereUnopened) {
+TEST(RunLogTest, StaysWithinItsLimitKeepsOneOlderLogAndWritesNowhereElse) {
   testsupport::TempDir folder;
   testsupport::CurrentDirGuard current;
   fs::current_path(folder.path());
@@ -318,6 +318,15 @@ TEST(RunLogTest, StaysWithinItsLimitKeepsOneOlderLogAndWritesNowhereUnopened) {
   EXPECT_EQ(older, (std::vector<std::string>{"event 4 not a new line......", "event 5 not a new line......"}));
   EXPECT_LE(fs::file_size(folder / "Launcher.log"), 100u);
   EXPECT_LE(fs::file_size(folder / "Launcher.old.log"), 100u);
+
+#if !defined(_WIN32)
+  // A link planted in the log's place is not followed out of the folder.
+  testsupport::TempDir outside;
+  fs::remove(folder / "Launcher.log");
+  fs::create_symlink(outside / "elsewhere.txt", folder / "Launcher.log");
+  log.write("through a link");
+  EXPECT_FALSE(fs::exists(outside / "elsewhere.txt"));
+#endif
 }
 
 }  // namespace
