@@ -11,7 +11,9 @@
 #include "shell/page_calls.h"
 #include "shell/self_replace.h"
 #include "shell/updater.h"
+#include "text/encoding.h"
 #include "update/messages.h"
+#include "update/run_log.h"
 
 namespace shell {
 
@@ -20,6 +22,7 @@ using settings::readInstallPath;
 using update::kMsgCaption;
 using update::kMsgNewLauncher;
 using update::kMsgNotInstalled;
+using update::runLog;
 
 namespace {
 
@@ -80,6 +83,10 @@ int launcherMain(const std::u16string& commandLine) {
     platform::messageBox(nullptr, kAlreadyRunningText, messageText(kMsgCaption), platform::kMbOk);
     return 0;
   }
+  // Only the launcher that holds the installation writes its log.
+  runLog().open(installPath);
+  runLog().write(std::string("start: version ") + GLIMMERHOLD_VERSION + ", arguments \"" +
+                 text::utf8FromUtf16(commandLine) + "\", installation " + installPath);
   if (handOver) {
     finishSelfReplacement(installPath);
   } else {
@@ -92,6 +99,8 @@ int launcherMain(const std::u16string& commandLine) {
     updater.doModal(platform::activeWindow(), 0);
     platform::atlAxWinTerm();
   }
+  runLog().write("end");
+  runLog().close();
   return 0;
 }
 

@@ -3,6 +3,7 @@
 #include "update/update_run.h"
 
 #include <algorithm>
+#include <chrono>
 
 #include "net/streaming_file.h"
 #include "platform/files.h"
@@ -14,6 +15,7 @@
 #include "update/messages.h"
 #include "update/program_start.h"
 #include "update/release_record.h"
+#include "update/run_log.h"
 
 namespace update {
 
@@ -33,6 +35,21 @@ std::int32_t messageForStatus(std::int32_t status) {
   }
 }
 
+// Logs the entries the plan passes over for their names (at most the first
+// kMaxLoggedSkips of them, so a hostile list cannot fill the log).
+void logEntriesSkippedForTheirNames(const VersionList& list) {
+  constexpr std::size_t kMaxLoggedSkips = 100;
+  if (!runLog().isOpen()) return;
+  std::size_t skipped = 0;
+  for (const VersionEntryRef entry : list) {
+    if (isInstallableEntryName(decodeEntryName(entry.name))) continue;
+    if (++skipped <= kMaxLoggedSkips) logSkippedEntry(entry.name, "not a name the launcher may install");
+  }
+  if (skipped > kMaxLoggedSkips) {
+    runLog().write("skipped " + std::to_string(skipped - kMaxLoggedSkips) + " more entries for their names");
+  }
+}
+
 }  // namespace
 
 std::string updateBase(RunDisplay& display) { return text::latin1FromUtf16(display.messageText(kMsgUpdateBase)); }
@@ -49,7 +66,10 @@ std::uint16_t progressPercent(std::uint32_t doneKiB, std::uint32_t receivedBytes
 }
 
 bool UpdateRun::loadLocalList() {
-  if (update::loadLocalList(installPath, localList)) return true;
+  if (update::loadLocalList(installPath, localList)) {
+    runLog().write("local list: " + std::to_string(localList.size()) + " entries");
+    return true;
+  }
   state = UpdateState::Failed;
   return false;
 }
@@ -59,6 +79,8 @@ void UpdateRun::planDownloads() { update::planDownloads(remoteList, localList, d
 void UpdateRun::startListFetch() { startJob(kVersionListName, "", ""); }
 
 void UpdateRun::startJob(const std::string& name, const std::string& localPath, const std::string& expectedDigest) {
+  fetching_ = name;
+  jobStarted_ = std::chrono::steady_clock::now();
   job.reset(new cStreamingFile(updateBase(display_) + name, localPath, expectedDigest));
 }
 
@@ -98,6 +120,8 @@ void UpdateRun::failIfJobFailed() {
 
 void UpdateRun::fail(std::int32_t status) {
   std::u16string text = downloadErrorText(display_, status);
+  runLog().write("failed" + (fetching_.empty() ? std::string() : " fetching " + fetching_) + ": status " +
+                 std::to_string(status) + ": " + text::utf8FromUtf16(text));
   // Ticks keep coming while the box is open; they must find nothing to do.
   state = UpdateState::Failed;
   // The failed job removed its side file before it reported: the note names
@@ -137,9 +161,12 @@ void UpdateRun::finishSignatureFetch() {
     refusal = statusCode(UpdateRefusal::ReleaseNotRecorded);
   }
   if (refusal != 0) {
+    runLog().write("signature refused: status " + std::to_string(refusal));
     fail(refusal);
     return;
   }
+  runLog().write("signature verified: release " + std::to_string(release) +
+                 " (installed before: " + std::to_string(installed) + ")");
   signedRelease = release;
   const std::string list = std::move(signedList_);
   signedList_.clear();
@@ -157,6 +184,10 @@ void UpdateRun::acceptList(const char* begin, const char* end) {
     return;
   }
   planDownloads();
+  runLog().write("list " + std::string(kVersionListName) + ": " + std::to_string(end - begin) + " bytes, " +
+                 std::to_string(remoteList.size()) + " entries; " + std::to_string(downloadList.size()) +
+                 " to fetch, " + std::to_string(totalKiB) + " KiB" + (updateKeys.empty() ? " (unsigned updates)" : ""));
+  logEntriesSkippedForTheirNames(remoteList);
   // Judged by the files, not by their sizes: a plan of small files (all
   // under 1 KiB, a total of 0 KiB) still has work to do.
   state = downloadList.empty() ? UpdateState::Finishing : UpdateState::Planned;
@@ -167,6 +198,7 @@ void UpdateRun::startCurrentFile() {
   std::string localName = decodeEntryName(entry.name);
   // The step that writes judges the name too, whatever filled the list.
   if (!isInstallableEntryName(localName)) {
+    logSkippedEntry(entry.name, "not a name the launcher may install");
     if (++current >= downloadList.size()) state = UpdateState::Finishing;
     return;
   }
@@ -186,6 +218,10 @@ void UpdateRun::pollCurrentFile() {
   const VersionEntryRef entry = downloadList[current];
   const auto fetched = static_cast<std::uint32_t>(job->expectedLength.load());
   doneKiB += fetched / 1024;
+  const auto took =
+      std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - jobStarted_).count();
+  runLog().write("fetched " + std::string(entry.name) + ": " + std::to_string(fetched) + " bytes in " +
+                 std::to_string(took) + " ms");
 
   // Recorded at once, so an interrupted run loses at most the file in flight.
   const bool isLauncher = entry.name == kLauncherEntryName;
@@ -208,6 +244,7 @@ void UpdateRun::pollCurrentFile() {
   if (isLauncher) {
     if (runProgram("Launcher.exe.tmp /pause", nullptr) != 0) {
       // The new launcher takes over from here.
+      runLog().write("new launcher started: it takes over");
       state = UpdateState::HandedOver;
       display_.endProcess();
       return;
@@ -227,6 +264,7 @@ void UpdateRun::pollCurrentFile() {
 void UpdateRun::finish() {
   // Every side file has taken its file's place: the note names none.
   removeDownloadLeftovers();
+  runLog().write("up to date");
   display_.enablePlay();
   display_.showStatusText(display_.messageText(kMsgEnd));
   state = UpdateState::Finished;

@@ -3,6 +3,7 @@
 // in the local version list at once.
 #pragma once
 
+#include <chrono>
 #include <cstddef>
 #include <cstdint>
 #include <string>
@@ -100,6 +101,9 @@ class UpdateRun {
   RunDisplay& display_;
   // The list's bytes while its signature is fetched.
   std::string signedList_;
+  // What the last job fetched, and when it started, for the log.
+  std::string fetching_;
+  std::chrono::steady_clock::time_point jobStarted_;
 };
 
 // The update base (message 0), narrowed to bytes.

@@ -8,7 +8,9 @@
 #include <cstdlib>
 #include <cstring>
 #include <memory>
+#include <string>
 #include <string_view>
+#include <vector>
 
 #include "platform/win32/ui/page_objects.h"
 #include "shell/updater.h"
@@ -275,6 +277,126 @@ TEST(ScriptedDocument, APageCallWithoutMemoryIsDroppedAndTheLauncherGoesOn) {
   EXPECT_EQ(page.outstanding(), 0) << "still held: " << page.holders();
   gPage = nullptr;
   gUpdater = nullptr;
+}
+
+// A launcher's message box, as another process sees it: its window and
+// its text.
+struct Box {
+  HWND window = nullptr;
+  std::wstring text;
+};
+
+struct BoxSearch {
+  DWORD process;
+  Box box;
+};
+
+// An EnumWindows procedure: CALLBACK, which a lambda is not on 32-bit.
+BOOL CALLBACK findBox(HWND window, LPARAM data) {
+  auto& found = *reinterpret_cast<BoxSearch*>(data);
+  DWORD owner = 0;
+  GetWindowThreadProcessId(window, &owner);
+  wchar_t className[16] = L"";
+  GetClassNameW(window, className, 16);
+  // The launcher's own dialog is of the same class; a box has its text.
+  if (owner != found.process || std::wstring(className) != L"#32770" || GetDlgItem(window, 0xFFFF) == nullptr) {
+    return TRUE;
+  }
+  wchar_t text[256] = L"";
+  GetDlgItemTextW(window, 0xFFFF, text, 256);  // the box's text
+  found.box = {window, text};
+  return FALSE;
+}
+
+Box boxOf(DWORD process) {
+  BoxSearch search{process, {}};
+  EnumWindows(findBox, reinterpret_cast<LPARAM>(&search));
+  return search.box;
+}
+
+// A launcher started as the player starts it (the installation from the
+// registry, no arguments), watched from here.
+class StartedLauncher {
+ public:
+  explicit StartedLauncher(const std::wstring& program) {
+    std::wstring commandLine = L"\"" + program + L"\"";
+    STARTUPINFOW startup{};
+    startup.cb = sizeof(startup);
+    if (CreateProcessW(program.c_str(), commandLine.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup,
+                       &info_) == FALSE) {
+      info_ = {};
+    }
+  }
+  ~StartedLauncher() {
+    if (info_.hProcess == nullptr) return;
+    if (WaitForSingleObject(info_.hProcess, 0) == WAIT_TIMEOUT) TerminateProcess(info_.hProcess, 99);
+    CloseHandle(info_.hThread);
+    CloseHandle(info_.hProcess);
+  }
+  StartedLauncher(const StartedLauncher&) = delete;
+  StartedLauncher& operator=(const StartedLauncher&) = delete;
+
+  bool started() const { return info_.hProcess != nullptr; }
+  // Waits for the launcher's box (at most a minute, or until it ends).
+  Box box() const {
+    for (int i = 0; i < 1200; ++i) {
+      Box found = boxOf(info_.dwProcessId);
+      if (found.window != nullptr) return found;
+      if (WaitForSingleObject(info_.hProcess, 50) == WAIT_OBJECT_0) break;
+    }
+    return {};
+  }
+  // Presses OK on its box and waits for the launcher to end: its exit code,
+  // or -1 when it is still running after a minute.
+  long answerAndWait(const Box& box) const {
+    PostMessageW(box.window, WM_COMMAND, MAKEWPARAM(IDOK, BN_CLICKED), 0);
+    if (WaitForSingleObject(info_.hProcess, 60000) != WAIT_OBJECT_0) return -1;
+    DWORD code = 0;
+    GetExitCodeProcess(info_.hProcess, &code);
+    return static_cast<long>(code);
+  }
+
+ private:
+  PROCESS_INFORMATION info_{};
+};
+
+// Offline, the page host down, or (here, where Wine has no HTML engine) no
+// page at all: the launcher must not stay hidden holding the installation.
+// Once its page limit passes it shows the server box and ends, and the next
+// start runs as the first did; while it waits, a second start is refused.
+TEST(NoPage, TheLauncherGivesTheServerBoxEndsAndTheNextStartRuns) {
+  testsupport::TempDir install;
+  testsupport::RegistryFileEnv registry(install.path() / "settings.reg");
+  testsupport::writeInstallationSettings(install.path() / "settings.reg", install.str());
+  wchar_t self[MAX_PATH];
+  const DWORD length = GetModuleFileNameW(nullptr, self, MAX_PATH);
+  ASSERT_GT(length, 0u);
+  std::wstring program(self, length);
+  program = program.substr(0, program.find_last_of(L"\\/") + 1) + L"short_wait_launcher.exe";
+  const std::wstring serverBox = L"The update server is not available. Please try again later.";
+
+  StartedLauncher first(program);
+  ASSERT_TRUE(first.started());
+  const Box waited = first.box();
+  ASSERT_NE(waited.window, nullptr) << "no box within a minute";
+  EXPECT_EQ(waited.text, serverBox);
+  {
+    // The first still holds the installation while its box is up.
+    StartedLauncher meanwhile(program);
+    const Box refused = meanwhile.box();
+    EXPECT_EQ(refused.text, L"The launcher is already running.");
+    EXPECT_EQ(meanwhile.answerAndWait(refused), 0);
+  }
+  EXPECT_EQ(first.answerAndWait(waited), 0);
+  // Its log, in the installation, says why it ended.
+  const std::string log = testsupport::readFile(install.path() / "Launcher.log");
+  EXPECT_NE(log.find("Z no page within 3 s"), std::string::npos) << log;
+  EXPECT_EQ(log.find("Z end\n"), log.size() - 6) << log;
+
+  StartedLauncher next(program);
+  const Box again = next.box();
+  EXPECT_EQ(again.text, serverBox) << "the installation was let go";
+  EXPECT_EQ(next.answerAndWait(again), 0);
 }
 
 }  // namespace

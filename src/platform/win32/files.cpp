@@ -52,6 +52,9 @@ File File::open(const char* path, Access access) {
   if (access == Access::ReadExisting) {
     handle = ::CreateFileW(wide.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL,
                            nullptr);
+  } else if (access == Access::Append) {
+    handle = ::CreateFileW(wide.c_str(), FILE_APPEND_DATA | FILE_READ_ATTRIBUTES, FILE_SHARE_READ, nullptr, OPEN_ALWAYS,
+                           FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
   } else {
     // FILE_FLAG_OPEN_REPARSE_POINT: a new file is made in place of nothing,
     // never at the end of a link.
