@@ -7,6 +7,7 @@
 #include <cstdint>
 #include <string>
 #include <string_view>
+#include <vector>
 
 namespace testsupport {
 
@@ -35,5 +36,18 @@ inline constexpr std::string_view kVectorMessageSha256 =
 inline constexpr std::string_view kVectorSignatureHex =
     "9941c1156191523c4e603c2139ce3d5f2174268141cdecb15aea5838a3e984f5"
     "cef6a1e714a6b44ac298e2ef2894877b473a153e24f9a22aade94fd93c8e45d8";
+
+// A launcher program as the build lays out its update keys
+// (update/update_key.h), after `prefix`: what the publishing tool looks for.
+template <typename Key>
+std::string programCarrying(const std::string& prefix, const std::vector<Key>& keys, std::uint32_t firstEpoch = 1) {
+  std::string program = prefix + "GlimmerholdKeys1";
+  for (std::uint32_t value : {firstEpoch, static_cast<std::uint32_t>(keys.size())}) {
+    program += static_cast<char>(value >> 8);
+    program += static_cast<char>(value & 0xFF);
+  }
+  for (const Key& key : keys) program.append(reinterpret_cast<const char*>(key.data()), key.size());
+  return program;
+}
 
 }  // namespace testsupport

@@ -1,0 +1,6 @@
+product Glimmerhold
+channel stable
+epoch 1
+release 4
+expires 2030-01-01T00:00:00Z
+ecdsa-p256-sha256 37f83c4e0de88e96b6c6320d07ca28153b6a7c5ac334c2ff34cf7b0db377f0558ad06b492b50cb43534aea25fb683107eb994482dd1299bd1d9dcd79dbe03eda

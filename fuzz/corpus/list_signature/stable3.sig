@@ -1,0 +1,5 @@
+product Glimmerhold
+channel stable
+epoch 1
+release 3
+ecdsa-p256-sha256 ea68b5c9abcdef5c781406f80fe652fcb4c6368e27fbbee183beea4b6b06bb30641faf3a80b5ccf8c1ed7554e70cd57c0f6ef36e98121ff1aced79d7266f7cb1
