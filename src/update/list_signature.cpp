@@ -13,6 +13,10 @@ constexpr std::string_view kReleaseField = "release ";
 constexpr std::string_view kExpiresField = "expires ";
 constexpr std::string_view kSignatureField = "ecdsa-p256-sha256 ";
 constexpr std::string_view kMessagePrefix = "glimmerhold signed list\n";
+// Ends the fields in the signed message: no field line can be it, so the
+// boundary between the fields and the list is fixed, and an optional line
+// (the expiry) cannot be moved from one into the other.
+constexpr std::string_view kMessageListLine = "list\n";
 
 int hexValue(char c) {
   if (c >= '0' && c <= '9') return c - '0';
@@ -203,6 +207,7 @@ std::string formatListSignature(const ListSignature& signature) {
 
 std::string signedListMessage(const ListSignature& signature, std::string_view list) {
   std::string message = std::string(kMessagePrefix) + formatFields(signature);
+  message.append(kMessageListLine);
   message.append(list);
   return message;
 }

@@ -10,8 +10,8 @@
 //
 // each line ended by "\n", in this order, and nothing after. The signed
 // message is "glimmerhold signed list\n", every line before the signature
-// line, and the list's exact bytes (signedListMessage): none of them can be
-// swapped for another's.
+// line, "list\n" and the list's exact bytes (signedListMessage): none of
+// them can be swapped for another's, nor a line moved between them.
 //
 // The epoch names the key: the launcher's keys are ordered, the first of
 // them being epoch kFirstEpoch of the build. A list signed in a later epoch
@@ -109,7 +109,7 @@ std::optional<ListSignature> parseListSignature(std::string_view text);
 std::string formatListSignature(const ListSignature& signature);
 
 // What is signed: "glimmerhold signed list\n", the file's lines before the
-// signature's, and the list's bytes.
+// signature's, "list\n", and the list's bytes.
 std::string signedListMessage(const ListSignature& signature, std::string_view list);
 
 // Field checks the file's reader and the publishing tool share.

@@ -27,7 +27,9 @@ inline const auto kVectorKey = fromHex<64>(
 inline const auto kOtherKey = fromHex<64>(
     "679e7cbc1a274d764cd9bdb22ebba05963d631f4db40b89ae8e4adecccf0bf779a4f290eb4ef62ce5bfc1295b18225a919b0ccc2844868dcf3"
     "7cdbee060403a1");
-// The list signed as release 3, the message signed, its SHA-256, and r||s.
+// A list, a message holding it (in the signature format of before epochs:
+// the backends' tests need only bytes), its SHA-256, and r||s. The list
+// signature's own vectors are in tests/update/list_signature_test.cpp.
 inline constexpr std::string_view kVectorList = "Glimmerhold.exe 0123456789abcdef0123456789abcdef 10\n";
 inline constexpr std::string_view kVectorMessage =
     "glimmerhold release 3\nGlimmerhold.exe 0123456789abcdef0123456789abcdef 10\n";

@@ -25,7 +25,7 @@ using update::verifyListSignature;
 namespace {
 
 // Signed outside the launcher (openssl dgst -sha256 -sign, DER converted to
-// r||s) over "glimmerhold signed list\n", the fields and kVectorList: the
+// r||s) over "glimmerhold signed list\n", the fields, "list\n" and kVectorList: the
 // format is pinned by a signer that shares no code with it.
 const auto kEpoch1Key = testsupport::fromHex<64>(
     "c8daf8680612d7923f0e408b9acb74661e1535531d4247cbb7ca57952d46cb6ed17cb61f3987465cab622f63f19f5795e8eccc610cbcebf3"
@@ -35,25 +35,25 @@ const auto kEpoch2Key = testsupport::fromHex<64>(
     "b2cb9b964db279fe");
 const std::string kStable3 = "product Glimmerhold\nchannel stable\nepoch 1\nrelease 3\n";
 const std::string kStable3Signature =
-    "ea68b5c9abcdef5c781406f80fe652fcb4c6368e27fbbee183beea4b6b06bb30641faf3a80b5ccf8c1ed7554e70cd57c0f6ef36e98121ff1ac"
-    "ed79d7266f7cb1";
+    "9aa7b7d33c1e3154f26021533c395ea6433252c7e3b431a1e0c96f1609afe68738072b99e2488d34fb0e93625d6a70aa60c82568286abe04"
+    "cdb7407dea12a033";
 const std::string kBeta3 = "product Glimmerhold\nchannel beta\nepoch 1\nrelease 3\n";
 const std::string kBeta3Signature =
-    "48bb37a0d745104564e44a0928536321df7861f4c1ea712bdfc376074118703aa88504f952b995f23bde51fb39bf33811781fc5516b069c1dc"
-    "46daa061e7ff77";
+    "06d82ac78ed79926e5904d1c235af2b0b3d54b3041daeef16e074d554e81eb993e723db6af417b9831fee1a72e267dd4c860aa59d913db99"
+    "930413470ff687b6";
 const std::string kOtherGame3 = "product Other Game\nchannel stable\nepoch 1\nrelease 3\n";
 const std::string kOtherGame3Signature =
-    "caff1674f406735aa1d2753f45be6fdf84bd849b2cea2eea5f6e52de4726bd6d885f958168d2c4336f80fb4b01650282d73db954ae81ba366e"
-    "8f5cd85e53a4aa";
+    "cd2ac70e7e51a102fd7b5bff9e58f6ba933bf275f07df43838abbdec8bdac73753dde08fad4355524ec8f01e9ce7f7ab7847878a2f00edf7"
+    "2935c2fddd02522f";
 const std::string kEpoch2Release1 = "product Glimmerhold\nchannel stable\nepoch 2\nrelease 1\n";
 const std::string kEpoch2Release1Signature =
-    "9f148dfd30c2b60336f5ddaba7d0560db06b00d621967820643ae7e06b5f0e17b0ecdb452f7452f0fdf02474f7a0452a63f93cb679657f90eb"
-    "12619d63424a2d";
+    "041963a6c990ae8f821238ea492dc0d02bcfec248ff0b854970a8b495503e616042befc44a5a82fcfc9f8cda8c7a9ee94c273c42c833a4ea"
+    "7f67217111a9c6ab";
 const std::string kExpiring4 =
     "product Glimmerhold\nchannel stable\nepoch 1\nrelease 4\nexpires 2030-01-01T00:00:00Z\n";
 const std::string kExpiring4Signature =
-    "37f83c4e0de88e96b6c6320d07ca28153b6a7c5ac334c2ff34cf7b0db377f0558ad06b492b50cb43534aea25fb683107eb994482dd1299bd1d"
-    "9dcd79dbe03eda";
+    "90b3aefa8ae8d39b92876dad9f6e795d036c444da271a93bfd8c8977c10b75080ff36b13dbfac17305c82411154a02212a625dbbf3ecf15e"
+    "93bdf0195d91e942";
 constexpr std::int64_t kExpiry = 1893456000;  // 2030-01-01T00:00:00Z
 constexpr std::int64_t kBefore = kExpiry - 1;
 
@@ -122,7 +122,8 @@ TEST(ListSignatureTest, ReadsOnlyTheExactFormat) {
       with("\n", "\r\n"),
       whole + "\n",  // anything after the last line
       whole + std::string(kMaxSignatureBytes, ' '),
-      with("ecdsa-p256-sha256 ea", "ecdsa-p256-sha256 zz"),
+      with("ecdsa-p256-sha256 9a", "ecdsa-p256-sha256 zz"),
+      with("ecdsa-p256-sha256 9aa7b7", "ecdsa-p256-sha256 9AA7B7"),  // one spelling: lower case
       with(kStable3Signature, kStable3Signature + "00"),
       with("ecdsa-p256-sha256", "rsa-sha256"),
       // The format before products, channels and epochs.
@@ -220,6 +221,13 @@ TEST(ListSignatureTest, VerifiesTheFieldsTheListAndTheInstallationsStanding) {
        UpdateRefusal::KeyRetired},
       {"expired", list, expiring, {}, trust(), kExpiry, UpdateRefusal::SignatureExpired},
       {"empty", list, "", {}, trust(), kBefore, UpdateRefusal::SignatureMalformed},
+      {"the expiry moved out of the signature into the list",
+       "expires 2030-01-01T00:00:00Z\n" + list,
+       signatureFile("product Glimmerhold\nchannel stable\nepoch 1\nrelease 4\n", kExpiring4Signature),
+       {},
+       trust(),
+       kExpiry,
+       UpdateRefusal::SignatureInvalid},
   };
   for (const Row& row : rows) {
     accepted = {};
