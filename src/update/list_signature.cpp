@@ -1,5 +1,6 @@
 #include "update/list_signature.h"
 
+#include <algorithm>
 #include <array>
 
 namespace update {
@@ -102,18 +103,14 @@ bool isValidProduct(std::string_view product) {
   if (product.empty() || product.size() > kMaxProductBytes || product.front() == ' ' || product.back() == ' ') {
     return false;
   }
-  for (char c : product) {
-    if (c < ' ' || c > '~') return false;
-  }
-  return true;
+  return std::ranges::all_of(product, [](char c) { return c >= ' ' && c <= '~'; });
 }
 
 bool isValidChannel(std::string_view channel) {
   if (channel.empty() || channel.size() > kMaxChannelBytes) return false;
-  for (char c : channel) {
-    if (!((c >= 'a' && c <= 'z') || (c >= '0' && c <= '9') || c == '-' || c == '_' || c == '.')) return false;
-  }
-  return true;
+  return std::ranges::all_of(channel, [](char c) {
+    return (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9') || c == '-' || c == '_' || c == '.';
+  });
 }
 
 std::optional<std::int64_t> parseUtcTime(std::string_view text) {
@@ -132,7 +129,7 @@ std::optional<std::int64_t> parseUtcTime(std::string_view text) {
       *day > daysInMonth(*year, *month) || *hour > 23 || *minute > 59 || *second > 59) {
     return std::nullopt;
   }
-  return daysFromCivil(*year, *month, *day) * 86400 + *hour * 3600 + *minute * 60 + *second;
+  return daysFromCivil(*year, *month, *day) * 86400 + std::int64_t{*hour} * 3600 + std::int64_t{*minute} * 60 + *second;
 }
 
 std::string formatUtcTime(std::int64_t seconds) {
@@ -231,9 +228,9 @@ std::int32_t verifyListSignature(const UpdateTrust& trust, std::string_view list
   }
   if (signature->epoch < installed.epoch) return statusCode(UpdateRefusal::KeyRetired);
   if (signature->expires != 0 && now >= signature->expires) return statusCode(UpdateRefusal::SignatureExpired);
-  const ReleaseMark mark{signature->epoch, signature->release};
-  if (isLater(installed, mark)) return statusCode(UpdateRefusal::ReleaseRolledBack);
-  *accepted = mark;
+  const ReleaseMark offered{signature->epoch, signature->release};
+  if (!(offered == installed) && !isLater(offered, installed)) return statusCode(UpdateRefusal::ReleaseRolledBack);
+  *accepted = offered;
   return 0;
 }
 

@@ -39,7 +39,7 @@ const volatile std::uint8_t kKeyTable[] = {'G',
                                            (GLIMMERHOLD_UPDATE_KEY_COUNT >> 8) & 0xFF,
                                            GLIMMERHOLD_UPDATE_KEY_COUNT & 0xFF,
                                            GLIMMERHOLD_UPDATE_KEY_BYTES 0};
-static_assert(sizeof kKeyTable == kKeyTableHeaderBytes + GLIMMERHOLD_UPDATE_KEY_COUNT * 64 + 1);
+static_assert(sizeof kKeyTable == kKeyTableHeaderBytes + std::size_t{GLIMMERHOLD_UPDATE_KEY_COUNT} * 64 + 1);
 
 }  // namespace
 
