@@ -241,6 +241,13 @@ TEST_F(SignedUpdateTest, EachAttackIsRefusedWithItsStatusAndChangesNothing) {
          publish("evil", "www2/up", "intruder.pem");
        },
        statusCode(UpdateRefusal::SignatureInvalid), "127.0.0.2/up/"},
+      {"the studio's release replayed after its expiry",
+       [&] {
+         ListSignature expired{"Glimmerhold", "stable", 1, 2, *update::parseUtcTime("2026-01-01T00:00:00Z"), {}};
+         writeFile(served() / kSignatureName,
+                   signWithOpenssl(scratch_ / "studio.pem", expired, readFile(served() / kVersionListName)));
+       },
+       statusCode(UpdateRefusal::SignatureExpired)},
       {"the page pointing at the studio's own beta channel",
        [&] {
          writeRelease("beta", "beta game", launcherCarrying(kMarkingScript + "# beta\n", {studioKey_, standbyKey_}));
