@@ -52,6 +52,10 @@ void logEntriesSkippedForTheirNames(const VersionList& list) {
 
 }  // namespace
 
+std::int64_t systemClockSeconds() {
+  return std::chrono::duration_cast<std::chrono::seconds>(std::chrono::system_clock::now().time_since_epoch()).count();
+}
+
 std::string updateBase(RunDisplay& display) { return text::latin1FromUtf16(display.messageText(kMsgUpdateBase)); }
 
 std::u16string downloadErrorText(RunDisplay& display, std::int32_t status) {
@@ -135,7 +139,7 @@ void UpdateRun::finishListFetch() {
   if (job == nullptr || !job->isComplete()) return;
   const char* body = job->bufferStart;
   const std::size_t length = body != nullptr ? static_cast<std::size_t>(job->expectedLength.load()) : 0;
-  if (!updateKeys.empty()) {
+  if (!trust.keys.empty()) {
     // Nothing is planned from a list before its signature is checked over
     // the very bytes that arrived.
     signedList_.assign(body != nullptr ? body : "", length);
@@ -151,13 +155,13 @@ void UpdateRun::finishSignatureFetch() {
   const std::string signatureFile(job->bufferStart != nullptr ? job->bufferStart : "",
                                   static_cast<std::size_t>(job->expectedLength.load()));
   job.reset();
-  const std::uint32_t installed = readInstalledRelease(kReleaseRecordName);
-  std::uint32_t release = 0;
-  std::int32_t refusal = verifyListSignature(updateKeys, signedList_, signatureFile, installed, &release);
+  const ReleaseMark installed = readInstalledRelease(kReleaseRecordName);
+  ReleaseMark release;
+  std::int32_t refusal = verifyListSignature(trust, signedList_, signatureFile, installed, clock(), &release);
   // Recorded before any file of it is installed: once a release has begun to
   // replace files, no older one can take its place, even if this run is cut
   // short.
-  if (refusal == 0 && release > installed && !recordInstalledRelease(kReleaseRecordName, release)) {
+  if (refusal == 0 && isLater(release, installed) && !recordInstalledRelease(kReleaseRecordName, release)) {
     refusal = statusCode(UpdateRefusal::ReleaseNotRecorded);
   }
   if (refusal != 0) {
@@ -208,7 +212,7 @@ void UpdateRun::startCurrentFile() {
   // With a verified list the version token is the file's content digest,
   // checked before the file takes anything's place. Launcher.exe.tmp is
   // started only once its own job has passed that check.
-  startJob(std::string(entry.name), localName, signedRelease != 0 ? std::string(entry.version) : std::string());
+  startJob(std::string(entry.name), localName, signedRelease.release != 0 ? std::string(entry.version) : std::string());
 }
 
 void UpdateRun::pollCurrentFile() {

@@ -13,11 +13,15 @@
 #include "platform/crypto.h"
 #include "update/download_job.h"
 #include "update/error_text.h"
+#include "update/list_signature.h"
 #include "update/run_display.h"
 #include "update/update_key.h"
 #include "update/version_list.h"
 
 namespace update {
+
+// The system clock in seconds since 1970 (UTC).
+std::int64_t systemClockSeconds();
 
 enum class UpdateState : std::int32_t {
   FetchingList = 0,
@@ -77,13 +81,16 @@ class UpdateRun {
   VersionList localList;
   VersionList downloadList;
   std::size_t current = 0;
-  // The keys one of which must have signed a list, or none for unsigned
-  // updates (the protocol as it always was). The compiled-in keys unless a
-  // test sets others.
-  std::vector<platform::P256PublicKey> updateKeys = compiledUpdateKeys();
-  // The release number of the verified list being installed; 0 while none
-  // is (and always for unsigned updates).
-  std::uint32_t signedRelease = 0;
+  // The keys (in epoch order) one of which must have signed a list, and the
+  // product and channel it must be signed for; no keys for unsigned updates
+  // (the protocol as it always was). What was compiled in unless a test sets
+  // another.
+  UpdateTrust trust = compiledUpdateTrust();
+  // The clock that judges a signature's expiry: seconds since 1970 (UTC).
+  std::int64_t (*clock)() = systemClockSeconds;
+  // The epoch and release of the verified list being installed; {0, 0} while
+  // none is (and always for unsigned updates).
+  ReleaseMark signedRelease;
 
  private:
   void failIfJobFailed();

@@ -37,10 +37,11 @@ inline testsupport::ChildProcess startDriver(const std::vector<std::string>& arg
 // A new launcher that writes its working folder and its command line into
 // "probe.txt" in its working folder: under Wine the Windows probe the
 // process tests start (tests/win32/probe.cpp, built beside the driver), on
-// Linux a shell script doing the same.
+// Linux a shell script doing the same (and nothing after it: a key table may
+// follow its text).
 inline std::string markingLauncher() {
   if (underWine()) return testsupport::readFile(windowsDriver().parent_path() / "win32_probe.exe");
-  return "#!/bin/sh\nprintf '%s\\n%s\\n' \"$PWD\" \"$0 $*\" > probe.txt\n";
+  return "#!/bin/sh\nprintf '%s\\n%s\\n' \"$PWD\" \"$0 $*\" > probe.txt\nexit 0\n";
 }
 
 }  // namespace prooftest

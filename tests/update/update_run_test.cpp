@@ -124,7 +124,7 @@ TEST_F(UpdateRunTest, FetchesWhatChangedRecordsEachFileAndEnablesPlay) {
         {{"maps/level%201.pak", big}, {"old.txt", "new"}, {"Espa%f1a.txt", "hola"}});
   // Built without an update key: the requests below are the whole exchange,
   // with no signature asked for and no digest required of the tokens.
-  ASSERT_TRUE(run.updateKeys.empty());
+  ASSERT_TRUE(run.trust.keys.empty());
   start();
   runUntil(UpdateState::Finished);
 
