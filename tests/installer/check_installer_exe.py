@@ -1,7 +1,9 @@
 #!/usr/bin/env python3
 """Checks the 32-bit shipping installer without running it: a 32-bit Windows
 program whose manifest never asks for elevation, carrying the launcher built
-beside it and every file of the served release folder, byte for byte.
+beside it and every file of the served release folder, byte for byte: its
+version_list.txt in the plug-in folder, from which the installer writes the
+installation's list (a signature, version_list.sig, is not carried).
 
 Usage: check_installer_exe.py Setup.exe Launcher.exe SERVED_FOLDER
 Prints every mismatch and exits 1 when there is one, 0 otherwise. Unpacks
@@ -44,8 +46,9 @@ def check(setup, launcher, served):
             for name in files:
                 relative = os.path.relpath(os.path.join(folder, name), served_bytes)
                 wanted["/".join(windows_name(p) for p in relative.split(b"/"))] = os.path.join(folder, name)
+        wanted.pop("version_list.sig", None)
         for name, source in sorted(wanted.items()):
-            carried = os.path.join(unpacked, name)
+            carried = os.path.join(unpacked, "$PLUGINSDIR/version_list.txt" if name == "version_list.txt" else name)
             if not os.path.isfile(carried):
                 problems.append("missing: " + name)
             elif not filecmp.cmp(carried, source, shallow=False):

@@ -4,10 +4,16 @@
     stage_release.py --launcher Launcher.exe [--release DIR] --stage STAGE
 
 STAGE/files holds Launcher.exe and, with --release, every file of the release
-folder (the folder glimmerhold-publish --out lays out, version_list.txt
-included) under its Windows name in UTF-8, which is what makensis reads.
-STAGE/install_files.nsh places them (SetOutPath and File lines) and
-STAGE/uninstall_files.nsh removes them again, folders last and only when empty.
+folder (the folder glimmerhold-publish --out lays out) under its Windows name
+in UTF-8, which is what makensis reads. STAGE/install_files.nsh places them
+(SetOutPath and File lines) and STAGE/uninstall_files.nsh removes them again,
+folders last and only when empty. STAGE/placed_names.txt names each of them
+(UTF-8, "/" between folders, one a line).
+
+The release's own version_list.txt and version_list.sig are not game files:
+they are staged in STAGE/carried (an empty list without a release), and the
+installer writes the installation's list from the carried one once every
+file is placed (see glimmerhold.nsi).
 
 A served folder names files in the bytes a web server looks up, where the
 letters the launcher escapes are single Latin-1 bytes; a release folder made on
@@ -23,6 +29,10 @@ import filecmp
 import os
 import shutil
 import sys
+
+
+# The release's own files, which describe it rather than belong to it.
+CARRIED_NAMES = ("version_list.txt", "version_list.sig")
 
 
 def windows_name(raw: bytes) -> str:
@@ -59,8 +69,11 @@ def main() -> int:
 
     stage = os.path.abspath(options.stage)
     files_dir = os.path.join(stage, "files")
-    shutil.rmtree(files_dir, ignore_errors=True)
-    os.makedirs(files_dir)
+    carried_dir = os.path.join(stage, "carried")
+    for folder in (files_dir, carried_dir):
+        shutil.rmtree(folder, ignore_errors=True)
+        os.makedirs(folder)
+    open(os.path.join(carried_dir, "version_list.txt"), "wb").close()
 
     placed = {}  # Windows name -> source path
     folded = set()  # the same names in lower case: one file on Windows
@@ -70,6 +83,9 @@ def main() -> int:
             print(f"stage_release: no release folder {options.release}", file=sys.stderr)
             return 1
         for relative, name in release_files(release):
+            if name in CARRIED_NAMES:
+                shutil.copyfile(os.path.join(release, relative), os.path.join(carried_dir, name))
+                continue
             if any(c in name for c in '"\r\n') or name.lower() in folded:
                 print(f"stage_release: cannot carry {name!r}", file=sys.stderr)
                 return 1
@@ -102,11 +118,15 @@ def main() -> int:
 
     uninstall_lines = [f'Delete "$INSTDIR\\{nsis_text(name)}"' for name in sorted(placed)]
     for folder in sorted(folders, key=lambda f: (-f.count("\\"), f)):
+        # The launcher's download side files ("<16 hex digits>.ghpart") there.
+        uninstall_lines.append(f'Delete "$INSTDIR\\{nsis_text(folder)}\\*.ghpart"')
         uninstall_lines.append(f'RMDir "$INSTDIR\\{nsis_text(folder)}"')
 
     for file_name, lines in (("install_files.nsh", install_lines), ("uninstall_files.nsh", uninstall_lines)):
         with open(os.path.join(stage, file_name), "w", encoding="utf-8-sig") as out:
             out.write("\n".join(lines) + "\n")
+    with open(os.path.join(stage, "placed_names.txt"), "w", encoding="utf-8") as out:
+        out.write("".join(name.replace("\\", "/") + "\n" for name in sorted(placed)))
     return 0
 
 
