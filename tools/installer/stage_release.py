@@ -20,13 +20,15 @@ letters the launcher escapes are single Latin-1 bytes; a release folder made on
 Linux spells them in UTF-8. Both are read here.
 
 Exits with 1 and a message when the release cannot be carried: the release's
-own Launcher.exe differs from the one built (the version list would describe
+own Launcher.exe differs from the one built, or its list names a file the
+folder lacks or has at another size (the version list would describe
 another file than the one installed), or a name makensis cannot take.
 """
 
 import argparse
 import filecmp
 import os
+import re
 import shutil
 import sys
 
@@ -58,6 +60,24 @@ def release_files(release: bytes):
             parts = [windows_name(part) for part in relative.split(b"/")]
             found.append((relative, "\\".join(parts)))
     return found
+
+
+def list_faults(list_path: str, placed: dict) -> list:
+    """What the release's list names that the folder does not hold as listed:
+    the installer would write an entry for another file than the one there."""
+    faults = []
+    with open(list_path, "rb") as listed:
+        for line in listed.read().split(b"\n"):
+            fields = line.split()
+            if len(fields) < 3:
+                continue
+            name = re.sub(r"%(20|21|f1|e1|e9|ed|f3|fa)", lambda m: chr(int(m.group(1), 16)),
+                          windows_name(fields[0])).replace("/", "\\")
+            digits = re.match(rb"-?[0-9]+", fields[2])
+            size = int(digits.group(0)) % 2**32 if digits else -1
+            if name not in placed or os.path.getsize(placed[name]) != size:
+                faults.append(name)
+    return faults
 
 
 def main() -> int:
@@ -98,6 +118,11 @@ def main() -> int:
               f"launcher ({launcher}) with the release", file=sys.stderr)
         return 1
     placed["Launcher.exe"] = launcher
+    faults = list_faults(os.path.join(carried_dir, "version_list.txt"), placed)
+    if faults:
+        print("stage_release: the release's version_list.txt does not describe its files: "
+              + ", ".join(faults[:5]), file=sys.stderr)
+        return 1
 
     install_lines = []
     folders = set()
