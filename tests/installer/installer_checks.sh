@@ -182,6 +182,8 @@ printf 'part\n' >"$install/$side"
 printf '%s\n' "$side" >"$install/download_in_progress.txt"
 printf 'part\n' >"$install/data/maps/fedcba9876543210.ghpart"
 printf 'part\n' >"$install/extras/00112233445566ff.ghpart"
+# Folders the launcher made for files of a newer release it had not fetched.
+mkdir -p "$install/dlc/maps" "$install/dlc/music"
 
 echo "== installing a second time elsewhere"
 run "$setup" /S '/D=C:\Elsewhere'
@@ -215,7 +217,7 @@ check "nothing registered" test "$(key_exists "$settings_key"; echo $?)$(key_exi
 umount "$WINEPREFIX/drive_c/ReadOnly"
 
 echo "== a folder that already holds the player's files"
-mkdir -p "$WINEPREFIX/drive_c/Games"
+mkdir -p "$WINEPREFIX/drive_c/Games/Screenshots"
 printf 'mine\n' >"$WINEPREFIX/drive_c/Games/notes.txt"
 printf 'notes.txt 00000000000000000000000000000000 5\n' >"$WINEPREFIX/drive_c/Games/version_list.txt"
 run "$setup" /S '/D=C:\Games'
@@ -226,8 +228,8 @@ check "a list found there is not taken for an installation" \
 printf 'notes.txt 00000000000000000000000000000000 5\n' >>"$WINEPREFIX/drive_c/Games/version_list.txt"
 run 'C:\Games\Uninstall.exe' /S
 "$WINESERVER" -w
-check "the uninstaller leaves the player's file and its folder alone" \
-  test "$(cd "$WINEPREFIX/drive_c/Games" && find . | sort | tr '\n' ' ')" = ". ./notes.txt "
+check "the uninstaller leaves the player's file, folder and empty folder alone" \
+  test "$(cd "$WINEPREFIX/drive_c/Games" && find . | sort | tr '\n' ' ')" = ". ./Screenshots ./notes.txt "
 
 echo "== a folder outside the ANSI code page"
 polish=$(printf '\xc5\x81ukasz')  # "Łukasz"

@@ -22,6 +22,11 @@
 //     file of the download in flight that download_in_progress.txt names.
 //     Exits with 0, or 2 when the folder cannot be entered.
 //
+//   glimmerhold_files.exe remove-empty-folders FOLDER
+//     Removes every empty folder below FOLDER, deepest first, such as those
+//     the launcher made for files it had not fetched yet. Links to folders
+//     are neither entered nor removed. Exits with 0.
+//
 // Exit code 64: the command line is not one of these.
 //
 // Its name avoids the words ("install", "setup", "update") from which
@@ -45,6 +50,8 @@
 namespace {
 
 constexpr int kUsage = 64;
+// Deeper than any path Windows lets a program make without long paths.
+constexpr int kMaxFolderDepth = 128;
 
 bool isRunningProgram(const std::string& path) {
   HANDLE file = ::CreateFileW(platform::wideText(path).c_str(), GENERIC_WRITE,
@@ -120,6 +127,28 @@ int removeWorking(const std::string& folder) {
   return 0;
 }
 
+// Removes the empty folders below `folder` (UTF-16), deepest first; true when
+// `folder` itself is then empty. Links to folders (reparse points) are
+// neither entered nor removed: what they point at is not the installation's.
+bool removeEmptyFolders(const std::wstring& folder, int depth) {
+  if (depth > kMaxFolderDepth) return false;
+  WIN32_FIND_DATAW found;
+  HANDLE search = ::FindFirstFileW((folder + L"\\*").c_str(), &found);
+  if (search == INVALID_HANDLE_VALUE) return false;
+  bool empty = true;
+  do {
+    const std::wstring name = found.cFileName;
+    if (name == L"." || name == L"..") continue;
+    const bool isFolder = (found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
+    const bool isLink = (found.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0;
+    const std::wstring path = folder + L"\\" + name;
+    if (isFolder && !isLink && removeEmptyFolders(path, depth + 1) && ::RemoveDirectoryW(path.c_str())) continue;
+    empty = false;
+  } while (::FindNextFileW(search, &found));
+  ::FindClose(search);
+  return empty;
+}
+
 }  // namespace
 
 int WINAPI wWinMain(HINSTANCE, HINSTANCE, PWSTR, int) {
@@ -132,6 +161,10 @@ int WINAPI wWinMain(HINSTANCE, HINSTANCE, PWSTR, int) {
 
   if (arguments.size() == 2 && arguments[0] == "in-use") return inUse(arguments[1]);
   if (arguments.size() == 2 && arguments[0] == "remove-working") return removeWorking(arguments[1]);
+  if (arguments.size() == 2 && arguments[0] == "remove-empty-folders") {
+    static_cast<void>(removeEmptyFolders(platform::wideText(arguments[1]), 0));
+    return 0;
+  }
   if ((arguments.size() == 4 || arguments.size() == 5) && arguments[0] == "write-list" &&
       (arguments[3] == "0" || arguments[3] == "1")) {
     std::optional<std::string> carried;

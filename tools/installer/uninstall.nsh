@@ -1,8 +1,9 @@
 ; The uninstaller: removes what the installer placed, the game files the
 ; launcher fetched since (its "version_list.txt" names them, when the
 ; installer set the folder up itself, see TrustVersionList), the launcher's
-; working files (update::kWorkingNames, its log) and download side files, the
-; shortcuts, the settings and its own entry, and nothing else. The folder
+; working files (update::kWorkingNames, its log), download side files and
+; the empty folders it made (where the list is trusted), the shortcuts, the
+; settings and its own entry, and nothing else. The folder
 ; goes only once it is empty, so files the player keeps there (or had there
 ; before choosing the folder) stay.
 ;
@@ -183,6 +184,14 @@ Section "Uninstall"
   Delete "$INSTDIR\launcher_log.old.txt"
   Delete "$INSTDIR\*.ghpart"
   Delete "$INSTDIR\Uninstall.exe"
+  ; In a folder the installer set up itself, the empty folders the launcher
+  ; made for files it had not fetched yet.
+  ReadRegStr $0 HKCU "${UNINSTALL_KEY}" "InstallLocation"
+  ReadRegDWORD $1 HKCU "${UNINSTALL_KEY}" "TrustVersionList"
+  ${If} $0 == $INSTDIR
+  ${AndIf} $1 == 1
+    ExecWait '"$PLUGINSDIR\glimmerhold_files.exe" remove-empty-folders "$INSTDIR"'
+  ${EndIf}
   RMDir "$INSTDIR"
 
   Delete "$SMPROGRAMS\${GAME_NAME}.lnk"
