@@ -2,8 +2,11 @@
 """Checks the 32-bit shipping installer without running it: a 32-bit,
 terminal-server-aware Windows program whose manifest never asks for
 elevation and declares, as the launcher's does, the Windows versions 7 to 11
-and long-path awareness (DPI: system-aware, as its dialogs are), carrying the launcher built
-beside it and every file of the served release folder, byte for byte.
+and long-path awareness (DPI: system-aware, as its dialogs are), carrying the
+launcher built beside it and every file of the served release folder, byte
+for byte: its version_list.txt in the plug-in folder, from which the
+installer writes the installation's list (a signature, version_list.sig, is
+not carried).
 
 Usage: check_installer_exe.py Setup.exe Launcher.exe SERVED_FOLDER
 Prints every mismatch and exits 1 when there is one, 0 otherwise. Unpacks
@@ -50,8 +53,9 @@ def check(setup, launcher, served):
             for name in files:
                 relative = os.path.relpath(os.path.join(folder, name), served_bytes)
                 wanted["/".join(windows_name(p) for p in relative.split(b"/"))] = os.path.join(folder, name)
+        wanted.pop("version_list.sig", None)
         for name, source in sorted(wanted.items()):
-            carried = os.path.join(unpacked, name)
+            carried = os.path.join(unpacked, "$PLUGINSDIR/version_list.txt" if name == "version_list.txt" else name)
             if not os.path.isfile(carried):
                 problems.append("missing: " + name)
             elif not filecmp.cmp(carried, source, shallow=False):
