@@ -169,8 +169,9 @@ void UpdateRun::finishSignatureFetch() {
     fail(refusal);
     return;
   }
-  runLog().write("signature verified: release " + std::to_string(release) +
-                 " (installed before: " + std::to_string(installed) + ")");
+  runLog().write("signature verified: release " + std::to_string(release.release) + " of epoch " +
+                 std::to_string(release.epoch) + " (installed before: release " + std::to_string(installed.release) +
+                 " of epoch " + std::to_string(installed.epoch) + ")");
   signedRelease = release;
   const std::string list = std::move(signedList_);
   signedList_.clear();
@@ -190,7 +191,7 @@ void UpdateRun::acceptList(const char* begin, const char* end) {
   planDownloads();
   runLog().write("list " + std::string(kVersionListName) + ": " + std::to_string(end - begin) + " bytes, " +
                  std::to_string(remoteList.size()) + " entries; " + std::to_string(downloadList.size()) +
-                 " to fetch, " + std::to_string(totalKiB) + " KiB" + (updateKeys.empty() ? " (unsigned updates)" : ""));
+                 " to fetch, " + std::to_string(totalKiB) + " KiB" + (trust.keys.empty() ? " (unsigned updates)" : ""));
   logEntriesSkippedForTheirNames(remoteList);
   // Judged by the files, not by their sizes: a plan of small files (all
   // under 1 KiB, a total of 0 KiB) still has work to do.
