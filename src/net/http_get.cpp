@@ -95,10 +95,12 @@ DownloadStatus storeBody(cStreamingFile& job, const BodyPlan& plan, BodyDestinat
 }
 
 // The connection has ended cleanly: the body is whole only at its expected
-// length.
+// length, and it is the file the list names only at the list's size (a
+// captive portal's login page is a whole answer of its own length).
 DownloadStatus finishBody(cStreamingFile& job, const BodyPlan& plan, BodyDestination& destination) {
   std::uint32_t received = job.received.load(std::memory_order_relaxed);
   if (received != plan.length) return wrongLength(plan, DownloadStatus::BodyTruncated);
+  if (job.listedSize && received != *job.listedSize) return DownloadStatus::SizeMismatch;
   return destination.finish();
 }
 

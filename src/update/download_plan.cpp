@@ -55,6 +55,20 @@ void prepareFolders(PlanState& plan, const std::string& fileName) {
   }
 }
 
+// Up to date: the local entry records the listed version at the listed
+// size, and the file on disk has that size. A file that exists but cannot be
+// reached for another reason counts as present and whole: only "no such
+// file" makes it missing. A size that differs anywhere (a file recorded by
+// an older launcher that took any answer, a file cut short or replaced
+// behind the launcher's back) is fetched again.
+bool isInstalledAsListed(const VersionEntryRef& local, const VersionEntryRef& remote, const std::string& fileName) {
+  if (local.version != remote.version || local.size != remote.size) return false;
+  std::uint64_t onDisk = 0;
+  const int error = platform::fileSizeCheck(fileName.c_str(), &onDisk);
+  if (error == ENOENT) return false;
+  return error != 0 || onDisk == remote.size;
+}
+
 void considerEntry(PlanState& plan, const VersionEntryRef& remote) {
   const std::string fileName = decodeEntryName(remote.name);
   // A name the launcher may not install is neither fetched nor given
@@ -68,10 +82,7 @@ void considerEntry(PlanState& plan, const VersionEntryRef& remote) {
   prepareFolders(plan, fileName);
 
   const std::optional<VersionEntryRef> local = plan.localList.find(remote.name);
-  // A file that exists but cannot be reached for another reason counts as
-  // present: only "no such file" makes it missing.
-  bool upToDate = local && local->version == remote.version && platform::accessCheck(fileName.c_str()) != ENOENT;
-  if (upToDate) return;
+  if (local && isInstalledAsListed(*local, remote, fileName)) return;
 
   plan.downloadList.append(remote.name, remote.version, remote.size);
   addKiB(plan.totalKiB, remote.size);

@@ -17,7 +17,7 @@ constexpr const char* kLauncherEntryName = "Launcher.exe";
 // (the sum of their sizes / 1024, held at its maximum rather than wrapped)
 // from the two lists; both are reset first. An entry is up to date, and not
 // fetched, when the first local entry of its name has the same version and
-// its file exists. The folders of every entry considered are made. Entries
+// the same size, and its file exists with that size. The folders of every entry considered are made. Entries
 // whose decoded name the launcher may not install (see
 // isInstallableEntryName) are skipped: no fetch, no size, no folder; so are
 // entries of a file listed before them (names compared as foldedEntryName

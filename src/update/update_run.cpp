@@ -58,8 +58,9 @@ void UpdateRun::planDownloads() { update::planDownloads(remoteList, localList, d
 
 void UpdateRun::startListFetch() { startJob(kVersionListName, "", ""); }
 
-void UpdateRun::startJob(const std::string& name, const std::string& localPath, const std::string& expectedDigest) {
-  job.reset(new cStreamingFile(updateBase(display_) + name, localPath, expectedDigest));
+void UpdateRun::startJob(const std::string& name, const std::string& localPath, const std::string& expectedDigest,
+                         std::optional<std::uint32_t> listedSize) {
+  job.reset(new cStreamingFile(updateBase(display_) + name, localPath, expectedDigest, listedSize));
 }
 
 void UpdateRun::tick() {
@@ -175,8 +176,11 @@ void UpdateRun::startCurrentFile() {
   noteDownloadInFlight(partialFilePath(localName));
   // With a verified list the version token is the file's content digest,
   // checked before the file takes anything's place. Launcher.exe.tmp is
-  // started only once its own job has passed that check.
-  startJob(std::string(entry.name), localName, signedRelease != 0 ? std::string(entry.version) : std::string());
+  // started only once its own job has passed that check. In every build the
+  // file takes its place only at the size the list gives it, so what is
+  // recorded below is what the list names.
+  startJob(std::string(entry.name), localName, signedRelease != 0 ? std::string(entry.version) : std::string(),
+           entry.size);
 }
 
 void UpdateRun::pollCurrentFile() {

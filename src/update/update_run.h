@@ -5,6 +5,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -33,7 +34,7 @@ enum class UpdateState : std::int32_t {
 
 // The run's own failures. They are reported as a failed job's status is,
 // through message 15 with the number, so they stay clear of the job's codes
-// (1 to 11, 14) and of the socket layer's numbers.
+// (1 to 11, 14, 15, 20) and of the socket layer's numbers.
 enum class RunStatus : std::int32_t {
   // "version_list.txt" could not be rewritten after a fetched file: nothing
   // of that file is recorded, so the next start fetches it again.
@@ -95,7 +96,8 @@ class UpdateRun {
   void pollCurrentFile();
   void finish();
   // Starts a job on the update server.
-  void startJob(const std::string& name, const std::string& localPath, const std::string& expectedDigest);
+  void startJob(const std::string& name, const std::string& localPath, const std::string& expectedDigest,
+                std::optional<std::uint32_t> listedSize = std::nullopt);
 
   RunDisplay& display_;
   // The list's bytes while its signature is fetched.

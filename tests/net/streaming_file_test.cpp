@@ -4,9 +4,11 @@
 
 #include <filesystem>
 #include <memory>
+#include <optional>
 #include <random>
 #include <set>
 #include <string>
+#include <vector>
 
 #include "net/transfer_limits.h"
 #include "platform/sockets.h"
@@ -44,11 +46,11 @@ class DownloadJob : public testing::Test {
  protected:
   // Runs one job against a server that answers every connection with
   // `script`, and waits for it to end.
-  std::unique_ptr<cStreamingFile> fetch(const HttpScript& script, const std::string& url,
-                                        const std::string& localPath) {
+  std::unique_ptr<cStreamingFile> fetch(const HttpScript& script, const std::string& url, const std::string& localPath,
+                                        std::optional<std::uint32_t> listedSize = std::nullopt) {
     TestHttpServer server(TestHttpServer::always(script));
     EXPECT_TRUE(server.listening());
-    auto job = std::make_unique<cStreamingFile>(url, localPath);
+    auto job = std::make_unique<cStreamingFile>(url, localPath, "", listedSize);
     EXPECT_TRUE(jobEnded(*job));
     requests = server.requests();
     return job;
@@ -59,9 +61,10 @@ class DownloadJob : public testing::Test {
   }
 
   // Fetches into a destination that already holds kOldContent.
-  std::unique_ptr<cStreamingFile> fetchOverOldFile(const HttpScript& script) {
+  std::unique_ptr<cStreamingFile> fetchOverOldFile(const HttpScript& script,
+                                                   std::optional<std::uint32_t> listedSize = std::nullopt) {
     testsupport::writeFile(destination, kOldContent);
-    return fetch(script, "127.0.0.1/updates/data/game.pak", destination.string());
+    return fetch(script, "127.0.0.1/updates/data/game.pak", destination.string(), listedSize);
   }
 
   std::set<std::string> filesInFolder() const {
@@ -203,6 +206,37 @@ TEST_F(DownloadJob, BodyWithoutLengthMustBeExactly32768Bytes) {
     ASSERT_TRUE(file->isComplete());
     EXPECT_EQ(file->expectedLength, 32768);
     EXPECT_TRUE(testsupport::readFile(destination) == content);
+  }
+}
+
+TEST_F(DownloadJob, AFileTakesItsPlaceOnlyAtTheSizeTheListGivesIt) {
+  struct Answer {
+    std::string response;
+    std::uint32_t listed;
+    std::int32_t status;
+  };
+  const std::string page = "<html>Welcome to the hotel. Log in to continue.</html>";
+  const std::string full = randomBytes(40000, 3);
+  const std::vector<Answer> answers = {
+      // A login page, a whole answer of its own length.
+      {ok(page), 40000, statusCode(DownloadStatus::SizeMismatch)},
+      // A body without a length, cut at the one length such a body may have.
+      {ok(full.substr(0, 32768), false), 40000, statusCode(DownloadStatus::SizeMismatch)},
+      {ok(""), 40000, statusCode(DownloadStatus::SizeMismatch)},
+      {ok(full), 39999, statusCode(DownloadStatus::SizeMismatch)},
+      {ok(full), 40000, 0},
+      {ok(""), 0, 0},
+  };
+  for (const Answer& answer : answers) {
+    SCOPED_TRACE(answer.response.substr(0, 60));
+    auto job = fetchOverOldFile(HttpScript().send(answer.response), answer.listed);
+    EXPECT_EQ(job->status, answer.status);
+    EXPECT_EQ(job->isComplete(), answer.status == 0);
+    if (answer.status != 0) {
+      expectOldFileKept();
+    } else {
+      EXPECT_EQ(std::filesystem::file_size(destination), answer.listed);
+    }
   }
 }
 

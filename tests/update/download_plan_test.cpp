@@ -75,15 +75,25 @@ TEST_F(DownloadPlan, LauncherFirstEachFileOnceByItsFirstEntryAndKiBRoundedDown) 
   EXPECT_EQ(downloadList[0].size, 5000u);
 }
 
-TEST_F(DownloadPlan, UpToDateOnlyWithEntrySameVersionAndFile) {
-  for (const char* file : {"same.pak", "newer.pak", "older.pak", "unlisted.pak", "dup.pak"}) writeFile(dir / file, "x");
-  VersionList local = makeList({{"same.pak", "v2", 10},
-                                {"deleted.pak", "v2", 10},
-                                {"newer.pak", "v1", 10},
-                                {"older.pak", "v3", 10},
-                                {"prefix.pak", "v2", 10},
-                                {"dup.pak", "v1", 10},
-                                {"dup.pak", "v2", 10}});
+TEST_F(DownloadPlan, UpToDateOnlyWithEntrySameVersionSameSizeAndFileOfThatSize) {
+  const std::string kib(1024, 'x');
+  for (const char* file :
+       {"same.pak", "newer.pak", "older.pak", "unlisted.pak", "dup.pak", "relisted.pak", "portal.pak"})
+    writeFile(dir / file, kib);
+  writeFile(dir / "short.pak", kib.substr(0, 500));
+  VersionList local = makeList({{"same.pak", "v2", 1024},
+                                {"deleted.pak", "v2", 2048},
+                                {"newer.pak", "v1", 1024},
+                                {"older.pak", "v3", 1024},
+                                {"prefix.pak", "v2", 1024},
+                                {"dup.pak", "v1", 1024},
+                                {"dup.pak", "v2", 1024},
+                                // The list gives the file another size under the same version.
+                                {"relisted.pak", "v2", 1024},
+                                // The file on disk is not the size recorded.
+                                {"short.pak", "v2", 1024},
+                                // A login page an older launcher recorded at its own size.
+                                {"portal.pak", "v2", 1024}});
   VersionList remote = makeList({{"same.pak", "v2", 1024},
                                  {"deleted.pak", "v2", 2048},
                                  {"newer.pak", "v2", 1024},
@@ -91,31 +101,35 @@ TEST_F(DownloadPlan, UpToDateOnlyWithEntrySameVersionAndFile) {
                                  {"unlisted.pak", "v2", 1024},
                                  {"prefix.pak", "v2x", 1024},
                                  // Only the first local entry of a name counts.
-                                 {"dup.pak", "v2", 4096}});
+                                 {"dup.pak", "v2", 1024},
+                                 {"relisted.pak", "v2", 3072},
+                                 {"short.pak", "v2", 1024},
+                                 {"portal.pak", "v2", 5120}});
   plan(remote, local);
-  EXPECT_EQ(names(downloadList), (std::vector<std::string>{"deleted.pak", "newer.pak", "older.pak", "unlisted.pak",
-                                                           "prefix.pak", "dup.pak"}));
-  EXPECT_EQ(totalKiB, 2u + 1 + 1 + 1 + 1 + 4);
+  EXPECT_EQ(names(downloadList),
+            (std::vector<std::string>{"deleted.pak", "newer.pak", "older.pak", "unlisted.pak", "prefix.pak", "dup.pak",
+                                      "relisted.pak", "short.pak", "portal.pak"}));
+  EXPECT_EQ(totalKiB, 2u + 1 + 1 + 1 + 1 + 1 + 3 + 1 + 5);
 
   // Once the first local entry agrees, the file is up to date.
-  plan(makeList({{"dup.pak", "v1", 4096}}), local);
+  plan(makeList({{"dup.pak", "v1", 1024}}), local);
   EXPECT_TRUE(downloadList.empty());
   EXPECT_EQ(totalKiB, 0u);
 }
 
 TEST_F(DownloadPlan, EscapedNamesTestTheDecodedFile) {
   writeFile(dir / "my maps" / u8"espa\u00f1a.pak", "x");
-  VersionList local = makeList({{"my%20maps/espa%f1a.pak", "1", 0}, {"my%20maps/other.pak", "1", 0}});
+  VersionList local = makeList({{"my%20maps/espa%f1a.pak", "1", 1}, {"my%20maps/other.pak", "1", 1}});
   // The local entry is looked up by the escaped name; the file by the decoded one.
-  plan(makeList({{"my%20maps/espa%f1a.pak", "1", 0}, {"my%20maps/other.pak", "1", 0}}), local);
+  plan(makeList({{"my%20maps/espa%f1a.pak", "1", 1}, {"my%20maps/other.pak", "1", 1}}), local);
   EXPECT_EQ(names(downloadList), (std::vector<std::string>{"my%20maps/other.pak"}));
 }
 
 TEST_F(DownloadPlan, FoldersMadeForEveryEntryConsidered) {
   writeFile(dir / "b.pak", "x");
-  VersionList local = makeList({{"b.pak", "1", 0}, {"x/y/z/c.pak", "1", 0}});
+  VersionList local = makeList({{"b.pak", "1", 1}, {"x/y/z/c.pak", "1", 0}});
   VersionList remote = makeList({{"data/maps/a.pak", "1", 0},
-                                 {"b.pak", "1", 0},
+                                 {"b.pak", "1", 1},
                                  {"x/y/z/c.pak", "2", 0},
                                  {"data/maps/d.pak", "1", 0},
                                  {"data/e%20f/g.pak", "1", 0},
