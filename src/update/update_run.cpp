@@ -6,6 +6,7 @@
 
 #include "net/streaming_file.h"
 #include "platform/files.h"
+#include "platform/sockets.h"
 #include "text/encoding.h"
 #include "update/download_note.h"
 #include "update/download_plan.h"
@@ -29,6 +30,8 @@ std::int32_t messageForStatus(std::int32_t status) {
     case statusCode(DownloadStatus::HostNotFound): return kMsgServerUnavailable;
     case statusCode(DownloadStatus::ConnectFailed): return kMsgConnectionError;
     case statusCode(DownloadStatus::BadResponse): return kMsgInvalidResponse;
+    // A stall: no answer to the connection, or no byte of a response, in time.
+    case platform::kWsaEtimedout: return kMsgRequestTimeout;
     default: return kMsgDownloadErrorCode;
   }
 }

@@ -196,11 +196,17 @@ TEST(UpdateRunFormatTest, ErrorTextsInEnglishBeforeAnyPage) {
   EXPECT_EQ(downloadErrorText(english, -7), u"Download error code -7");
   EXPECT_EQ(downloadErrorText(english, 1), u"Invalid  Socket.");
   EXPECT_EQ(downloadErrorText(english, 4), u"Invalid response from the server.");
+  EXPECT_EQ(downloadErrorText(english, 10060), u"Request timeout.");
+  EXPECT_EQ(downloadErrorText(english, 15), u"Download error code 15");
 }
 
 TEST_F(UpdateRunTest, PageErrorTextsAreNeverAFormatBeyondTheStatus) {
-  display.texts = {{15, u"%s%n %x %5i 100%% code %d and %i"}, {18, u"%i%% %s"}, {17, std::u16string(300, u'x')}};
+  display.texts = {{15, u"%s%n %x %5i 100%% code %d and %i"},
+                   {18, u"%i%% %s"},
+                   {17, std::u16string(300, u'x')},
+                   {21, u"Tiempo de espera agotado %i"}};
   EXPECT_EQ(downloadErrorText(display, 10054), u"%s%n %x %5i 100% code 10054 and %i");
+  EXPECT_EQ(downloadErrorText(display, 10060), u"Tiempo de espera agotado %i");
   EXPECT_EQ(downloadErrorText(display, 3), u"%i% %s");
   EXPECT_EQ(downloadErrorText(display, 2), std::u16string(127, u'x'));
 }
