@@ -59,7 +59,26 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   parseVersionList(begin, begin + size, list);
 
   // At most one entry per line.
-  FUZZ_CHECK(list.size() <= static_cast<std::size_t>(std::count(begin, begin + size, '\n')) + 1);
+  FUZZ_CHECK(list.size() <=
+             static_cast<std::size_t>(std::count(begin, begin + size, '\n') + std::count(begin, begin + size, '\r')) +
+                 1);
+  // "\r\n" and a lone "\r" end a line as "\n" does: the same list with "\n"
+  // alone gives the same entries.
+  std::string unixText(begin, size);
+  for (std::size_t at = unixText.find('\r'); at != std::string::npos; at = unixText.find('\r', at)) {
+    if (at + 1 < unixText.size() && unixText[at + 1] == '\n') {
+      unixText.erase(at, 1);
+    } else {
+      unixText[at] = '\n';
+    }
+  }
+  VersionList unixList;
+  parseVersionList(unixText.data(), unixText.data() + unixText.size(), unixList);
+  FUZZ_CHECK(unixList.size() == list.size());
+  for (std::size_t i = 0; i < list.size(); ++i) {
+    FUZZ_CHECK(unixList[i].name == list[i].name && unixList[i].version == list[i].version &&
+               unixList[i].size == list[i].size);
+  }
   for (std::size_t i = 0; i < list.size(); ++i) {
     const VersionEntry& entry = list[i];
     checkField(entry.name, kMaxEntryName);

@@ -145,10 +145,27 @@ std::optional<VersionEntryRef> findLocalEntry(const VersionList& list, std::stri
 namespace {
 
 // White space inside a line: what the C library's text reading skips between
-// fields. A "\r" can only be the rest of a "\r\n" line end or a stray one;
-// either way it separates nothing from anything. A vertical tab or form feed
-// ends a field as a blank does, so that no name or version holds one.
-bool isBlank(char c) { return c == ' ' || c == '\t' || c == '\r' || c == '\v' || c == '\f'; }
+// fields. A vertical tab or form feed ends a field as a blank does, so that
+// no name or version holds one. A "\r" never reaches a line: it ends one.
+bool isBlank(char c) { return c == ' ' || c == '\t' || c == '\v' || c == '\f'; }
+
+// The length of the line end at the front of `text` ("\n", "\r\n" or a lone
+// "\r"), or 0 when none starts there.
+std::size_t lineEndAt(std::string_view text, std::size_t at) {
+  if (at >= text.size()) return 0;
+  if (text[at] == '\n') return 1;
+  if (text[at] != '\r') return 0;
+  return at + 1 < text.size() && text[at + 1] == '\n' ? 2 : 1;
+}
+
+// How many lines the text holds, at most: one more than its line ends.
+std::size_t countLines(std::string_view text) {
+  std::size_t lines = 1;
+  for (std::size_t at = 0; at < text.size(); ++at) {
+    if (text[at] == '\n' || (text[at] == '\r' && (at + 1 == text.size() || text[at + 1] != '\n'))) ++lines;
+  }
+  return lines;
+}
 
 // Cuts the next run of non-blank bytes off the front of `line`; empty when
 // the line holds no further field.
@@ -212,13 +229,15 @@ bool parseVersionList(const char* begin, const char* end, VersionList& list, std
   std::string_view text(begin, static_cast<std::size_t>(end - begin));
   // Sized once: at most one entry per line, and the names and versions are
   // fewer bytes than the text. No regrowth, no copy of a half-built list.
-  const std::size_t lines = static_cast<std::size_t>(std::count(text.begin(), text.end(), '\n')) + 1;
+  const std::size_t lines = countLines(text);
   list.reserve(std::min(lines, maxEntries), std::min(text.size(), maxEntries * (kMaxEntryName + kMaxEntryVersion)));
   std::size_t appended = 0;
   while (!text.empty()) {
-    std::size_t lineEnd = text.find('\n');
+    // "\n", "\r\n" and a lone "\r" each end a line: a list saved with any
+    // of them, or a mix, loses no entry.
+    const std::size_t lineEnd = std::min(text.find_first_of("\r\n"), text.size());
     std::string_view line = text.substr(0, lineEnd);
-    text.remove_prefix(lineEnd == std::string_view::npos ? text.size() : lineEnd + 1);
+    text.remove_prefix(lineEnd + lineEndAt(text, lineEnd));
     if (appended == maxEntries) {
       // One more entry is one too many; a line that yields none is no harm.
       VersionList probe;
@@ -249,7 +268,9 @@ bool readVersionListFile(const char* fileName, VersionList& list) {
     total += got;
     if (total > maxBytes) return false;
     const bool atEnd = got == 0;
-    const std::size_t lastLineEnd = pending.rfind('\n');
+    // A "\r" at the very end of a piece may be the first half of a "\r\n":
+    // the "\n" that follows then ends an empty line, which yields nothing.
+    const std::size_t lastLineEnd = pending.find_last_of("\r\n");
     const std::size_t complete = atEnd ? pending.size() : (lastLineEnd == std::string::npos ? 0 : lastLineEnd + 1);
     if (complete > 0) {
       if (!parseVersionList(pending.data(), pending.data() + complete, list, maxEntries - (list.size() - before))) {

@@ -130,8 +130,8 @@ class VersionList {
 
 // Appends one entry per well-formed line of [begin, end) to `list`. Never
 // reads outside the range. A line is "name version size", fields separated by
-// white space (blanks, tabs, vertical tabs, form feeds), ended by "\n" or
-// "\r\n" (the last one may lack it). The size is read from the leading
+// white space (blanks, tabs, vertical tabs, form feeds), ended by "\n",
+// "\r\n" or a lone "\r" (the last one may lack it). The size is read from the leading
 // digits of its field, as the C library's "%u" reads it: what follows them
 // ("k", "kB", anything) is ignored; "-N" for N up to 2^31 reads as 2^32 - N,
 // which is how sizes of 2 GiB and more are written. A line yields no entry
