@@ -11,6 +11,7 @@
 #include "check.h"
 #include "update/version_list.h"
 
+using update::afterByteOrderMark;
 using update::kMaxEntryName;
 using update::kMaxEntryVersion;
 using update::parseVersionList;
@@ -88,6 +89,14 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     while (list[first].name != entry.name) ++first;
     FUZZ_CHECK(list.indexOf(entry.name) == first);
   }
+
+  // A byte-order mark before the list is no part of its first name.
+  const std::string marked = "\xef\xbb\xbf" + std::string(begin, size);
+  VersionList markedList;
+  parseVersionList(afterByteOrderMark(marked.data(), marked.data() + marked.size()), marked.data() + marked.size(),
+                   markedList);
+  FUZZ_CHECK(markedList.size() == list.size());
+  for (std::size_t i = 0; i < list.size(); ++i) FUZZ_CHECK(markedList[i].name == list[i].name);
 
   // What the launcher saves it reads back the same.
   FUZZ_CHECK(saveLocalList(scratch.list(), list));

@@ -44,8 +44,10 @@ enum class DownloadStatus : std::int32_t {
   // page answered in its place, a body cut short without a length). The
   // file is not put in place.
   SizeMismatch = 15,
-  // The url holds a byte the request line cannot carry as it is (a control
-  // character, a blank, "\x7f" or above); nothing was sent.
+  // The url holds a control character (below 0x20, or 0x7F), which no
+  // request line carries, or its host a blank or a byte of 0x80 and above;
+  // nothing was sent. (Blanks and bytes of 0x80 and above in the path are
+  // percent-encoded and sent.)
   UrlRefused = 14,
   // The file's content digest is not the one the signed list gives: it was
   // changed on its way. The file is not put in place.

@@ -1,5 +1,6 @@
 #include "update/download_plan.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <limits>
 #include <optional>
@@ -17,6 +18,7 @@ struct PlanState {
   const VersionList& localList;
   VersionList& downloadList;
   std::uint32_t& totalKiB;
+  SkippedEntries* skipped;
   // Folder paths (up to their last "/") already prepared by this plan: a
   // list of many files in few folders asks the disk about each folder once.
   std::unordered_set<std::string> preparedFolders;
@@ -72,14 +74,20 @@ bool isInstalledAsListed(const VersionEntryRef& local, const VersionEntryRef& re
 void considerEntry(PlanState& plan, const VersionEntryRef& remote) {
   const std::string fileName = decodeEntryName(remote.name);
   // A name the launcher may not install is neither fetched nor given
-  // folders, and a file already planned is planned once, from its first
-  // entry, as the local list's lookup reads a list.
-  if (!isInstallableEntryName(fileName)) return;
+  // folders, but kept with its reason; a file already planned is planned
+  // once, from its first entry, as the local list's lookup reads a list.
+  if (NameRefusal refusal = entryNameRefusal(fileName); refusal != NameRefusal::None) {
+    if (plan.skipped != nullptr) plan.skipped->add(remote.name, refusal);
+    return;
+  }
   if (!plan.seenFiles.insert(foldedEntryName(fileName)).second) return;
 
   // Folders are prepared for every entry, fetched or not, so that the
-  // installation's tree is whole even where the files are up to date.
-  prepareFolders(plan, fileName);
+  // installation's tree is whole even where the files are up to date. "\"
+  // separates folders as "/" does.
+  std::string folders = fileName;
+  std::replace(folders.begin(), folders.end(), '\\', '/');
+  prepareFolders(plan, folders);
 
   const std::optional<VersionEntryRef> local = plan.localList.find(remote.name);
   if (local && isInstalledAsListed(*local, remote, fileName)) return;
@@ -91,10 +99,10 @@ void considerEntry(PlanState& plan, const VersionEntryRef& remote) {
 }  // namespace
 
 void planDownloads(const VersionList& remoteList, const VersionList& localList, VersionList& downloadList,
-                   std::uint32_t& totalKiB) {
+                   std::uint32_t& totalKiB, SkippedEntries* skipped) {
   downloadList.clear();
   totalKiB = 0;
-  PlanState plan{localList, downloadList, totalKiB, {}, {}};
+  PlanState plan{localList, downloadList, totalKiB, skipped, {}, {}};
   // The launcher goes first: when it is replaced, the new one finishes the
   // update, so nothing else should be fetched before it.
   const std::string_view launcher = kLauncherEntryName;
@@ -107,6 +115,11 @@ void planDownloads(const VersionList& remoteList, const VersionList& localList, 
   for (const VersionEntryRef remote : remoteList) {
     if (remote.name != launcher) considerEntry(plan, remote);
   }
+}
+
+void SkippedEntries::add(std::string_view name, NameRefusal reason) {
+  ++count;
+  if (kept.size() < kMaxKept) kept.push_back({std::string(name), reason});
 }
 
 bool makeDirectories(const std::string& path, std::size_t from) {

@@ -57,7 +57,10 @@ bool UpdateRun::loadLocalList() {
   return false;
 }
 
-void UpdateRun::planDownloads() { update::planDownloads(remoteList, localList, downloadList, totalKiB); }
+void UpdateRun::planDownloads() {
+  skippedEntries.clear();
+  update::planDownloads(remoteList, localList, downloadList, totalKiB, &skippedEntries);
+}
 
 void UpdateRun::startListFetch() { startJob(kVersionListName, "", ""); }
 
@@ -154,7 +157,7 @@ void UpdateRun::finishSignatureFetch() {
 // signature is verified). Lets go of the list job, if one is still held,
 // once the bytes are parsed.
 void UpdateRun::acceptList(const char* begin, const char* end) {
-  bool withinBounds = begin == nullptr || parseVersionList(begin, end, remoteList);
+  bool withinBounds = begin == nullptr || parseVersionList(afterByteOrderMark(begin, end), end, remoteList);
   job.reset();
   if (!withinBounds) {
     fail(statusCode(RunStatus::ListTooLarge));
@@ -170,7 +173,8 @@ void UpdateRun::startCurrentFile() {
   const VersionEntryRef entry = downloadList[current];
   std::string localName = decodeEntryName(entry.name);
   // The step that writes judges the name too, whatever filled the list.
-  if (!isInstallableEntryName(localName)) {
+  if (NameRefusal refusal = entryNameRefusal(localName); refusal != NameRefusal::None) {
+    skippedEntries.add(entry.name, refusal);
     if (++current >= downloadList.size()) state = UpdateState::Finishing;
     return;
   }

@@ -12,6 +12,7 @@
 
 #include "platform/crypto.h"
 #include "update/download_job.h"
+#include "update/download_plan.h"
 #include "update/error_text.h"
 #include "update/run_display.h"
 #include "update/update_key.h"
@@ -84,6 +85,11 @@ class UpdateRun {
   // The release number of the verified list being installed; 0 while none
   // is (and always for unsigned updates).
   std::uint32_t signedRelease = 0;
+  // The entries of the server's list the run does not install for their
+  // names: all counted, the first ones kept with the reason (nameRefusalText)
+  // in list order. The run goes on with the others, and the launcher reports
+  // these.
+  SkippedEntries skippedEntries;
 
  private:
   void failIfJobFailed();

@@ -242,20 +242,27 @@ TEST_F(DownloadJob, AFileTakesItsPlaceOnlyAtTheSizeTheListGivesIt) {
 
 TEST_F(DownloadJob, UrlTheRequestLineCannotCarryIsRefusedUnsent) {
   TestHttpServer server(TestHttpServer::always(HttpScript().send(ok("x"))));
-  const std::string urls[] = {"127.0.0.1/a\r\nX-Injected: 1",
-                              "127.0.0.1/a b",
-                              "127.0.0.1/a\tb",
-                              std::string("127.0.0.1/a\0b", 13),
-                              "127.0.0.1/\x7f",
-                              "127.0.0.1/Espa\xf1"
-                              "a.txt"};
+  const std::string urls[] = {"127.0.0.1/a\r\nX-Injected: 1", "127.0.0.1/a\tb", std::string("127.0.0.1/a\0b", 13),
+                              "127.0.0.1/\x7f", "127.0.0.1/a\nb",
+                              // A host name holds neither a blank nor a byte above ASCII.
+                              "127.0.0.1 /a", "h\xf6st/a"};
   for (const std::string& url : urls) {
     auto job = std::make_unique<cStreamingFile>(url, destination.string());
     ASSERT_TRUE(jobEnded(*job));
-    EXPECT_EQ(job->status, statusCode(DownloadStatus::UrlRefused));
+    EXPECT_EQ(job->status, statusCode(DownloadStatus::UrlRefused)) << url;
   }
   EXPECT_TRUE(server.requests().empty());
   EXPECT_FALSE(std::filesystem::exists(destination));
+}
+
+TEST_F(DownloadJob, BlanksHashesAndBytesAboveAsciiArePercentEncodedInTheTarget) {
+  // A name in UTF-8, one in a Windows code page, a blank and a "#" in the
+  // update base's path; the list's own escapes go out as they are.
+  auto job = fetch(HttpScript().send(ok("x")), "127.0.0.1/my games/#1/Ping\xc3\xbcino M\xfcller%f1%21.png", "");
+  ASSERT_TRUE(job->isComplete());
+  ASSERT_EQ(requests.size(), 1u);
+  EXPECT_EQ(requests[0].substr(0, requests[0].find("\r\n")),
+            "GET http://127.0.0.1/my%20games/%231/Ping%C3%BCino%20M%FCller%f1%21.png HTTP/1.0");
 }
 
 TEST_F(DownloadJob, ASilentServerEndsTheJobButASlowOneDoesNot) {

@@ -80,7 +80,7 @@ class RoundTripTest : public testsupport::LauncherTest,
     for (const auto& entry : fs::recursive_directory_iterator(release())) {
       if (!entry.is_regular_file() || entry.path().filename() == kVersionListName) continue;
       const std::string disk = entry.path().lexically_relative(release()).generic_string();
-      const fs::path installed = install() / publish::installedName(publish::localNameFromDisk(disk));
+      const fs::path installed = install() / publish::listedName(disk).installedName;
       ASSERT_TRUE(fs::exists(installed)) << disk;
       EXPECT_TRUE(readFile(installed) == readFile(entry.path())) << disk;
     }

@@ -10,7 +10,10 @@
 #include "support/temp_dir.h"
 
 using update::makeDirectories;
+using update::NameRefusal;
+using update::nameRefusalText;
 using update::planDownloads;
+using update::SkippedEntries;
 using update::VersionEntry;
 using update::VersionList;
 
@@ -176,7 +179,7 @@ TEST_F(DownloadPlan, TotalHeldAtMaximum) {
   EXPECT_EQ(totalKiB, 4294967295u);
 }
 
-TEST(DownloadPlanSafety, UnsafeNamesNeitherFetchedNorGivenFolders) {
+TEST(DownloadPlanSafety, RefusedNamesAreNeitherFetchedNorGivenFoldersButKeptWithTheirReason) {
   // The installation sits two levels down, so that a name climbing out of it
   // would have somewhere to land inside the scratch tree.
   TempDir dir;
@@ -185,54 +188,91 @@ TEST(DownloadPlanSafety, UnsafeNamesNeitherFetchedNorGivenFolders) {
   fs::create_directories(install);
   fs::current_path(install);
 
-  VersionList remote = makeList({{"../escape/a.pak", "1", 1024},
-                                 {"..\\escape/b.pak", "1", 1024},
-                                 {"sub/../../escape/c.pak", "1", 1024},
-                                 {"sub\\..\\..\\escape/d.pak", "1", 1024},
-                                 {"sub/%2e%2e/ok.pak", "1", 1024},
-                                 {"/tmp/abs/e.pak", "1", 1024},
-                                 {"\\abs/f.pak", "1", 1024},
-                                 {"C:/abs/g.pak", "1", 1024},
-                                 {"c:rel/h.pak", "1", 1024},
-                                 {"../Launcher.exe", "1", 1024},
-                                 {"sub/..", "1", 1024},
-                                 {"sub/.. /x/i.pak", "1", 1024},
-                                 {"", "1", 1024},
-                                 {"safe/j.pak", "1", 2048},
-                                 // Windows' meaning of names, and the launcher's own files.
-                                 {"Launcher.exe.tmp/k.pak", "1", 1024},
-                                 {"version_list.txt/l.pak", "1", 1024},
-                                 {"VERSION_LIST.TXT", "1", 1024},
-                                 {"version_list.txt.tmp", "1", 1024},
-                                 {"version_list.txt%20", "1", 1024},
-                                 {"download_in_progress.txt", "1", 1024},
-                                 {"Launcher.lock", "1", 1024},
-                                 {"sub/m.pak.ghpart", "1", 1024},
-                                 {"n.GHPART/o.pak", "1", 1024},
-                                 {"./Launcher.exe", "1", 1024},
-                                 {"Launcher.exe.", "1", 1024},
-                                 {"LAUNCHER.EXE", "1", 1024},
-                                 {"Launcher.exe/p.pak", "1", 1024},
-                                 {"nul", "1", 1024},
-                                 {"aux.pak", "1", 1024},
-                                 {"data/Com1 .txt", "1", 1024},
-                                 {"dots./q.pak", "1", 1024},
-                                 {"a//r.pak", "1", 1024},
-                                 {"a/./s.pak", "1", 1024},
-                                 {"t/", "1", 1024},
-                                 {"u?.pak", "1", 1024},
-                                 {"v\xff.pak", "1", 1024},
-                                 {"SAFE/J.PAK", "1", 1024}});
+  using R = NameRefusal;
+  const std::vector<std::pair<std::string, NameRefusal>> refused = {
+      {"../escape/a.pak", R::LeavesInstallation},
+      {"..\\escape/b.pak", R::LeavesInstallation},
+      {"sub/../../escape/c.pak", R::LeavesInstallation},
+      {"sub\\..\\..\\escape/d.pak", R::LeavesInstallation},
+      {"/tmp/abs/e.pak", R::LeavesInstallation},
+      {"\\abs/f.pak", R::LeavesInstallation},
+      {"C:/abs/g.pak", R::LeavesInstallation},
+      {"c:rel/h.pak", R::LeavesInstallation},
+      {"../Launcher.exe", R::LeavesInstallation},
+      {"sub/..", R::LeavesInstallation},
+      {"sub/.. /x/i.pak", R::LeavesInstallation},
+      {"", R::Empty},
+      // Windows' meaning of names, and the launcher's own files.
+      {"Launcher.exe.tmp/k.pak", R::WorkingName},
+      {"version_list.txt/l.pak", R::WorkingName},
+      {"VERSION_LIST.TXT", R::WorkingName},
+      {"version_list.txt.tmp", R::WorkingName},
+      {"version_list.txt%20", R::EndsInDotOrBlank},
+      {"download_in_progress.txt", R::WorkingName},
+      {"Launcher.lock", R::WorkingName},
+      {"sub/m.pak.ghpart", R::PartialSuffix},
+      {"n.GHPART/o.pak", R::PartialSuffix},
+      {"./Launcher.exe", R::DotName},
+      {"Launcher.exe.", R::EndsInDotOrBlank},
+      {"LAUNCHER.EXE", R::LauncherSpelling},
+      {"Launcher.exe/p.pak", R::LauncherSpelling},
+      {"nul", R::DeviceName},
+      {"aux.pak", R::DeviceName},
+      {"data/Com1 .txt", R::DeviceName},
+      {"dots./q.pak", R::EndsInDotOrBlank},
+      {"a//r.pak", R::Empty},
+      {"a/./s.pak", R::DotName},
+      {"t/", R::Empty},
+      {"u?.pak", R::ForbiddenCharacter},
+      {"bell\x07.pak", R::ControlCharacter},
+      // Windows-1252 leaves 0x81 undefined: the control character U+0081.
+      {"c1\x81.pak", R::ControlCharacter},
+  };
+  VersionList remote;
+  for (const auto& [name, reason] : refused) remote.append({name, "1", 1024});
+  remote.append({"sub/%2e%2e/ok.pak", "1", 1024});
+  remote.append({"safe/j.pak", "1", 2048});
+  remote.append({"SAFE/J.PAK", "1", 1024});
+  // Names as studios write them: UTF-8, and a Western Windows code page;
+  // "\\" separates folders as "/" does.
+  remote.append({"Ping\xc3\xbcino.png", "1", 0});
+  remote.append(
+      {"Espa\xf1ol/\xd1"
+       "and\xfa\xe7\x80.txt",
+       "1", 0});
+  remote.append({"win\\deep\\v.pak", "1", 0});
+  remote.append({"WIN/Deep/V.pak", "1", 0});
   VersionList downloadList;
   std::uint32_t totalKiB = 0;
-  planDownloads(remote, VersionList{}, downloadList, totalKiB);
+  SkippedEntries skipped;
+  planDownloads(remote, VersionList{}, downloadList, totalKiB, &skipped);
 
   // "%2e" is no escape of ours, so that name is a plain folder named so.
-  EXPECT_EQ(names(downloadList), (std::vector<std::string>{"sub/%2e%2e/ok.pak", "safe/j.pak"}));
+  EXPECT_EQ(names(downloadList), (std::vector<std::string>{"sub/%2e%2e/ok.pak", "safe/j.pak", "Ping\xc3\xbcino.png",
+                                                           "Espa\xf1ol/\xd1"
+                                                           "and\xfa\xe7\x80.txt",
+                                                           "win\\deep\\v.pak"}));
   EXPECT_EQ(totalKiB, 3u);
-  EXPECT_EQ(treeBelow(dir.path()), (std::vector<std::string>{"outer", "outer/install", "outer/install/safe",
-                                                             "outer/install/sub", "outer/install/sub/%2e%2e"}));
+  EXPECT_EQ(treeBelow(dir.path()),
+            (std::vector<std::string>{"outer", "outer/install", "outer/install/Espa\xc3\xb1ol", "outer/install/safe",
+                                      "outer/install/sub", "outer/install/sub/%2e%2e", "outer/install/win",
+                                      "outer/install/win/deep"}));
   EXPECT_FALSE(fs::exists("/tmp/abs"));
+  EXPECT_EQ(skipped.count, refused.size());
+  ASSERT_EQ(skipped.kept.size(), refused.size());
+  for (std::size_t i = 0; i < refused.size(); ++i) {
+    EXPECT_EQ(skipped.kept[i].name, refused[i].first);
+    EXPECT_EQ(skipped.kept[i].reason, refused[i].second)
+        << refused[i].first << ": " << nameRefusalText(skipped.kept[i].reason);
+  }
+
+  // A list of many refused names: each counted, the first ones kept.
+  VersionList many;
+  for (std::size_t i = 0; i < SkippedEntries::kMaxKept + 10; ++i) many.append({"nul." + std::to_string(i), "1", 1});
+  SkippedEntries manySkipped;
+  planDownloads(many, VersionList{}, downloadList, totalKiB, &manySkipped);
+  EXPECT_EQ(manySkipped.count, SkippedEntries::kMaxKept + 10);
+  EXPECT_EQ(manySkipped.kept.size(), SkippedEntries::kMaxKept);
 }
 
 TEST(MakeDirectories, MakesEachMissingFolderAndStopsAtFailure) {

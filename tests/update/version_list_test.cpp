@@ -8,6 +8,7 @@
 #include <string>
 
 #include "support/temp_dir.h"
+#include "update/entry_names.h"
 
 using update::decodeEntryName;
 using update::findLocalEntry;
@@ -230,10 +231,24 @@ TEST(VersionList, FirstMatchWithDuplicates) {
   EXPECT_FALSE(findLocalEntry(list, "a"));
 }
 
-TEST(DecodeEntryName, Escapes) {
-  // The letters in UTF-8; a byte that stands for no escape stays as it is.
+TEST(DecodeEntryName, EscapesAndTheTextOfTheOtherBytes) {
+  // The letters in UTF-8.
   EXPECT_EQ(decodeEntryName("%20%21%f1%e1%e9%ed%f3%fa"), "\x20\x21\xc3\xb1\xc3\xa1\xc3\xa9\xc3\xad\xc3\xb3\xc3\xba");
-  EXPECT_EQ(decodeEntryName("\xf1\xc3\xb1"), "\xf1\xc3\xb1");
+  // A name in well-formed UTF-8 is that text; any other is read as
+  // Windows-1252, one byte per letter, and the escapes keep their meaning.
+  struct Case {
+    const char* listed;
+    const char* installed;
+  };
+  const Case cases[] = {
+      {"Ping\xc3\xbcino.png", "Ping\xc3\xbcino.png"},
+      {"Ping\xfcino.png", "Ping\xc3\xbcino.png"},
+      {"\xd1u\xe7\x80%f1%21", "\xc3\x91u\xc3\xa7\xe2\x82\xac\xc3\xb1!"},
+      {"Espa\xc3\xb1ol%20\xc3\xa7", "Espa\xc3\xb1ol \xc3\xa7"},
+      {"\xf1\xc3\xb1", "\xc3\xb1\xc3\x83\xc2\xb1"},
+      {"\xef\xbb\xbfname", "\xef\xbb\xbfname"},
+  };
+  for (const Case& c : cases) EXPECT_EQ(decodeEntryName(c.listed), c.installed) << c.listed;
   EXPECT_EQ(decodeEntryName("a%20b%20c%20"), "a b c ");
   EXPECT_EQ(decodeEntryName("%20%20%20"), "   ");
   EXPECT_EQ(decodeEntryName("espa%f1a/%e1rbol%21.pak"),
