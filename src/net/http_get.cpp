@@ -40,18 +40,23 @@ bool isSendableUrl(std::string_view url) {
          std::ranges::none_of(host, [](char c) { return static_cast<unsigned char>(c) >= 0x80; });
 }
 
-// The request target: the url with each byte of 0x80 and above, each blank
-// and each "#" percent-encoded ("%FC"), so that a name in UTF-8 or in a
-// Windows code page reaches the file of those bytes on any server, and
-// nothing ends or cuts the target early. Everything else goes out as it is:
-// the list's own escapes ("%f1") are the server's to decode.
+bool isHexDigit(char c) { return (c >= '0' && c <= '9') || (c >= 'a' && c <= 'f') || (c >= 'A' && c <= 'F'); }
+
+// The request target: the url with each byte of 0x80 and above, each blank,
+// each "#" and each "%" that starts no escape percent-encoded ("%FC",
+// "%25"), so that a name in UTF-8 or in a Windows code page reaches the file
+// of those bytes on any server, and nothing ends, cuts or spoils the target.
+// Everything else goes out as it is: the list's own escapes ("%f1") are the
+// server's to decode.
 std::string requestTarget(std::string_view url) {
   constexpr char kHex[] = "0123456789ABCDEF";
   std::string target;
   target.reserve(url.size());
-  for (char c : url) {
+  for (std::size_t i = 0; i < url.size(); ++i) {
+    const char c = url[i];
     const auto byte = static_cast<unsigned char>(c);
-    if (byte >= 0x80 || byte == ' ' || byte == '#') {
+    const bool strayPercent = c == '%' && (i + 2 >= url.size() || !isHexDigit(url[i + 1]) || !isHexDigit(url[i + 2]));
+    if (byte >= 0x80 || byte == ' ' || byte == '#' || strayPercent) {
       target += '%';
       target += kHex[byte >> 4];
       target += kHex[byte & 0xF];

@@ -63,6 +63,9 @@ std::size_t utf8LengthAt(std::string_view text, std::size_t at) {
 
 bool isSeparator(char c) { return c == '/' || c == '\\'; }
 
+// The longest folder or file name Linux file systems hold, in bytes.
+constexpr std::size_t kMaxComponentBytes = 255;
+
 char lowerAscii(char c) { return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c; }
 
 // Windows drops trailing dots and blanks from a path component, so "..." or
@@ -88,6 +91,7 @@ bool hasControlCharacter(std::string_view text) {
 NameRefusal componentRefusal(std::string_view component) {
   if (component.empty()) return NameRefusal::Empty;
   if (component == ".") return NameRefusal::DotName;
+  if (component.size() > kMaxComponentBytes) return NameRefusal::ComponentTooLong;
   if (hasControlCharacter(component)) return NameRefusal::ControlCharacter;
   if (component.find_first_of("<>\"|?*") != std::string_view::npos) return NameRefusal::ForbiddenCharacter;
   if (component.back() == '.' || component.back() == ' ') return NameRefusal::EndsInDotOrBlank;
@@ -116,6 +120,8 @@ std::string_view nameRefusalText(NameRefusal refusal) {
     case NameRefusal::ForbiddenCharacter:
       return "the name holds one of < > \" | ? *, which Windows does not allow in a file name";
     case NameRefusal::ControlCharacter: return "the name holds a control character";
+    case NameRefusal::ComponentTooLong:
+      return "a folder or file name is longer than 255 bytes in UTF-8, more than a Linux file system holds";
     case NameRefusal::PartialSuffix: return "names ending in \".ghpart\" are the launcher's partial downloads";
     case NameRefusal::WorkingName: return "the launcher keeps a file of its own under this name or folder";
     case NameRefusal::LauncherSpelling: return "only \"Launcher.exe\" itself, spelt so, replaces the launcher";

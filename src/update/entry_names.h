@@ -57,6 +57,10 @@ enum class NameRefusal : std::uint8_t {
   ControlCharacter,
   // A name ending in the download side files' suffix.
   PartialSuffix,
+  // A folder or file name over 255 bytes in UTF-8, which Linux file systems
+  // do not hold (a name read as Windows-1252 may grow to three times its
+  // listed length).
+  ComponentTooLong,
   // One of the launcher's own files, or one of them as a folder.
   WorkingName,
   // Another spelling of "Launcher.exe", which only the self-update replaces.
@@ -84,7 +88,7 @@ std::string decodeEntryName(std::string_view name);
 // Why a decoded entry name is not installed, or None when it is: it must
 // stay inside the installation (isInstallRelativeName), every folder and
 // file name between "/" or "\" must be one Windows stores as it is written,
-// hold no control character, not end in the side files' suffix, and the
+// at most 255 bytes in UTF-8, hold no control character, not end in the side files' suffix, and the
 // name must not be one of the launcher's working files nor have one as its
 // folder. "Launcher.exe" is accepted only spelt exactly so.
 NameRefusal entryNameRefusal(std::string_view decodedName);

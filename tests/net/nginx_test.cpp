@@ -53,7 +53,8 @@ TEST(Nginx, NamesInUtf8AndInAWindowsCodePageReachTheirFiles) {
   testsupport::TempDir install;
   const std::string names[] = {"Ping\xc3\xbcino.png", "M\xfcller #1.txt",
                                "Espa\xf1"
-                               "a/a b.txt"};
+                               "a/a b.txt",
+                               "100%.txt", "50%zz.txt"};
   for (const std::string& name : names) testsupport::writeFile(root / "updates" / name, "content of " + name);
   testsupport::NginxServer nginx(root.path());
   ASSERT_TRUE(nginx.running()) << nginx.errorLog();

@@ -258,11 +258,13 @@ TEST_F(DownloadJob, UrlTheRequestLineCannotCarryIsRefusedUnsent) {
 TEST_F(DownloadJob, BlanksHashesAndBytesAboveAsciiArePercentEncodedInTheTarget) {
   // A name in UTF-8, one in a Windows code page, a blank and a "#" in the
   // update base's path; the list's own escapes go out as they are.
-  auto job = fetch(HttpScript().send(ok("x")), "127.0.0.1/my games/#1/Ping\xc3\xbcino M\xfcller%f1%21.png", "");
+  // A "%" that starts no escape is sent as "%25".
+  auto job =
+      fetch(HttpScript().send(ok("x")), "127.0.0.1/my games/#1/Ping\xc3\xbcino M\xfcller%f1%21 100%%2x%4.png%", "");
   ASSERT_TRUE(job->isComplete());
   ASSERT_EQ(requests.size(), 1u);
   EXPECT_EQ(requests[0].substr(0, requests[0].find("\r\n")),
-            "GET http://127.0.0.1/my%20games/%231/Ping%C3%BCino%20M%FCller%f1%21.png HTTP/1.0");
+            "GET http://127.0.0.1/my%20games/%231/Ping%C3%BCino%20M%FCller%f1%21%20100%25%252x%254.png%25 HTTP/1.0");
 }
 
 TEST_F(DownloadJob, ASilentServerEndsTheJobButASlowOneDoesNot) {

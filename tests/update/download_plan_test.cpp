@@ -227,6 +227,8 @@ TEST(DownloadPlanSafety, RefusedNamesAreNeitherFetchedNorGivenFoldersButKeptWith
       {"bell\x07.pak", R::ControlCharacter},
       // Windows-1252 leaves 0x81 undefined: the control character U+0081.
       {"c1\x81.pak", R::ControlCharacter},
+      // 100 euro signs of Windows-1252: 300 bytes in UTF-8.
+      {"long/" + std::string(100, '\x80'), R::ComponentTooLong},
   };
   VersionList remote;
   for (const auto& [name, reason] : refused) remote.append({name, "1", 1024});
