@@ -36,8 +36,10 @@ bool isSendableUrl(std::string_view url) {
                                 const auto byte = static_cast<unsigned char>(c);
                                 return byte < 0x20 || byte == 0x7F;
                               }) &&
-         std::ranges::all_of(host, [](char c) { return static_cast<unsigned char>(c) > 0x20; }) &&
-         std::ranges::none_of(host, [](char c) { return static_cast<unsigned char>(c) >= 0x80; });
+         std::ranges::all_of(host, [](char c) {
+           const auto byte = static_cast<unsigned char>(c);
+           return byte > 0x20 && byte < 0x80;
+         });
 }
 
 bool isHexDigit(char c) { return (c >= '0' && c <= '9') || (c >= 'a' && c <= 'f') || (c >= 'A' && c <= 'F'); }
