@@ -41,7 +41,9 @@ std::vector<std::string> names(const VersionList& entries) {
 std::vector<std::string> treeBelow(const fs::path& root) {
   std::vector<std::string> paths;
   for (const auto& item : fs::recursive_directory_iterator(root)) {
-    paths.push_back(fs::relative(item.path(), root).generic_string());
+    // In UTF-8 on every platform, as the launcher names files.
+    const std::u8string path = fs::relative(item.path(), root).generic_u8string();
+    paths.emplace_back(path.begin(), path.end());
   }
   std::sort(paths.begin(), paths.end());
   return paths;

@@ -170,8 +170,8 @@ TEST_F(UpdateRunTest, NamesAsStudiosWriteThemInstallAndRefusedOnesAreSkippedWith
   runUntil(UpdateState::Finished);
   EXPECT_EQ(requestedPaths(), (std::vector<std::string>{"/up/version_list.txt", "/up/ok.txt", "/up/Ping%C3%BCino.png",
                                                         "/up/M%FCller\\data.txt"}));
-  EXPECT_EQ(readFile(install() / "Ping\xc3\xbcino.png"), "png");
-  EXPECT_EQ(readFile(install() / "M\xc3\xbcller" / "data.txt"), "md");
+  EXPECT_EQ(readFile(install() / u8"Ping\u00fcino.png"), "png");
+  EXPECT_EQ(readFile(install() / u8"M\u00fcller" / "data.txt"), "md");
   EXPECT_EQ(readFile(install() / kVersionListName), "ok.txt 1 2\nPing\xc3\xbcino.png 1 3\nM\xfcller\\data.txt 1 2\n");
   EXPECT_FALSE(fs::exists(scratch().path() / "escape.txt"));
   EXPECT_FALSE(fs::exists(install() / "sub"));
