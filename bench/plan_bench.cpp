@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "update/download_plan.h"
+#include "update/entry_names.h"
 #include "update/version_list.h"
 
 using update::decodeEntryName;
@@ -53,6 +54,8 @@ class Installation {
         fs::path file = decodeEntryName(entry.name);
         if (file.has_parent_path()) fs::create_directories(file.parent_path());
         std::ofstream{file};
+        // Of the recorded size, as an installed file is (sparse: no data written).
+        fs::resize_file(file, entry.size);
       }
       local.append(std::move(entry));
     }

@@ -11,6 +11,7 @@
 #include "check.h"
 #include "update/version_list.h"
 
+using update::afterByteOrderMark;
 using update::kMaxEntryName;
 using update::kMaxEntryVersion;
 using update::parseVersionList;
@@ -59,7 +60,26 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   parseVersionList(begin, begin + size, list);
 
   // At most one entry per line.
-  FUZZ_CHECK(list.size() <= static_cast<std::size_t>(std::count(begin, begin + size, '\n')) + 1);
+  FUZZ_CHECK(list.size() <=
+             static_cast<std::size_t>(std::count(begin, begin + size, '\n') + std::count(begin, begin + size, '\r')) +
+                 1);
+  // "\r\n" and a lone "\r" end a line as "\n" does: the same list with "\n"
+  // alone gives the same entries.
+  std::string unixText(begin, size);
+  for (std::size_t at = unixText.find('\r'); at != std::string::npos; at = unixText.find('\r', at)) {
+    if (at + 1 < unixText.size() && unixText[at + 1] == '\n') {
+      unixText.erase(at, 1);
+    } else {
+      unixText[at] = '\n';
+    }
+  }
+  VersionList unixList;
+  parseVersionList(unixText.data(), unixText.data() + unixText.size(), unixList);
+  FUZZ_CHECK(unixList.size() == list.size());
+  for (std::size_t i = 0; i < list.size(); ++i) {
+    FUZZ_CHECK(unixList[i].name == list[i].name && unixList[i].version == list[i].version &&
+               unixList[i].size == list[i].size);
+  }
   for (std::size_t i = 0; i < list.size(); ++i) {
     const VersionEntry& entry = list[i];
     checkField(entry.name, kMaxEntryName);
@@ -69,6 +89,14 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     while (list[first].name != entry.name) ++first;
     FUZZ_CHECK(list.indexOf(entry.name) == first);
   }
+
+  // A byte-order mark before the list is no part of its first name.
+  const std::string marked = "\xef\xbb\xbf" + std::string(begin, size);
+  VersionList markedList;
+  parseVersionList(afterByteOrderMark(marked.data(), marked.data() + marked.size()), marked.data() + marked.size(),
+                   markedList);
+  FUZZ_CHECK(markedList.size() == list.size());
+  for (std::size_t i = 0; i < list.size(); ++i) FUZZ_CHECK(markedList[i].name == list[i].name);
 
   // What the launcher saves it reads back the same.
   FUZZ_CHECK(saveLocalList(scratch.list(), list));

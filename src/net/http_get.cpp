@@ -26,21 +26,52 @@ constexpr std::int32_t kDefaultLength = 32768;
 // The host part of a url: everything before the first "/".
 std::string hostOf(const std::string& url) { return url.substr(0, url.find('/')); }
 
-// The url goes into the request line as it is, so it may hold only what a
-// request line carries unescaped: no control character (a CR or LF would
-// start a new header line), no blank (it would end the target), nothing of
-// 0x7F and above.
+// The url holds nothing a request line cannot carry even escaped: no control
+// character (a CR or LF would start a new header line, a NUL would cut the
+// name), and a host of printable ASCII alone, as the Host header carries it.
 bool isSendableUrl(std::string_view url) {
-  return std::ranges::all_of(url, [](char c) {
-    const auto byte = static_cast<unsigned char>(c);
-    return byte > 0x20 && byte < 0x7F;
-  });
+  const std::string_view host = url.substr(0, url.find('/'));
+  return std::ranges::none_of(url,
+                              [](char c) {
+                                const auto byte = static_cast<unsigned char>(c);
+                                return byte < 0x20 || byte == 0x7F;
+                              }) &&
+         std::ranges::all_of(host, [](char c) {
+           const auto byte = static_cast<unsigned char>(c);
+           return byte > 0x20 && byte < 0x80;
+         });
 }
 
-// The request: the target in absolute form, then exactly four headers. The
-// url goes out verbatim.
+bool isHexDigit(char c) { return (c >= '0' && c <= '9') || (c >= 'a' && c <= 'f') || (c >= 'A' && c <= 'F'); }
+
+// The request target: the url with each byte of 0x80 and above, each blank,
+// each "#" and each "%" that starts no escape percent-encoded ("%FC",
+// "%25"), so that a name in UTF-8 or in a Windows code page reaches the file
+// of those bytes on any server, and nothing ends, cuts or spoils the target.
+// Everything else goes out as it is: the list's own escapes ("%f1") are the
+// server's to decode.
+std::string requestTarget(std::string_view url) {
+  constexpr char kHex[] = "0123456789ABCDEF";
+  std::string target;
+  target.reserve(url.size());
+  for (std::size_t i = 0; i < url.size(); ++i) {
+    const char c = url[i];
+    const auto byte = static_cast<unsigned char>(c);
+    const bool strayPercent = c == '%' && (i + 2 >= url.size() || !isHexDigit(url[i + 1]) || !isHexDigit(url[i + 2]));
+    if (byte >= 0x80 || byte == ' ' || byte == '#' || strayPercent) {
+      target += '%';
+      target += kHex[byte >> 4];
+      target += kHex[byte & 0xF];
+    } else {
+      target += c;
+    }
+  }
+  return target;
+}
+
+// The request: the target in absolute form, then exactly four headers.
 std::string requestText(const std::string& url) {
-  return "GET http://" + url + " HTTP/1.0\r\nHost: " + hostOf(url) +
+  return "GET http://" + requestTarget(url) + " HTTP/1.0\r\nHost: " + hostOf(url) +
          "\r\nConnection: close\r\nPragma: no-cache\r\nUser-Agent: QuarvoUpdater\r\n\r\n";
 }
 
@@ -95,10 +126,12 @@ DownloadStatus storeBody(cStreamingFile& job, const BodyPlan& plan, BodyDestinat
 }
 
 // The connection has ended cleanly: the body is whole only at its expected
-// length.
+// length, and it is the file the list names only at the list's size (a
+// captive portal's login page is a whole answer of its own length).
 DownloadStatus finishBody(cStreamingFile& job, const BodyPlan& plan, BodyDestination& destination) {
   std::uint32_t received = job.received.load(std::memory_order_relaxed);
   if (received != plan.length) return wrongLength(plan, DownloadStatus::BodyTruncated);
+  if (job.listedSize && received != *job.listedSize) return DownloadStatus::SizeMismatch;
   return destination.finish();
 }
 

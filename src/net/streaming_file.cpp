@@ -15,10 +15,12 @@ void workerMain(void* job) { net::runHttpGet(*static_cast<cStreamingFile*>(job))
 
 }  // namespace
 
-cStreamingFile::cStreamingFile(std::string fetchUrl, std::string destinationPath, std::string digest)
+cStreamingFile::cStreamingFile(std::string fetchUrl, std::string destinationPath, std::string digest,
+                               std::optional<std::uint32_t> size)
     : url(std::move(fetchUrl)),
       localPath(std::move(destinationPath)),
       expectedDigest(std::move(digest)),
+      listedSize(size),
       inMemory(localPath.empty()) {
   platform::socketStartup();
   std::uint32_t error = 0;

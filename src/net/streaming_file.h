@@ -4,6 +4,7 @@
 
 #include <atomic>
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <string_view>
 
@@ -39,8 +40,14 @@ enum class DownloadStatus : std::int32_t {
   // The response has no "Content-Length: " header and its body is not
   // exactly 32768 bytes, the only length such a body may have.
   LengthMissing = 11,
-  // The url holds a byte the request line cannot carry as it is (a control
-  // character, a blank, "\x7f" or above); nothing was sent.
+  // The body that arrived is not the size the list gives the file (a login
+  // page answered in its place, a body cut short without a length). The
+  // file is not put in place.
+  SizeMismatch = 15,
+  // The url holds a control character (below 0x20, or 0x7F), which no
+  // request line carries, or its host a blank or a byte of 0x80 and above;
+  // nothing was sent. (Blanks and bytes of 0x80 and above in the path are
+  // percent-encoded and sent.)
   UrlRefused = 14,
   // The file's content digest is not the one the signed list gives: it was
   // changed on its way. The file is not put in place.
@@ -77,8 +84,11 @@ class cStreamingFile {
   // stays as it is, never done.
   // `expectedDigest`, when not empty, is the leading hex digits (lower case)
   // of the body's SHA-256: the body is hashed as it arrives and takes
-  // localPath's place only if they match.
-  cStreamingFile(std::string fetchUrl, std::string destinationPath, std::string digest = {});
+  // localPath's place only if they match. `size`, when given, is the size
+  // the list gives the file: a body of any other length never takes
+  // localPath's place.
+  cStreamingFile(std::string fetchUrl, std::string destinationPath, std::string digest = {},
+                 std::optional<std::uint32_t> size = std::nullopt);
   // Waits for the worker, if there is one, then frees the buffer.
   virtual ~cStreamingFile();
   cStreamingFile(const cStreamingFile&) = delete;
@@ -91,6 +101,7 @@ class cStreamingFile {
   std::string url;
   std::string localPath;
   std::string expectedDigest;
+  std::optional<std::uint32_t> listedSize;
   // 0 until the header is read; then the announced length, or 32768 when
   // none is announced (and the body must then be exactly that long). Once
   // complete, the number of body bytes stored.

@@ -1,7 +1,7 @@
 // Files and folders, shaped after CreateFileW / GetFileSizeEx / ReadFile /
 // WriteFile / FlushFileBuffers / CloseHandle, DeleteFileW, MoveFileExW,
 // CreateDirectoryW, SetCurrentDirectoryW, GetModuleFileNameW,
-// GetFileAttributesW and Sleep.
+// GetFileAttributesW, GetFileAttributesExW and Sleep.
 //
 // Paths are UTF-8 texts: the Windows backend hands them to the wide calls as
 // UTF-16, the POSIX one to the kernel as they are. On POSIX every "\" in a
@@ -86,6 +86,11 @@ bool replaceFile(const char* from, const char* to);
 // _waccess_s(path, 0): 0 when the path exists, otherwise the C library's
 // error number (ENOENT, 2, when there is no such file).
 int accessCheck(const char* path);
+
+// GetFileAttributesExW: 0 when the path exists, with the size of what it
+// names in *bytes (0 for a folder), otherwise the error number accessCheck
+// gives (ENOENT, 2, when there is no such file).
+int fileSizeCheck(const char* path, std::uint64_t* bytes);
 
 // CreateDirectoryW with default security.
 bool createDirectory(const char* path);

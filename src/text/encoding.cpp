@@ -132,4 +132,29 @@ std::string utf8FromLatin1(std::string_view latin1) {
   return out;
 }
 
+bool isWellFormedUtf8(std::string_view text) {
+  for (std::size_t at = 0; at < text.size();) {
+    const std::size_t length = decodeAt(text, at).length;
+    if (length == 0) return false;
+    at += length;
+  }
+  return true;
+}
+
+std::string utf8FromWindows1252(std::string_view bytes) {
+  // 0x80..0x9F; the rest of the code page is Latin-1.
+  static constexpr char16_t kHigh[32] = {
+      0x20AC, 0x0081, 0x201A, 0x0192, 0x201E, 0x2026, 0x2020, 0x2021, 0x02C6, 0x2030, 0x0160,
+      0x2039, 0x0152, 0x008D, 0x017D, 0x008F, 0x0090, 0x2018, 0x2019, 0x201C, 0x201D, 0x2022,
+      0x2013, 0x2014, 0x02DC, 0x2122, 0x0161, 0x203A, 0x0153, 0x009D, 0x017E, 0x0178,
+  };
+  std::string out;
+  out.reserve(bytes.size());
+  for (char c : bytes) {
+    const auto byte = static_cast<unsigned char>(c);
+    appendUtf8(out, byte >= 0x80 && byte < 0xA0 ? kHigh[byte - 0x80] : byte);
+  }
+  return out;
+}
+
 }  // namespace text

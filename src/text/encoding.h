@@ -37,4 +37,15 @@ std::string latin1FromUtf16(std::u16string_view utf16);
 // The UTF-8 form of Latin-1 bytes: one byte below 0x80, two from there.
 std::string utf8FromLatin1(std::string_view latin1);
 
+// True when every byte is part of a well-formed UTF-8 sequence (shortest
+// forms, no surrogates, nothing past U+10FFFF).
+bool isWellFormedUtf8(std::string_view text);
+
+// The UTF-8 form of Windows-1252 bytes, the code page of Western Windows
+// systems: Latin-1 but for 0x80..0x9F, which hold letters and signs there
+// (0x80 is the euro sign, 0x8A "Š", 0x9F "Ÿ"). The five bytes that code page
+// leaves undefined become the control characters of the same value, as
+// Windows reads them.
+std::string utf8FromWindows1252(std::string_view bytes);
+
 }  // namespace text

@@ -2,6 +2,7 @@
 
 #include "net/streaming_file.h"
 #include "platform/files.h"
+#include "update/entry_names.h"
 #include "update/version_list.h"
 
 namespace update {

@@ -1,5 +1,6 @@
 #include "update/download_plan.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <limits>
 #include <optional>
@@ -17,6 +18,7 @@ struct PlanState {
   const VersionList& localList;
   VersionList& downloadList;
   std::uint32_t& totalKiB;
+  SkippedEntries* skipped;
   // Folder paths (up to their last "/") already prepared by this plan: a
   // list of many files in few folders asks the disk about each folder once.
   std::unordered_set<std::string> preparedFolders;
@@ -55,23 +57,40 @@ void prepareFolders(PlanState& plan, const std::string& fileName) {
   }
 }
 
+// Up to date: the local entry records the listed version at the listed
+// size, and the file on disk has that size. A file that exists but cannot be
+// reached for another reason counts as present and whole: only "no such
+// file" makes it missing. A size that differs anywhere (a file recorded by
+// an older launcher that took any answer, a file cut short or replaced
+// behind the launcher's back) is fetched again.
+bool isInstalledAsListed(const VersionEntryRef& local, const VersionEntryRef& remote, const std::string& fileName) {
+  if (local.version != remote.version || local.size != remote.size) return false;
+  std::uint64_t onDisk = 0;
+  const int error = platform::fileSizeCheck(fileName.c_str(), &onDisk);
+  if (error == ENOENT) return false;
+  return error != 0 || onDisk == remote.size;
+}
+
 void considerEntry(PlanState& plan, const VersionEntryRef& remote) {
   const std::string fileName = decodeEntryName(remote.name);
   // A name the launcher may not install is neither fetched nor given
-  // folders, and a file already planned is planned once, from its first
-  // entry, as the local list's lookup reads a list.
-  if (!isInstallableEntryName(fileName)) return;
+  // folders, but kept with its reason; a file already planned is planned
+  // once, from its first entry, as the local list's lookup reads a list.
+  if (NameRefusal refusal = entryNameRefusal(fileName); refusal != NameRefusal::None) {
+    if (plan.skipped != nullptr) plan.skipped->add(remote.name, refusal);
+    return;
+  }
   if (!plan.seenFiles.insert(foldedEntryName(fileName)).second) return;
 
   // Folders are prepared for every entry, fetched or not, so that the
-  // installation's tree is whole even where the files are up to date.
-  prepareFolders(plan, fileName);
+  // installation's tree is whole even where the files are up to date. "\"
+  // separates folders as "/" does.
+  std::string folders = fileName;
+  std::replace(folders.begin(), folders.end(), '\\', '/');
+  prepareFolders(plan, folders);
 
   const std::optional<VersionEntryRef> local = plan.localList.find(remote.name);
-  // A file that exists but cannot be reached for another reason counts as
-  // present: only "no such file" makes it missing.
-  bool upToDate = local && local->version == remote.version && platform::accessCheck(fileName.c_str()) != ENOENT;
-  if (upToDate) return;
+  if (local && isInstalledAsListed(*local, remote, fileName)) return;
 
   plan.downloadList.append(remote.name, remote.version, remote.size);
   addKiB(plan.totalKiB, remote.size);
@@ -80,10 +99,10 @@ void considerEntry(PlanState& plan, const VersionEntryRef& remote) {
 }  // namespace
 
 void planDownloads(const VersionList& remoteList, const VersionList& localList, VersionList& downloadList,
-                   std::uint32_t& totalKiB) {
+                   std::uint32_t& totalKiB, SkippedEntries* skipped) {
   downloadList.clear();
   totalKiB = 0;
-  PlanState plan{localList, downloadList, totalKiB, {}, {}};
+  PlanState plan{localList, downloadList, totalKiB, skipped, {}, {}};
   // The launcher goes first: when it is replaced, the new one finishes the
   // update, so nothing else should be fetched before it.
   const std::string_view launcher = kLauncherEntryName;
@@ -96,6 +115,11 @@ void planDownloads(const VersionList& remoteList, const VersionList& localList, 
   for (const VersionEntryRef remote : remoteList) {
     if (remote.name != launcher) considerEntry(plan, remote);
   }
+}
+
+void SkippedEntries::add(std::string_view name, NameRefusal reason) {
+  ++count;
+  if (kept.size() < kMaxKept) kept.push_back({std::string(name), reason});
 }
 
 bool makeDirectories(const std::string& path, std::size_t from) {

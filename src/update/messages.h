@@ -18,6 +18,7 @@ constexpr std::int32_t kMsgServerUnavailable = 17;
 constexpr std::int32_t kMsgConnectionError = 18;
 constexpr std::int32_t kMsgInvalidResponse = 19;
 constexpr std::int32_t kMsgNotInstalled = 20;
+constexpr std::int32_t kMsgRequestTimeout = 21;
 constexpr std::int32_t kMsgStarting = 22;
 constexpr std::int32_t kMsgEnd = 23;
 constexpr std::int32_t kMsgPlay = 24;

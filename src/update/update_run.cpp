@@ -7,6 +7,7 @@
 
 #include "net/streaming_file.h"
 #include "platform/files.h"
+#include "platform/sockets.h"
 #include "text/encoding.h"
 #include "update/download_note.h"
 #include "update/download_plan.h"
@@ -31,22 +32,25 @@ std::int32_t messageForStatus(std::int32_t status) {
     case statusCode(DownloadStatus::HostNotFound): return kMsgServerUnavailable;
     case statusCode(DownloadStatus::ConnectFailed): return kMsgConnectionError;
     case statusCode(DownloadStatus::BadResponse): return kMsgInvalidResponse;
+    // A stall: no answer to the connection, or no byte of a response, in time.
+    case platform::kWsaEtimedout: return kMsgRequestTimeout;
     default: return kMsgDownloadErrorCode;
   }
 }
 
-// Logs the entries the plan passes over for their names (at most the first
-// kMaxLoggedSkips of them, so a hostile list cannot fill the log).
-void logEntriesSkippedForTheirNames(const VersionList& list) {
+// Logs the entries the plan passed over for their names, with the reason
+// (at most the first kMaxLoggedSkips of them, so a hostile list cannot fill
+// the log), and how many more there were.
+void logEntriesSkippedForTheirNames(const SkippedEntries& skipped) {
   constexpr std::size_t kMaxLoggedSkips = 100;
   if (!runLog().isOpen()) return;
-  std::size_t skipped = 0;
-  for (const VersionEntryRef entry : list) {
-    if (isInstallableEntryName(decodeEntryName(entry.name))) continue;
-    if (++skipped <= kMaxLoggedSkips) logSkippedEntry(entry.name, "not a name the launcher may install");
+  std::size_t logged = 0;
+  for (const SkippedEntry& entry : skipped.kept) {
+    if (logged++ == kMaxLoggedSkips) break;
+    logSkippedEntry(entry.name, nameRefusalText(entry.reason));
   }
-  if (skipped > kMaxLoggedSkips) {
-    runLog().write("skipped " + std::to_string(skipped - kMaxLoggedSkips) + " more entries for their names");
+  if (skipped.count > logged) {
+    runLog().write("skipped " + std::to_string(skipped.count - logged) + " more entries for their names");
   }
 }
 
@@ -78,14 +82,18 @@ bool UpdateRun::loadLocalList() {
   return false;
 }
 
-void UpdateRun::planDownloads() { update::planDownloads(remoteList, localList, downloadList, totalKiB); }
+void UpdateRun::planDownloads() {
+  skippedEntries.clear();
+  update::planDownloads(remoteList, localList, downloadList, totalKiB, &skippedEntries);
+}
 
 void UpdateRun::startListFetch() { startJob(kVersionListName, "", ""); }
 
-void UpdateRun::startJob(const std::string& name, const std::string& localPath, const std::string& expectedDigest) {
+void UpdateRun::startJob(const std::string& name, const std::string& localPath, const std::string& expectedDigest,
+                         std::optional<std::uint32_t> listedSize) {
   fetching_ = name;
   jobStarted_ = std::chrono::steady_clock::now();
-  job.reset(new cStreamingFile(updateBase(display_) + name, localPath, expectedDigest));
+  job.reset(new cStreamingFile(updateBase(display_) + name, localPath, expectedDigest, listedSize));
 }
 
 void UpdateRun::tick() {
@@ -182,7 +190,7 @@ void UpdateRun::finishSignatureFetch() {
 // signature is verified). Lets go of the list job, if one is still held,
 // once the bytes are parsed.
 void UpdateRun::acceptList(const char* begin, const char* end) {
-  bool withinBounds = begin == nullptr || parseVersionList(begin, end, remoteList);
+  bool withinBounds = begin == nullptr || parseVersionList(afterByteOrderMark(begin, end), end, remoteList);
   job.reset();
   if (!withinBounds) {
     fail(statusCode(RunStatus::ListTooLarge));
@@ -192,7 +200,7 @@ void UpdateRun::acceptList(const char* begin, const char* end) {
   runLog().write("list " + std::string(kVersionListName) + ": " + std::to_string(end - begin) + " bytes, " +
                  std::to_string(remoteList.size()) + " entries; " + std::to_string(downloadList.size()) +
                  " to fetch, " + std::to_string(totalKiB) + " KiB" + (trust.keys.empty() ? " (unsigned updates)" : ""));
-  logEntriesSkippedForTheirNames(remoteList);
+  logEntriesSkippedForTheirNames(skippedEntries);
   // Judged by the files, not by their sizes: a plan of small files (all
   // under 1 KiB, a total of 0 KiB) still has work to do.
   state = downloadList.empty() ? UpdateState::Finishing : UpdateState::Planned;
@@ -202,8 +210,9 @@ void UpdateRun::startCurrentFile() {
   const VersionEntryRef entry = downloadList[current];
   std::string localName = decodeEntryName(entry.name);
   // The step that writes judges the name too, whatever filled the list.
-  if (!isInstallableEntryName(localName)) {
-    logSkippedEntry(entry.name, "not a name the launcher may install");
+  if (NameRefusal refusal = entryNameRefusal(localName); refusal != NameRefusal::None) {
+    skippedEntries.add(entry.name, refusal);
+    logSkippedEntry(entry.name, nameRefusalText(refusal));
     if (++current >= downloadList.size()) state = UpdateState::Finishing;
     return;
   }
@@ -212,8 +221,11 @@ void UpdateRun::startCurrentFile() {
   noteDownloadInFlight(partialFilePath(localName));
   // With a verified list the version token is the file's content digest,
   // checked before the file takes anything's place. Launcher.exe.tmp is
-  // started only once its own job has passed that check.
-  startJob(std::string(entry.name), localName, signedRelease.release != 0 ? std::string(entry.version) : std::string());
+  // started only once its own job has passed that check. In every build the
+  // file takes its place only at the size the list gives it, so what is
+  // recorded below is what the list names.
+  startJob(std::string(entry.name), localName, signedRelease.release != 0 ? std::string(entry.version) : std::string(),
+           entry.size);
 }
 
 void UpdateRun::pollCurrentFile() {

@@ -6,12 +6,14 @@
 #include <chrono>
 #include <cstddef>
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
 
 #include "platform/crypto.h"
 #include "update/download_job.h"
+#include "update/download_plan.h"
 #include "update/error_text.h"
 #include "update/list_signature.h"
 #include "update/run_display.h"
@@ -38,7 +40,7 @@ enum class UpdateState : std::int32_t {
 
 // The run's own failures. They are reported as a failed job's status is,
 // through message 15 with the number, so they stay clear of the job's codes
-// (1 to 11, 14) and of the socket layer's numbers.
+// (1 to 11, 14, 15, 20) and of the socket layer's numbers.
 enum class RunStatus : std::int32_t {
   // "version_list.txt" could not be rewritten after a fetched file: nothing
   // of that file is recorded, so the next start fetches it again.
@@ -91,6 +93,11 @@ class UpdateRun {
   // The epoch and release of the verified list being installed; {0, 0} while
   // none is (and always for unsigned updates).
   ReleaseMark signedRelease;
+  // The entries of the server's list the run does not install for their
+  // names: all counted, the first ones kept with the reason (nameRefusalText)
+  // in list order. The run goes on with the others, and the launcher reports
+  // these.
+  SkippedEntries skippedEntries;
 
  private:
   void failIfJobFailed();
@@ -103,7 +110,8 @@ class UpdateRun {
   void pollCurrentFile();
   void finish();
   // Starts a job on the update server.
-  void startJob(const std::string& name, const std::string& localPath, const std::string& expectedDigest);
+  void startJob(const std::string& name, const std::string& localPath, const std::string& expectedDigest,
+                std::optional<std::uint32_t> listedSize = std::nullopt);
 
   RunDisplay& display_;
   // The list's bytes while its signature is fetched.

@@ -6,8 +6,6 @@
 #include <limits>
 
 #include "platform/files.h"
-#include "text/encoding.h"
-#include "update/entry_names.h"
 
 namespace update {
 
@@ -145,10 +143,27 @@ std::optional<VersionEntryRef> findLocalEntry(const VersionList& list, std::stri
 namespace {
 
 // White space inside a line: what the C library's text reading skips between
-// fields. A "\r" can only be the rest of a "\r\n" line end or a stray one;
-// either way it separates nothing from anything. A vertical tab or form feed
-// ends a field as a blank does, so that no name or version holds one.
-bool isBlank(char c) { return c == ' ' || c == '\t' || c == '\r' || c == '\v' || c == '\f'; }
+// fields. A vertical tab or form feed ends a field as a blank does, so that
+// no name or version holds one. A "\r" never reaches a line: it ends one.
+bool isBlank(char c) { return c == ' ' || c == '\t' || c == '\v' || c == '\f'; }
+
+// The length of the line end at the front of `text` ("\n", "\r\n" or a lone
+// "\r"), or 0 when none starts there.
+std::size_t lineEndAt(std::string_view text, std::size_t at) {
+  if (at >= text.size()) return 0;
+  if (text[at] == '\n') return 1;
+  if (text[at] != '\r') return 0;
+  return at + 1 < text.size() && text[at + 1] == '\n' ? 2 : 1;
+}
+
+// How many lines the text holds, at most: one more than its line ends.
+std::size_t countLines(std::string_view text) {
+  std::size_t lines = 1;
+  for (std::size_t at = 0; at < text.size(); ++at) {
+    if (text[at] == '\n' || (text[at] == '\r' && (at + 1 == text.size() || text[at + 1] != '\n'))) ++lines;
+  }
+  return lines;
+}
 
 // Cuts the next run of non-blank bytes off the front of `line`; empty when
 // the line holds no further field.
@@ -212,13 +227,15 @@ bool parseVersionList(const char* begin, const char* end, VersionList& list, std
   std::string_view text(begin, static_cast<std::size_t>(end - begin));
   // Sized once: at most one entry per line, and the names and versions are
   // fewer bytes than the text. No regrowth, no copy of a half-built list.
-  const std::size_t lines = static_cast<std::size_t>(std::count(text.begin(), text.end(), '\n')) + 1;
+  const std::size_t lines = countLines(text);
   list.reserve(std::min(lines, maxEntries), std::min(text.size(), maxEntries * (kMaxEntryName + kMaxEntryVersion)));
   std::size_t appended = 0;
   while (!text.empty()) {
-    std::size_t lineEnd = text.find('\n');
+    // "\n", "\r\n" and a lone "\r" each end a line: a list saved with any
+    // of them, or a mix, loses no entry.
+    const std::size_t lineEnd = std::min(text.find_first_of("\r\n"), text.size());
     std::string_view line = text.substr(0, lineEnd);
-    text.remove_prefix(lineEnd == std::string_view::npos ? text.size() : lineEnd + 1);
+    text.remove_prefix(lineEnd + lineEndAt(text, lineEnd));
     if (appended == maxEntries) {
       // One more entry is one too many; a line that yields none is no harm.
       VersionList probe;
@@ -228,6 +245,11 @@ bool parseVersionList(const char* begin, const char* end, VersionList& list, std
     if (parseLine(line, list)) ++appended;
   }
   return true;
+}
+
+const char* afterByteOrderMark(const char* begin, const char* end) {
+  if (begin == nullptr || end - begin < 3) return begin;
+  return std::string_view(begin, 3) == "\xef\xbb\xbf" ? begin + 3 : begin;
 }
 
 bool readVersionListFile(const char* fileName, VersionList& list) {
@@ -249,7 +271,9 @@ bool readVersionListFile(const char* fileName, VersionList& list) {
     total += got;
     if (total > maxBytes) return false;
     const bool atEnd = got == 0;
-    const std::size_t lastLineEnd = pending.rfind('\n');
+    // A "\r" at the very end of a piece may be the first half of a "\r\n":
+    // the "\n" that follows then ends an empty line, which yields nothing.
+    const std::size_t lastLineEnd = pending.find_last_of("\r\n");
     const std::size_t complete = atEnd ? pending.size() : (lastLineEnd == std::string::npos ? 0 : lastLineEnd + 1);
     if (complete > 0) {
       if (!parseVersionList(pending.data(), pending.data() + complete, list, maxEntries - (list.size() - before))) {
@@ -331,175 +355,6 @@ bool replaceFileAtomically(const char* fileName, const std::function<bool(platfo
     return false;
   }
   return true;
-}
-
-// ---------------------------------------------------------------------------
-// Names
-
-namespace {
-
-struct NameEscape {
-  char high;
-  char low;
-  char32_t letter;  // the Latin-1 code point the escape stands for
-};
-
-// Lower-case hexadecimal only: "%F1" is not one of them and stays as it is.
-constexpr NameEscape kNameEscapes[] = {
-    {'2', '0', U'\x20'}, {'2', '1', U'\x21'}, {'f', '1', U'\xf1'}, {'e', '1', U'\xe1'},
-    {'e', '9', U'\xe9'}, {'e', 'd', U'\xed'}, {'f', '3', U'\xf3'}, {'f', 'a', U'\xfa'},
-};
-
-// The UTF-8 form of the Latin-1 letter an escape stands for.
-std::string utf8Letter(const NameEscape& escape) {
-  const char byte = static_cast<char>(escape.letter);
-  return text::utf8FromLatin1(std::string_view(&byte, 1));
-}
-
-// The escape of the letter whose UTF-8 form starts `text`, or null.
-const NameEscape* escapeAt(std::string_view text, std::size_t& length) {
-  for (const NameEscape& escape : kNameEscapes) {
-    const std::string form = utf8Letter(escape);
-    if (text.substr(0, form.size()) == form) {
-      length = form.size();
-      return &escape;
-    }
-  }
-  return nullptr;
-}
-
-bool isSeparator(char c) { return c == '/' || c == '\\'; }
-
-// Windows drops trailing dots and blanks from a path component, so "..." or
-// ".. " may name the parent folder there. A component made only of dots and
-// blanks, other than ".", is refused.
-bool isParentLike(std::string_view component) {
-  if (component.empty() || component == ".") return false;
-  return component.find_first_not_of(". ") == std::string_view::npos;
-}
-
-}  // namespace
-
-// One pass from left to right. No byte of a replacement is a "%" or a
-// hexadecimal digit, so a replacement never completes a new escape with its
-// neighbours, and this gives what replacing each escape over and over until
-// none is left would give.
-std::string decodeEntryName(std::string_view name) {
-  std::string decoded;
-  decoded.reserve(name.size());
-  for (std::size_t i = 0; i < name.size(); ++i) {
-    char c = name[i];
-    if (c == '%' && i + 2 < name.size()) {
-      const char high = name[i + 1];
-      const char low = name[i + 2];
-      const auto* match = std::find_if(std::begin(kNameEscapes), std::end(kNameEscapes),
-                                       [&](const NameEscape& e) { return e.high == high && e.low == low; });
-      if (match != std::end(kNameEscapes)) {
-        decoded += utf8Letter(*match);
-        i += 2;
-        continue;
-      }
-    }
-    decoded += c;
-  }
-  return decoded;
-}
-
-bool isInstallRelativeName(std::string_view decodedName) {
-  if (decodedName.empty()) return false;
-  if (isSeparator(decodedName.front())) return false;
-  // A drive letter ("C:x"), and with it any other colon: Windows reads one as
-  // a drive or a stream of the file, and no plain file name holds one.
-  if (decodedName.find(':') != std::string_view::npos) return false;
-  if (decodedName.find('\0') != std::string_view::npos) return false;
-  std::size_t start = 0;
-  while (start <= decodedName.size()) {
-    std::size_t stop = start;
-    while (stop < decodedName.size() && !isSeparator(decodedName[stop])) ++stop;
-    if (isParentLike(decodedName.substr(start, stop - start))) return false;
-    start = stop + 1;
-  }
-  return true;
-}
-
-namespace {
-
-// Of the bytes decodeEntryName leaves alone, those a name may hold as they
-// are: printable ASCII apart from "%", which would start an escape, and "!",
-// which has one.
-EntryNameFault plainByteFault(unsigned char byte) {
-  if (byte == '%') return EntryNameFault::PercentSign;
-  if (byte == '\t' || byte == '\n' || byte == '\v' || byte == '\f' || byte == '\r') return EntryNameFault::WhiteSpace;
-  if (byte < 0x20 || byte == 0x7F) return EntryNameFault::ControlByte;
-  if (byte >= 0x80) return EntryNameFault::UnescapedByte;
-  return EntryNameFault::None;
-}
-
-}  // namespace
-
-EncodedEntryName encodeEntryName(std::string_view localName) {
-  EncodedEntryName result;
-  if (localName.empty()) {
-    result.fault = EntryNameFault::Empty;
-    return result;
-  }
-  std::string escaped;
-  escaped.reserve(localName.size());
-  for (std::size_t i = 0; i < localName.size();) {
-    std::size_t length = 0;
-    if (const NameEscape* match = escapeAt(localName.substr(i), length)) {
-      escaped += '%';
-      escaped += match->high;
-      escaped += match->low;
-      i += length;
-      continue;
-    }
-    EntryNameFault fault = plainByteFault(static_cast<unsigned char>(localName[i]));
-    if (fault != EntryNameFault::None) {
-      result.fault = fault;
-      result.offset = i;
-      return result;
-    }
-    escaped += localName[i++];
-  }
-  if (escaped.size() > kMaxEntryName) {
-    result.fault = EntryNameFault::TooLong;
-    return result;
-  }
-  if (!isInstallRelativeName(localName)) {
-    result.fault = EntryNameFault::LeavesInstallation;
-    return result;
-  }
-  if (!isInstallableEntryName(localName)) {
-    result.fault = EntryNameFault::NotInstallable;
-    return result;
-  }
-  result.name = std::move(escaped);
-  return result;
-}
-
-std::string_view entryNameFaultText(EntryNameFault fault) {
-  switch (fault) {
-    case EntryNameFault::None: return "no fault";
-    case EntryNameFault::Empty: return "the name is empty";
-    case EntryNameFault::TooLong: return "the name is longer than 255 bytes once escaped";
-    case EntryNameFault::WhiteSpace:
-      return "the name holds white space other than a blank, which a list line cannot carry";
-    case EntryNameFault::PercentSign:
-      return "the name holds \"%\", which the launcher and web servers read as the start of an escape";
-    case EntryNameFault::ControlByte: return "the name holds a control character";
-    case EntryNameFault::UnescapedByte:
-      return "the name holds a character other than ASCII and the six escaped letters (\u00f1 \u00e1 \u00e9 \u00ed "
-             "\u00f3 \u00fa)";
-    case EntryNameFault::NotInstallable:
-      return "the launcher would refuse the name: a folder or file name Windows would not keep as written "
-             "(empty, ending in a dot or a blank, a device name such as CON or LPT1, a character Windows forbids), "
-             "one of the launcher's own files, or another spelling of Launcher.exe";
-    case EntryNameFault::LeavesInstallation:
-      return "the launcher would refuse the name: it is absolute, holds a colon, or a folder or file name made only of "
-             "dots";
-  }
-  return "unknown fault";
 }
 
 }  // namespace update

@@ -2,7 +2,7 @@
 // installation folder share one format, a line per file:
 //   name version size
 // where the name is the file's path below the installation folder with "/"
-// between folders and a few characters escaped (see decodeEntryName).
+// between folders and a few characters escaped (entry_names.h).
 #pragma once
 
 #include <cstddef>
@@ -130,8 +130,8 @@ class VersionList {
 
 // Appends one entry per well-formed line of [begin, end) to `list`. Never
 // reads outside the range. A line is "name version size", fields separated by
-// white space (blanks, tabs, vertical tabs, form feeds), ended by "\n" or
-// "\r\n" (the last one may lack it). The size is read from the leading
+// white space (blanks, tabs, vertical tabs, form feeds), ended by "\n",
+// "\r\n" or a lone "\r" (the last one may lack it). The size is read from the leading
 // digits of its field, as the C library's "%u" reads it: what follows them
 // ("k", "kB", anything) is ignored; "-N" for N up to 2^31 reads as 2^32 - N,
 // which is how sizes of 2 GiB and more are written. A line yields no entry
@@ -141,6 +141,12 @@ class VersionList {
 // text holds more entries than that; a caller that passes a text it knows
 // to be within bounds may ignore the result.
 bool parseVersionList(const char* begin, const char* end, VersionList& list, std::size_t maxEntries = kMaxListEntries);
+
+// Where the server's list starts: past a UTF-8 byte-order mark (EF BB BF)
+// that an editor may have put in front of the first line, `begin` otherwise.
+// (The local list is the launcher's own and never has one; read as it is, it
+// gives back exactly the entries saved.)
+const char* afterByteOrderMark(const char* begin, const char* end);
 
 // Appends the entries of the named list file to `list`, reading it in pieces
 // (the whole file is never held). False when the file cannot be opened or
@@ -177,45 +183,5 @@ std::string formatVersionEntry(const VersionEntry& entry);
 
 // The first entry named `name`, byte for byte, if any.
 std::optional<VersionEntryRef> findLocalEntry(const VersionList& list, std::string_view name);
-
-// The local file name of an entry name, in UTF-8, the launcher's encoding of
-// names: "%20", "%21", "%f1", "%e1", "%e9", "%ed", "%f3" and "%fa" become the
-// letters they stand for (" ", "!", and the Latin-1 letters ñ á é í ó ú, two
-// bytes each). Every other byte is kept as it is.
-std::string decodeEntryName(std::string_view name);
-
-// Why a local file name cannot be written into a list.
-enum class EntryNameFault {
-  None,
-  Empty,
-  TooLong,             // over 255 bytes once escaped
-  WhiteSpace,          // white space other than the blank, which has an escape
-  PercentSign,         // a "%" would read as the start of an escape
-  ControlByte,         // a byte below 0x20, or 0x7F
-  UnescapedByte,       // a byte of 0x80 or more that is not one of the six escaped letters in UTF-8
-  LeavesInstallation,  // see isInstallRelativeName
-  NotInstallable,      // see isInstallableEntryName
-};
-
-struct EncodedEntryName {
-  std::string name;  // the escaped name; empty unless fault is None
-  EntryNameFault fault = EntryNameFault::None;
-  std::size_t offset = 0;  // of the offending byte in the local name, where one is to blame
-};
-
-// The inverse of decodeEntryName: the entry name of a local (UTF-8) file
-// name, with the eight escapes applied ("%20" for a blank, "%21" for "!", and
-// the six letters). A local name the list cannot carry -- one that would not
-// decode back to itself, or that the launcher would refuse -- gives a fault.
-EncodedEntryName encodeEntryName(std::string_view localName);
-
-// A short English phrase for a fault, for the publishing tool's messages.
-std::string_view entryNameFaultText(EntryNameFault fault);
-
-// True when a decoded name stays inside the installation folder: not empty,
-// not absolute, no drive letter (no colon at all), no NUL byte, and no ".."
-// component between "/" or "\" separators (nor one of only dots and blanks,
-// which Windows may read as "..").
-bool isInstallRelativeName(std::string_view decodedName);
 
 }  // namespace update

@@ -46,4 +46,25 @@ TEST(Nginx, ServesVersionListsAndFilesToTheClient) {
   EXPECT_EQ(missing->status, statusCode(DownloadStatus::BadResponse));
 }
 
+TEST(Nginx, NamesInUtf8AndInAWindowsCodePageReachTheirFiles) {
+  // The job percent-encodes what a request line cannot carry as it is;
+  // nginx decodes it back to the very bytes the list names.
+  testsupport::TempDir root;
+  testsupport::TempDir install;
+  const std::string names[] = {"Ping\xc3\xbcino.png", "M\xfcller #1.txt",
+                               "Espa\xf1"
+                               "a/a b.txt",
+                               "100%.txt", "50%zz.txt"};
+  for (const std::string& name : names) testsupport::writeFile(root / "updates" / name, "content of " + name);
+  testsupport::NginxServer nginx(root.path());
+  ASSERT_TRUE(nginx.running()) << nginx.errorLog();
+  for (const std::string& name : names) {
+    const std::string target = (install / "file").string();
+    auto job = std::make_unique<cStreamingFile>("127.0.0.1/updates/" + name, target);
+    ASSERT_TRUE(jobEnded(*job));
+    ASSERT_TRUE(job->isComplete()) << name << ": " << job->status;
+    EXPECT_EQ(testsupport::readFile(target), "content of " + name);
+  }
+}
+
 }  // namespace

@@ -4,6 +4,7 @@
 
 #include <filesystem>
 #include <memory>
+#include <optional>
 #include <random>
 #include <set>
 #include <string>
@@ -46,11 +47,11 @@ class DownloadJob : public testing::Test {
  protected:
   // Runs one job against a server that answers every connection with
   // `script`, and waits for it to end.
-  std::unique_ptr<cStreamingFile> fetch(const HttpScript& script, const std::string& url,
-                                        const std::string& localPath) {
+  std::unique_ptr<cStreamingFile> fetch(const HttpScript& script, const std::string& url, const std::string& localPath,
+                                        std::optional<std::uint32_t> listedSize = std::nullopt) {
     TestHttpServer server(TestHttpServer::always(script));
     EXPECT_TRUE(server.listening());
-    auto job = std::make_unique<cStreamingFile>(url, localPath);
+    auto job = std::make_unique<cStreamingFile>(url, localPath, "", listedSize);
     EXPECT_TRUE(jobEnded(*job));
     requests = server.requests();
     return job;
@@ -61,9 +62,10 @@ class DownloadJob : public testing::Test {
   }
 
   // Fetches into a destination that already holds kOldContent.
-  std::unique_ptr<cStreamingFile> fetchOverOldFile(const HttpScript& script) {
+  std::unique_ptr<cStreamingFile> fetchOverOldFile(const HttpScript& script,
+                                                   std::optional<std::uint32_t> listedSize = std::nullopt) {
     testsupport::writeFile(destination, kOldContent);
-    return fetch(script, "127.0.0.1/updates/data/game.pak", destination.string());
+    return fetch(script, "127.0.0.1/updates/data/game.pak", destination.string(), listedSize);
   }
 
   std::set<std::string> filesInFolder() const {
@@ -208,22 +210,62 @@ TEST_F(DownloadJob, BodyWithoutLengthMustBeExactly32768Bytes) {
   }
 }
 
+TEST_F(DownloadJob, AFileTakesItsPlaceOnlyAtTheSizeTheListGivesIt) {
+  struct Answer {
+    std::string response;
+    std::uint32_t listed;
+    std::int32_t status;
+  };
+  const std::string page = "<html>Welcome to the hotel. Log in to continue.</html>";
+  const std::string full = randomBytes(40000, 3);
+  const std::vector<Answer> answers = {
+      // A login page, a whole answer of its own length.
+      {ok(page), 40000, statusCode(DownloadStatus::SizeMismatch)},
+      // A body without a length, cut at the one length such a body may have.
+      {ok(full.substr(0, 32768), false), 40000, statusCode(DownloadStatus::SizeMismatch)},
+      {ok(""), 40000, statusCode(DownloadStatus::SizeMismatch)},
+      {ok(full), 39999, statusCode(DownloadStatus::SizeMismatch)},
+      {ok(full), 40000, 0},
+      {ok(""), 0, 0},
+  };
+  for (const Answer& answer : answers) {
+    SCOPED_TRACE(answer.response.substr(0, 60));
+    auto job = fetchOverOldFile(HttpScript().send(answer.response), answer.listed);
+    EXPECT_EQ(job->status, answer.status);
+    EXPECT_EQ(job->isComplete(), answer.status == 0);
+    if (answer.status != 0) {
+      expectOldFileKept();
+    } else {
+      EXPECT_EQ(std::filesystem::file_size(destination), answer.listed);
+    }
+  }
+}
+
 TEST_F(DownloadJob, UrlTheRequestLineCannotCarryIsRefusedUnsent) {
   TestHttpServer server(TestHttpServer::always(HttpScript().send(ok("x"))));
-  const std::string urls[] = {"127.0.0.1/a\r\nX-Injected: 1",
-                              "127.0.0.1/a b",
-                              "127.0.0.1/a\tb",
-                              std::string("127.0.0.1/a\0b", 13),
-                              "127.0.0.1/\x7f",
-                              "127.0.0.1/Espa\xf1"
-                              "a.txt"};
+  const std::string urls[] = {"127.0.0.1/a\r\nX-Injected: 1", "127.0.0.1/a\tb", std::string("127.0.0.1/a\0b", 13),
+                              "127.0.0.1/\x7f", "127.0.0.1/a\nb",
+                              // A host name holds neither a blank nor a byte above ASCII.
+                              "127.0.0.1 /a", "h\xf6st/a"};
   for (const std::string& url : urls) {
     auto job = std::make_unique<cStreamingFile>(url, destination.string());
     ASSERT_TRUE(jobEnded(*job));
-    EXPECT_EQ(job->status, statusCode(DownloadStatus::UrlRefused));
+    EXPECT_EQ(job->status, statusCode(DownloadStatus::UrlRefused)) << url;
   }
   EXPECT_TRUE(server.requests().empty());
   EXPECT_FALSE(std::filesystem::exists(destination));
+}
+
+TEST_F(DownloadJob, BlanksHashesAndBytesAboveAsciiArePercentEncodedInTheTarget) {
+  // A name in UTF-8, one in a Windows code page, a blank and a "#" in the
+  // update base's path; the list's own escapes go out as they are.
+  // A "%" that starts no escape is sent as "%25".
+  auto job =
+      fetch(HttpScript().send(ok("x")), "127.0.0.1/my games/#1/Ping\xc3\xbcino M\xfcller%f1%21 100%%2x%4.png%", "");
+  ASSERT_TRUE(job->isComplete());
+  ASSERT_EQ(requests.size(), 1u);
+  EXPECT_EQ(requests[0].substr(0, requests[0].find("\r\n")),
+            "GET http://127.0.0.1/my%20games/%231/Ping%C3%BCino%20M%FCller%f1%21%20100%25%252x%254.png%25 HTTP/1.0");
 }
 
 TEST_F(DownloadJob, ASilentServerEndsTheJobButASlowOneDoesNot) {

@@ -32,6 +32,13 @@ TEST(FilesTest, BackslashSeparatesFoldersAsOnWindows) {
   EXPECT_EQ(readFile(dir / "maps" / "a.pak"), "abc");
   EXPECT_EQ(platform::accessCheck((base + "\\maps\\a.pak").c_str()), 0);
   EXPECT_EQ(platform::accessCheck((base + "\\maps\\b.pak").c_str()), ENOENT);
+  std::uint64_t size = 99;
+  EXPECT_EQ(platform::fileSizeCheck((base + "\\maps\\a.pak").c_str(), &size), 0);
+  EXPECT_EQ(size, 3u);
+  EXPECT_EQ(platform::fileSizeCheck((base + "\\maps").c_str(), &size), 0);
+  EXPECT_EQ(size, 0u) << "a folder has no size";
+  EXPECT_EQ(platform::fileSizeCheck((base + "\\maps\\b.pak").c_str(), &size), ENOENT);
+  EXPECT_EQ(platform::fileSizeCheck((base + "\\nowhere\\b.pak").c_str(), &size), ENOENT);
   EXPECT_FALSE(platform::deleteFile((base + "\\maps").c_str())) << "a folder is not a file";
   EXPECT_TRUE(platform::deleteFile((base + "\\maps\\a.pak").c_str()));
   EXPECT_FALSE(platform::File::open((base + "\\maps").c_str(), platform::File::Access::ReadExisting).isOpen());

@@ -30,6 +30,7 @@
 #include "support/static_server.h"
 #include "support/temp_dir.h"
 #include "update/download_note.h"
+#include "update/entry_names.h"
 #include "update/update_run.h"
 #include "update/version_list.h"
 

@@ -290,6 +290,23 @@ TEST_F(FaultInjectionTest, ALyingContentLengthNeverPassesForABody) {
   }
 }
 
+TEST_F(FaultInjectionTest, AnAnswerOfAnotherSizeThanListedIsNeverInstalledNorRecorded) {
+  const std::string sizeMismatch = "Download error code " + std::to_string(statusCode(DownloadStatus::SizeMismatch));
+  const std::vector<std::string> answers = {
+      // A hotel network's login page in place of the game file: a normal
+      // answer with its own length.
+      httpResponse(kOk, "<html><body>Welcome to Hotel Example. Please log in.</body></html>"),
+      // A body without a length, cut at exactly the 32768 bytes such a body
+      // may have.
+      httpResponse(kOk, pattern(32768, 'c'), false),
+  };
+  for (const std::string& answer : answers) {
+    SCOPED_TRACE(answer.substr(0, 60));
+    serve(newTargetList(40000), HttpScript().send(answer));
+    expectFailureLeavingAllAsItWas(sizeMismatch);
+  }
+}
+
 TEST_F(FaultInjectionTest, NamesThatLeaveTheInstallationWriteNothingAnywhere) {
   // The absolute name points into the scratch tree, so a write through it
   // would show in the tree's snapshot.

@@ -170,10 +170,16 @@ TEST_F(PublishTest, LaysOutTheServedFolderUnderDecodedByteNames) {
       "a.txt",
       "hola");
   put("docs/read me!.txt", "readme");
+  // Other letters: in UTF-8, and a byte of a Western Windows code page.
+  put("Ping\xc3\xbcino.png", "png");
+  put("M\xfcller.txt", "mu");
   Outcome outcome = publishWith({"--out", served().string(), release().string()});
   ASSERT_EQ(outcome.code, publish::kDone) << outcome.err;
-  const std::string list = line("Espa%f1a.txt", "hola") + line("docs/read%20me%21.txt", "readme");
+  const std::string list = line("Espa%f1a.txt", "hola") + line("M\xc3\xbcller.txt", "mu") +
+                           line("Ping\xc3\xbcino.png", "png") + line("docs/read%20me%21.txt", "readme");
   EXPECT_EQ(readFile(served() / kVersionListName), list);
+  EXPECT_EQ(readFile(served() / "Ping\xc3\xbcino.png"), "png");
+  EXPECT_EQ(readFile(served() / "M\xc3\xbcller.txt"), "mu");
   EXPECT_EQ(readFile(served() / "Espa\xf1"
                                 "a.txt"),
             "hola");
@@ -203,7 +209,8 @@ TEST_F(PublishTest, LaysOutTheServedFolderUnderDecodedByteNames) {
   // whole and nothing is left beside it.
   fs::remove(release() / "docs" / "read me!.txt");
   ASSERT_EQ(publishWith({"--out", served().string(), "--hardlink", release().string()}).code, publish::kDone);
-  EXPECT_EQ(readFile(served() / kVersionListName), line("Espa%f1a.txt", "HOLA"));
+  EXPECT_EQ(readFile(served() / kVersionListName),
+            line("Espa%f1a.txt", "HOLA") + line("M\xc3\xbcller.txt", "mu") + line("Ping\xc3\xbcino.png", "png"));
   EXPECT_FALSE(fs::exists(served() / "docs"));
   EXPECT_TRUE(fs::equivalent(served() / "Espa\xf1"
                                         "a.txt",

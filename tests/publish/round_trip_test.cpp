@@ -80,7 +80,7 @@ class RoundTripTest : public testsupport::LauncherTest,
     for (const auto& entry : fs::recursive_directory_iterator(release())) {
       if (!entry.is_regular_file() || entry.path().filename() == kVersionListName) continue;
       const std::string disk = entry.path().lexically_relative(release()).generic_string();
-      const fs::path installed = install() / publish::installedName(publish::localNameFromDisk(disk));
+      const fs::path installed = install() / publish::listedName(disk).installedName;
       ASSERT_TRUE(fs::exists(installed)) << disk;
       EXPECT_TRUE(readFile(installed) == readFile(entry.path())) << disk;
     }
@@ -104,6 +104,12 @@ TEST_P(RoundTripTest, PublishedServedAndFetchedByteForByteThenOnlyTheChangedFile
                 "\xc3\xa1\xc3\xa9\xc3\xad.ogg",
             big.substr(0, 70000));
   writeFile(release() / "docs" / "read me!.txt", "readme");
+  // Other letters: in UTF-8, and in a Western Windows code page.
+  writeFile(release() / "Ping\xc3\xbcino #1.png", "png");
+  writeFile(release() / "M\xfcller" /
+                "\xc7"
+                "a.txt",
+            "cp1252");
   writeFile(release() / "data" / "maps" / "deepway.pak", big);
   writeFile(release() / "data" / "empty.bin", "");
   writeFile(release() / "settings.ini", "width=1280\n");
@@ -113,7 +119,7 @@ TEST_P(RoundTripTest, PublishedServedAndFetchedByteForByteThenOnlyTheChangedFile
   ASSERT_TRUE(server.running()) << server.errorLog();
 
   std::vector<std::string> first = runLauncher();
-  EXPECT_EQ(first.size(), 7u);
+  EXPECT_EQ(first.size(), 9u);
   expectInstallationMatchesRelease();
 
   // Same size, other bytes: only the content tells them apart.

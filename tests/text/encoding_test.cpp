@@ -76,5 +76,22 @@ TEST(Latin1, WidensEachByteAndNarrowsToTheLowByte) {
             "a \xc3\xa1\x7f");
 }
 
+// A Western Windows studio's names: Latin-1 but for 0x80..0x9F.
+TEST(Windows1252, ReadsTheCodePageAndTellsUtf8Apart) {
+  EXPECT_EQ(utf8FromWindows1252("Ping\xfcino \xd1"
+                                "and\xfa \xe7"
+                                "a"),
+            "Ping\u00fcino \u00d1and\u00fa \u00e7a");
+  EXPECT_EQ(utf8FromWindows1252("\x80\x8a\x9f\x99\x85"), "\u20ac\u0160\u0178\u2122\u2026");
+  EXPECT_EQ(utf8FromWindows1252("\x81\x8d\x8f\x90\x9d"), "\xc2\x81\xc2\x8d\xc2\x8f\xc2\x90\xc2\x9d");
+  EXPECT_EQ(utf8FromWindows1252("plain \x7f"), "plain \x7f");
+  for (const char* text : {"", "ascii", "Ping\xc3\xbcino", "\xe2\x82\xac", "\xf0\x9f\x8e\xae"}) {
+    EXPECT_TRUE(isWellFormedUtf8(text)) << text;
+  }
+  for (const char* text : {"Ping\xfcino", "\xc3", "\xc0\xaf", "\xed\xa0\x80", "\xf4\x90\x80\x80", "\xe2\x82"}) {
+    EXPECT_FALSE(isWellFormedUtf8(text)) << text;
+  }
+}
+
 }  // namespace
 }  // namespace text

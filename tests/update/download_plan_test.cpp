@@ -10,7 +10,10 @@
 #include "support/temp_dir.h"
 
 using update::makeDirectories;
+using update::NameRefusal;
+using update::nameRefusalText;
 using update::planDownloads;
+using update::SkippedEntries;
 using update::VersionEntry;
 using update::VersionList;
 
@@ -38,7 +41,9 @@ std::vector<std::string> names(const VersionList& entries) {
 std::vector<std::string> treeBelow(const fs::path& root) {
   std::vector<std::string> paths;
   for (const auto& item : fs::recursive_directory_iterator(root)) {
-    paths.push_back(fs::relative(item.path(), root).generic_string());
+    // In UTF-8 on every platform, as the launcher names files.
+    const std::u8string path = fs::relative(item.path(), root).generic_u8string();
+    paths.emplace_back(path.begin(), path.end());
   }
   std::sort(paths.begin(), paths.end());
   return paths;
@@ -75,15 +80,25 @@ TEST_F(DownloadPlan, LauncherFirstEachFileOnceByItsFirstEntryAndKiBRoundedDown) 
   EXPECT_EQ(downloadList[0].size, 5000u);
 }
 
-TEST_F(DownloadPlan, UpToDateOnlyWithEntrySameVersionAndFile) {
-  for (const char* file : {"same.pak", "newer.pak", "older.pak", "unlisted.pak", "dup.pak"}) writeFile(dir / file, "x");
-  VersionList local = makeList({{"same.pak", "v2", 10},
-                                {"deleted.pak", "v2", 10},
-                                {"newer.pak", "v1", 10},
-                                {"older.pak", "v3", 10},
-                                {"prefix.pak", "v2", 10},
-                                {"dup.pak", "v1", 10},
-                                {"dup.pak", "v2", 10}});
+TEST_F(DownloadPlan, UpToDateOnlyWithEntrySameVersionSameSizeAndFileOfThatSize) {
+  const std::string kib(1024, 'x');
+  for (const char* file :
+       {"same.pak", "newer.pak", "older.pak", "unlisted.pak", "dup.pak", "relisted.pak", "portal.pak"})
+    writeFile(dir / file, kib);
+  writeFile(dir / "short.pak", kib.substr(0, 500));
+  VersionList local = makeList({{"same.pak", "v2", 1024},
+                                {"deleted.pak", "v2", 2048},
+                                {"newer.pak", "v1", 1024},
+                                {"older.pak", "v3", 1024},
+                                {"prefix.pak", "v2", 1024},
+                                {"dup.pak", "v1", 1024},
+                                {"dup.pak", "v2", 1024},
+                                // The list gives the file another size under the same version.
+                                {"relisted.pak", "v2", 1024},
+                                // The file on disk is not the size recorded.
+                                {"short.pak", "v2", 1024},
+                                // A login page an older launcher recorded at its own size.
+                                {"portal.pak", "v2", 1024}});
   VersionList remote = makeList({{"same.pak", "v2", 1024},
                                  {"deleted.pak", "v2", 2048},
                                  {"newer.pak", "v2", 1024},
@@ -91,31 +106,35 @@ TEST_F(DownloadPlan, UpToDateOnlyWithEntrySameVersionAndFile) {
                                  {"unlisted.pak", "v2", 1024},
                                  {"prefix.pak", "v2x", 1024},
                                  // Only the first local entry of a name counts.
-                                 {"dup.pak", "v2", 4096}});
+                                 {"dup.pak", "v2", 1024},
+                                 {"relisted.pak", "v2", 3072},
+                                 {"short.pak", "v2", 1024},
+                                 {"portal.pak", "v2", 5120}});
   plan(remote, local);
-  EXPECT_EQ(names(downloadList), (std::vector<std::string>{"deleted.pak", "newer.pak", "older.pak", "unlisted.pak",
-                                                           "prefix.pak", "dup.pak"}));
-  EXPECT_EQ(totalKiB, 2u + 1 + 1 + 1 + 1 + 4);
+  EXPECT_EQ(names(downloadList),
+            (std::vector<std::string>{"deleted.pak", "newer.pak", "older.pak", "unlisted.pak", "prefix.pak", "dup.pak",
+                                      "relisted.pak", "short.pak", "portal.pak"}));
+  EXPECT_EQ(totalKiB, 2u + 1 + 1 + 1 + 1 + 1 + 3 + 1 + 5);
 
   // Once the first local entry agrees, the file is up to date.
-  plan(makeList({{"dup.pak", "v1", 4096}}), local);
+  plan(makeList({{"dup.pak", "v1", 1024}}), local);
   EXPECT_TRUE(downloadList.empty());
   EXPECT_EQ(totalKiB, 0u);
 }
 
 TEST_F(DownloadPlan, EscapedNamesTestTheDecodedFile) {
   writeFile(dir / "my maps" / u8"espa\u00f1a.pak", "x");
-  VersionList local = makeList({{"my%20maps/espa%f1a.pak", "1", 0}, {"my%20maps/other.pak", "1", 0}});
+  VersionList local = makeList({{"my%20maps/espa%f1a.pak", "1", 1}, {"my%20maps/other.pak", "1", 1}});
   // The local entry is looked up by the escaped name; the file by the decoded one.
-  plan(makeList({{"my%20maps/espa%f1a.pak", "1", 0}, {"my%20maps/other.pak", "1", 0}}), local);
+  plan(makeList({{"my%20maps/espa%f1a.pak", "1", 1}, {"my%20maps/other.pak", "1", 1}}), local);
   EXPECT_EQ(names(downloadList), (std::vector<std::string>{"my%20maps/other.pak"}));
 }
 
 TEST_F(DownloadPlan, FoldersMadeForEveryEntryConsidered) {
   writeFile(dir / "b.pak", "x");
-  VersionList local = makeList({{"b.pak", "1", 0}, {"x/y/z/c.pak", "1", 0}});
+  VersionList local = makeList({{"b.pak", "1", 1}, {"x/y/z/c.pak", "1", 0}});
   VersionList remote = makeList({{"data/maps/a.pak", "1", 0},
-                                 {"b.pak", "1", 0},
+                                 {"b.pak", "1", 1},
                                  {"x/y/z/c.pak", "2", 0},
                                  {"data/maps/d.pak", "1", 0},
                                  {"data/e%20f/g.pak", "1", 0},
@@ -162,7 +181,7 @@ TEST_F(DownloadPlan, TotalHeldAtMaximum) {
   EXPECT_EQ(totalKiB, 4294967295u);
 }
 
-TEST(DownloadPlanSafety, UnsafeNamesNeitherFetchedNorGivenFolders) {
+TEST(DownloadPlanSafety, RefusedNamesAreNeitherFetchedNorGivenFoldersButKeptWithTheirReason) {
   // The installation sits two levels down, so that a name climbing out of it
   // would have somewhere to land inside the scratch tree.
   TempDir dir;
@@ -171,56 +190,95 @@ TEST(DownloadPlanSafety, UnsafeNamesNeitherFetchedNorGivenFolders) {
   fs::create_directories(install);
   fs::current_path(install);
 
-  VersionList remote = makeList({{"../escape/a.pak", "1", 1024},
-                                 {"..\\escape/b.pak", "1", 1024},
-                                 {"sub/../../escape/c.pak", "1", 1024},
-                                 {"sub\\..\\..\\escape/d.pak", "1", 1024},
-                                 {"sub/%2e%2e/ok.pak", "1", 1024},
-                                 {"/tmp/abs/e.pak", "1", 1024},
-                                 {"\\abs/f.pak", "1", 1024},
-                                 {"C:/abs/g.pak", "1", 1024},
-                                 {"c:rel/h.pak", "1", 1024},
-                                 {"../Launcher.exe", "1", 1024},
-                                 {"sub/..", "1", 1024},
-                                 {"sub/.. /x/i.pak", "1", 1024},
-                                 {"", "1", 1024},
-                                 {"safe/j.pak", "1", 2048},
-                                 // Windows' meaning of names, and the launcher's own files.
-                                 {"Launcher.exe.tmp/k.pak", "1", 1024},
-                                 {"version_list.txt/l.pak", "1", 1024},
-                                 {"VERSION_LIST.TXT", "1", 1024},
-                                 {"version_list.txt.tmp", "1", 1024},
-                                 {"version_list.txt%20", "1", 1024},
-                                 {"download_in_progress.txt", "1", 1024},
-                                 {"Launcher.lock", "1", 1024},
-                                 {"launcher.LOG", "1", 1024},
-                                 {"Launcher.old.log", "1", 1024},
-                                 {"sub/m.pak.ghpart", "1", 1024},
-                                 {"n.GHPART/o.pak", "1", 1024},
-                                 {"./Launcher.exe", "1", 1024},
-                                 {"Launcher.exe.", "1", 1024},
-                                 {"LAUNCHER.EXE", "1", 1024},
-                                 {"Launcher.exe/p.pak", "1", 1024},
-                                 {"nul", "1", 1024},
-                                 {"aux.pak", "1", 1024},
-                                 {"data/Com1 .txt", "1", 1024},
-                                 {"dots./q.pak", "1", 1024},
-                                 {"a//r.pak", "1", 1024},
-                                 {"a/./s.pak", "1", 1024},
-                                 {"t/", "1", 1024},
-                                 {"u?.pak", "1", 1024},
-                                 {"v\xff.pak", "1", 1024},
-                                 {"SAFE/J.PAK", "1", 1024}});
+  using R = NameRefusal;
+  const std::vector<std::pair<std::string, NameRefusal>> refused = {
+      {"../escape/a.pak", R::LeavesInstallation},
+      {"..\\escape/b.pak", R::LeavesInstallation},
+      {"sub/../../escape/c.pak", R::LeavesInstallation},
+      {"sub\\..\\..\\escape/d.pak", R::LeavesInstallation},
+      {"/tmp/abs/e.pak", R::LeavesInstallation},
+      {"\\abs/f.pak", R::LeavesInstallation},
+      {"C:/abs/g.pak", R::LeavesInstallation},
+      {"c:rel/h.pak", R::LeavesInstallation},
+      {"../Launcher.exe", R::LeavesInstallation},
+      {"sub/..", R::LeavesInstallation},
+      {"sub/.. /x/i.pak", R::LeavesInstallation},
+      {"", R::Empty},
+      // Windows' meaning of names, and the launcher's own files.
+      {"Launcher.exe.tmp/k.pak", R::WorkingName},
+      {"version_list.txt/l.pak", R::WorkingName},
+      {"VERSION_LIST.TXT", R::WorkingName},
+      {"version_list.txt.tmp", R::WorkingName},
+      {"version_list.txt%20", R::EndsInDotOrBlank},
+      {"download_in_progress.txt", R::WorkingName},
+      {"Launcher.lock", R::WorkingName},
+      {"launcher.LOG", R::WorkingName},
+      {"Launcher.old.log", R::WorkingName},
+      {"sub/m.pak.ghpart", R::PartialSuffix},
+      {"n.GHPART/o.pak", R::PartialSuffix},
+      {"./Launcher.exe", R::DotName},
+      {"Launcher.exe.", R::EndsInDotOrBlank},
+      {"LAUNCHER.EXE", R::LauncherSpelling},
+      {"Launcher.exe/p.pak", R::LauncherSpelling},
+      {"nul", R::DeviceName},
+      {"aux.pak", R::DeviceName},
+      {"data/Com1 .txt", R::DeviceName},
+      {"dots./q.pak", R::EndsInDotOrBlank},
+      {"a//r.pak", R::Empty},
+      {"a/./s.pak", R::DotName},
+      {"t/", R::Empty},
+      {"u?.pak", R::ForbiddenCharacter},
+      {"bell\x07.pak", R::ControlCharacter},
+      // Windows-1252 leaves 0x81 undefined: the control character U+0081.
+      {"c1\x81.pak", R::ControlCharacter},
+      // 100 euro signs of Windows-1252: 300 bytes in UTF-8.
+      {"long/" + std::string(100, '\x80'), R::ComponentTooLong},
+  };
+  VersionList remote;
+  for (const auto& [name, reason] : refused) remote.append({name, "1", 1024});
+  remote.append({"sub/%2e%2e/ok.pak", "1", 1024});
+  remote.append({"safe/j.pak", "1", 2048});
+  remote.append({"SAFE/J.PAK", "1", 1024});
+  // Names as studios write them: UTF-8, and a Western Windows code page;
+  // "\\" separates folders as "/" does.
+  remote.append({"Ping\xc3\xbcino.png", "1", 0});
+  remote.append(
+      {"Espa\xf1ol/\xd1"
+       "and\xfa\xe7\x80.txt",
+       "1", 0});
+  remote.append({"win\\deep\\v.pak", "1", 0});
+  remote.append({"WIN/Deep/V.pak", "1", 0});
   VersionList downloadList;
   std::uint32_t totalKiB = 0;
-  planDownloads(remote, VersionList{}, downloadList, totalKiB);
+  SkippedEntries skipped;
+  planDownloads(remote, VersionList{}, downloadList, totalKiB, &skipped);
 
   // "%2e" is no escape of ours, so that name is a plain folder named so.
-  EXPECT_EQ(names(downloadList), (std::vector<std::string>{"sub/%2e%2e/ok.pak", "safe/j.pak"}));
+  EXPECT_EQ(names(downloadList), (std::vector<std::string>{"sub/%2e%2e/ok.pak", "safe/j.pak", "Ping\xc3\xbcino.png",
+                                                           "Espa\xf1ol/\xd1"
+                                                           "and\xfa\xe7\x80.txt",
+                                                           "win\\deep\\v.pak"}));
   EXPECT_EQ(totalKiB, 3u);
-  EXPECT_EQ(treeBelow(dir.path()), (std::vector<std::string>{"outer", "outer/install", "outer/install/safe",
-                                                             "outer/install/sub", "outer/install/sub/%2e%2e"}));
+  EXPECT_EQ(treeBelow(dir.path()),
+            (std::vector<std::string>{"outer", "outer/install", "outer/install/Espa\xc3\xb1ol", "outer/install/safe",
+                                      "outer/install/sub", "outer/install/sub/%2e%2e", "outer/install/win",
+                                      "outer/install/win/deep"}));
   EXPECT_FALSE(fs::exists("/tmp/abs"));
+  EXPECT_EQ(skipped.count, refused.size());
+  ASSERT_EQ(skipped.kept.size(), refused.size());
+  for (std::size_t i = 0; i < refused.size(); ++i) {
+    EXPECT_EQ(skipped.kept[i].name, refused[i].first);
+    EXPECT_EQ(skipped.kept[i].reason, refused[i].second)
+        << refused[i].first << ": " << nameRefusalText(skipped.kept[i].reason);
+  }
+
+  // A list of many refused names: each counted, the first ones kept.
+  VersionList many;
+  for (std::size_t i = 0; i < SkippedEntries::kMaxKept + 10; ++i) many.append({"nul." + std::to_string(i), "1", 1});
+  SkippedEntries manySkipped;
+  planDownloads(many, VersionList{}, downloadList, totalKiB, &manySkipped);
+  EXPECT_EQ(manySkipped.count, SkippedEntries::kMaxKept + 10);
+  EXPECT_EQ(manySkipped.kept.size(), SkippedEntries::kMaxKept);
 }
 
 TEST(MakeDirectories, MakesEachMissingFolderAndStopsAtFailure) {

@@ -170,15 +170,38 @@ TEST_F(UpdateRunTest, AChangedSmallFileIsFetchedEvenThoughTheTotalIsZeroKiB) {
   for (int percent : display.progress) EXPECT_TRUE(percent == 0 || percent == 100) << percent;
 }
 
-TEST_F(UpdateRunTest, NamesThatLeaveTheInstallationAreNeverFetched) {
-  serve("../escape.txt 1 4\n/etc/escape 1 4\nC:/escape.txt 1 4\nsub/../../escape 1 4\nok.txt 1 2\n",
-        {{"../escape.txt", "evil"}, {"ok.txt", "ok"}});
+TEST_F(UpdateRunTest, NamesAsStudiosWriteThemInstallAndRefusedOnesAreSkippedWithTheirReason) {
+  // A byte-order mark, every kind of line end, names in UTF-8 and in a
+  // Western Windows code page, "\\" between folders; and names the launcher
+  // refuses among them.
+  serve(
+      "\xef\xbb\xbf../escape.txt 1 4\r/etc/escape 1 4\r\nC:/escape.txt 1 4\nsub/../../escape 1 4\nok.txt 1 2\r"
+      "Ping\xc3\xbcino.png 1 3\nM\xfcller\\data.txt 1 2\r\naux.txt 1 1\n",
+      {{"../escape.txt", "evil"}, {"ok.txt", "ok"}, {"Ping%C3%BCino.png", "png"}, {"M%FCller\\data.txt", "md"}});
   start();
   runUntil(UpdateState::Finished);
-  EXPECT_EQ(requestedPaths(), (std::vector<std::string>{"/up/version_list.txt", "/up/ok.txt"}));
-  EXPECT_EQ(readFile(install() / kVersionListName), "ok.txt 1 2\n");
+  EXPECT_EQ(requestedPaths(), (std::vector<std::string>{"/up/version_list.txt", "/up/ok.txt", "/up/Ping%C3%BCino.png",
+                                                        "/up/M%FCller\\data.txt"}));
+  EXPECT_EQ(readFile(install() / u8"Ping\u00fcino.png"), "png");
+  EXPECT_EQ(readFile(install() / u8"M\u00fcller" / "data.txt"), "md");
+  EXPECT_EQ(readFile(install() / kVersionListName), "ok.txt 1 2\nPing\xc3\xbcino.png 1 3\nM\xfcller\\data.txt 1 2\n");
   EXPECT_FALSE(fs::exists(scratch().path() / "escape.txt"));
   EXPECT_FALSE(fs::exists(install() / "sub"));
+  // Each refusal is kept, with its reason, for the launcher to report.
+  using update::NameRefusal;
+  const std::vector<std::pair<std::string, NameRefusal>> expected = {
+      {"../escape.txt", NameRefusal::LeavesInstallation},
+      {"/etc/escape", NameRefusal::LeavesInstallation},
+      {"C:/escape.txt", NameRefusal::LeavesInstallation},
+      {"sub/../../escape", NameRefusal::LeavesInstallation},
+      {"aux.txt", NameRefusal::DeviceName}};
+  EXPECT_EQ(run.skippedEntries.count, expected.size());
+  ASSERT_EQ(run.skippedEntries.kept.size(), expected.size());
+  for (std::size_t i = 0; i < expected.size(); ++i) {
+    EXPECT_EQ(run.skippedEntries.kept[i].name, expected[i].first);
+    EXPECT_EQ(run.skippedEntries.kept[i].reason, expected[i].second);
+  }
+  EXPECT_EQ(display.statusTexts.back(), u"Fin");
 }
 
 TEST_F(UpdateRunTest, ALauncherThatCannotStartIsNotRecordedAsInstalled) {
@@ -208,11 +231,17 @@ TEST(UpdateRunFormatTest, ErrorTextsInEnglishBeforeAnyPage) {
   EXPECT_EQ(downloadErrorText(english, -7), u"Download error code -7");
   EXPECT_EQ(downloadErrorText(english, 1), u"Invalid  Socket.");
   EXPECT_EQ(downloadErrorText(english, 4), u"Invalid response from the server.");
+  EXPECT_EQ(downloadErrorText(english, 10060), u"Request timeout.");
+  EXPECT_EQ(downloadErrorText(english, 15), u"Download error code 15");
 }
 
 TEST_F(UpdateRunTest, PageErrorTextsAreNeverAFormatBeyondTheStatus) {
-  display.texts = {{15, u"%s%n %x %5i 100%% code %d and %i"}, {18, u"%i%% %s"}, {17, std::u16string(300, u'x')}};
+  display.texts = {{15, u"%s%n %x %5i 100%% code %d and %i"},
+                   {18, u"%i%% %s"},
+                   {17, std::u16string(300, u'x')},
+                   {21, u"Tiempo de espera agotado %i"}};
   EXPECT_EQ(downloadErrorText(display, 10054), u"%s%n %x %5i 100% code 10054 and %i");
+  EXPECT_EQ(downloadErrorText(display, 10060), u"Tiempo de espera agotado %i");
   EXPECT_EQ(downloadErrorText(display, 3), u"%i% %s");
   EXPECT_EQ(downloadErrorText(display, 2), std::u16string(127, u'x'));
 }

@@ -60,9 +60,22 @@ TEST(ParseVersionList, LineEndsAndSeparators) {
   expectEntry(list, 1, "b.pak", "v2", 20);
   expectEntry(list, 2, "c.pak", "v3", 30);
 
-  // A final "\n" adds nothing, nor does a final "\r\n".
+  // A final "\n" adds nothing, nor does a final "\r\n" or "\r".
   EXPECT_EQ(parse("a v 1\n").size(), 1u);
   EXPECT_EQ(parse("a v 1\r\n").size(), 1u);
+  EXPECT_EQ(parse("a v 1\r").size(), 1u);
+
+  // "\n", "\r\n" and a lone "\r" each end a line, in any mix: no entry is
+  // lost to a CR, and none is made of the fields of two lines.
+  for (const char* text : {"a v1 1\rb v2 2\rc v3 3", "a v1 1\r\nb v2 2\rc v3 3\n", "a v1 1\r\r\nb v2 2\n\rc v3 3\r\n",
+                           "a v1 1\rb v2 2\r\rc v3 3\r", "a v1 1\nb v2 2\r\n\r\nc v3 3"}) {
+    VersionList ends = parse(text);
+    ASSERT_EQ(ends.size(), 3u) << text;
+    expectEntry(ends, 0, "a", "v1", 1);
+    expectEntry(ends, 1, "b", "v2", 2);
+    expectEntry(ends, 2, "c", "v3", 3);
+  }
+  EXPECT_TRUE(parse("a v\r1\n").empty()) << "a CR ends the line; its fields do not run on";
   // Whatever follows the size is ignored.
   VersionList extra = parse("a v 7 trailing words\n");
   ASSERT_EQ(extra.size(), 1u);
@@ -224,10 +237,24 @@ TEST(VersionList, FirstMatchWithDuplicates) {
   EXPECT_FALSE(findLocalEntry(list, "a"));
 }
 
-TEST(DecodeEntryName, Escapes) {
-  // The letters in UTF-8; a byte that stands for no escape stays as it is.
+TEST(DecodeEntryName, EscapesAndTheTextOfTheOtherBytes) {
+  // The letters in UTF-8.
   EXPECT_EQ(decodeEntryName("%20%21%f1%e1%e9%ed%f3%fa"), "\x20\x21\xc3\xb1\xc3\xa1\xc3\xa9\xc3\xad\xc3\xb3\xc3\xba");
-  EXPECT_EQ(decodeEntryName("\xf1\xc3\xb1"), "\xf1\xc3\xb1");
+  // A name in well-formed UTF-8 is that text; any other is read as
+  // Windows-1252, one byte per letter, and the escapes keep their meaning.
+  struct Case {
+    const char* listed;
+    const char* installed;
+  };
+  const Case cases[] = {
+      {"Ping\xc3\xbcino.png", "Ping\xc3\xbcino.png"},
+      {"Ping\xfcino.png", "Ping\xc3\xbcino.png"},
+      {"\xd1u\xe7\x80%f1%21", "\xc3\x91u\xc3\xa7\xe2\x82\xac\xc3\xb1!"},
+      {"Espa\xc3\xb1ol%20\xc3\xa7", "Espa\xc3\xb1ol \xc3\xa7"},
+      {"\xf1\xc3\xb1", "\xc3\xb1\xc3\x83\xc2\xb1"},
+      {"\xef\xbb\xbfname", "\xef\xbb\xbfname"},
+  };
+  for (const Case& c : cases) EXPECT_EQ(decodeEntryName(c.listed), c.installed) << c.listed;
   EXPECT_EQ(decodeEntryName("a%20b%20c%20"), "a b c ");
   EXPECT_EQ(decodeEntryName("%20%20%20"), "   ");
   EXPECT_EQ(decodeEntryName("espa%f1a/%e1rbol%21.pak"),
@@ -414,13 +441,19 @@ TEST_F(LocalListFile, ReadingMissingOrUnreadableFile) {
   EXPECT_TRUE(list.empty());
 
   // A list larger than one read chunk, with "\r\n" ends as a text editor on
-  // Windows would leave them.
-  std::string text;
-  for (int i = 0; i < 20000; ++i) text += "file" + std::to_string(i) + ".pak v" + std::to_string(i) + " 100\r\n";
-  writeFile(dir / kVersionListName, text);
-  ASSERT_TRUE(readVersionListFile(kVersionListName, list));
-  ASSERT_EQ(list.size(), 20000u);
-  expectEntry(list, 19999, "file19999.pak", "v19999", 100);
+  // Windows would leave them, or "\r" alone as an old Mac one would.
+  for (const char* lineEnd : {"\r\n", "\r"}) {
+    std::string text;
+    for (int i = 0; i < 20000; ++i)
+      text += "file" + std::to_string(i) + ".pak v" + std::to_string(i) + " 100" + lineEnd;
+    writeFile(dir / kVersionListName, text);
+    list.clear();
+    ASSERT_TRUE(readVersionListFile(kVersionListName, list));
+    ASSERT_EQ(list.size(), 20000u) << "line end " << (lineEnd[1] != '\0' ? "CR LF" : "CR");
+    for (int i = 0; i < 20000; i += 331)
+      expectEntry(list, i, "file" + std::to_string(i) + ".pak", "v" + std::to_string(i), 100);
+    expectEntry(list, 19999, "file19999.pak", "v19999", 100);
+  }
 }
 
 }  // namespace

@@ -1,37 +1,23 @@
 #include "release_names.h"
 
 #include <algorithm>
-#include <array>
 #include <cstdio>
 
 #include "net/streaming_file.h"
 #include "text/encoding.h"
-#include "update/download_plan.h"
 #include "update/entry_names.h"
 #include "update/list_signature.h"
-#include "update/version_list.h"
 
 using net::kPartialSuffix;
-using update::isWindowsDeviceName;
-using update::kLauncherEntryName;
+using update::EncodedEntryName;
+using update::encodeEntryName;
 using update::kSignatureName;
-using update::kWorkingNames;
-using update::namesEndIgnoringCase;
+using update::NameRefusal;
 using update::namesEqualIgnoringCase;
 
 namespace publish {
 
 namespace {
-
-// The second byte of the UTF-8 form (0xC3 0x..) of each Latin-1 letter the
-// list format escapes: ñ á é í ó ú.
-constexpr std::array<unsigned char, 6> kEscapedLetters = {0xF1, 0xE1, 0xE9, 0xED, 0xF3, 0xFA};
-
-bool isEscapedLetter(unsigned char byte) {
-  return std::find(kEscapedLetters.begin(), kEscapedLetters.end(), byte) != kEscapedLetters.end();
-}
-
-char lowerAscii(char c) { return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c; }
 
 // The length of the valid UTF-8 sequence starting at `i`, or 0.
 std::size_t utf8SequenceLength(std::string_view text, std::size_t i) {
@@ -46,74 +32,38 @@ std::size_t utf8SequenceLength(std::string_view text, std::size_t i) {
 
 }  // namespace
 
-std::string localNameFromDisk(std::string_view diskName) {
-  std::string local;
-  local.reserve(diskName.size());
-  for (std::size_t i = 0; i < diskName.size(); ++i) {
-    const auto byte = static_cast<unsigned char>(diskName[i]);
-    if (byte == 0xC3 && i + 1 < diskName.size()) {
-      // 0xC3 0x80..0xBF is U+00C0..U+00FF, the Latin-1 byte 0x40 above the
-      // second one.
-      const auto latin1 = static_cast<unsigned char>(static_cast<unsigned char>(diskName[i + 1]) + 0x40);
-      if (isEscapedLetter(latin1)) {
-        local += static_cast<char>(latin1);
-        ++i;
-        continue;
-      }
-    }
-    local += diskName[i];
+ListedName listedName(std::string_view diskName) {
+  ListedName listed;
+  if (diskName.find('\\') != std::string_view::npos) {
+    listed.fault = "the name holds \"\\\", which the launcher reads as a folder separator";
+    return listed;
   }
-  return local;
-}
-
-std::string windowsNameFault(std::string_view localName) {
-  constexpr std::string_view kRefused = "<>:\"|?*\\#";
-  std::size_t at = localName.find_first_of(kRefused);
-  if (at != std::string_view::npos) {
-    std::string text("the name holds \"");
-    text += localName[at];
-    return text.append("\", which Windows does not allow in a file name or a web address would cut");
+  if (namesEqualIgnoringCase(diskName, kSignatureName)) {
+    listed.fault = "the update folder holds the list's signature under this name";
+    return listed;
   }
-  std::size_t start = 0;
-  while (start <= localName.size()) {
-    std::size_t stop = std::min(localName.find('/', start), localName.size());
-    std::string_view component = localName.substr(start, stop - start);
-    if (!component.empty() && (component.back() == '.' || component.back() == ' ')) {
-      return quotedName(component).append(" ends in a dot or a blank, which Windows drops");
-    }
-    if (isWindowsDeviceName(component)) {
-      return quotedName(component).append(" is a device name on Windows");
-    }
+  // Each folder and file name as the system that made it wrote it: a folder
+  // copied from Windows may hold a file made on Linux since.
+  std::string text;
+  for (std::size_t start = 0; start <= diskName.size();) {
+    const std::size_t stop = std::min(diskName.find('/', start), diskName.size());
+    if (start > 0) text += '/';
+    text += update::textOfNameBytes(diskName.substr(start, stop - start));
     start = stop + 1;
   }
-  return {};
+  EncodedEntryName encoded = encodeEntryName(text);
+  if (encoded.refusal != NameRefusal::None) {
+    listed.fault = update::nameRefusalText(encoded.refusal);
+    return listed;
+  }
+  listed.servedName = update::serverFileName(encoded.name);
+  listed.entryName = std::move(encoded.name);
+  listed.foldedName = update::foldedEntryName(text);
+  listed.installedName = std::move(text);
+  return listed;
 }
 
-std::string reservedNameFault(std::string_view localName) {
-  const std::string_view top = localName.substr(0, localName.find('/'));
-  std::size_t start = 0;
-  while (start <= localName.size()) {
-    const std::size_t stop = std::min(localName.find('/', start), localName.size());
-    if (namesEndIgnoringCase(localName.substr(start, stop - start), kPartialSuffix)) {
-      return std::string("names ending in \"").append(kPartialSuffix).append("\" are the launcher's partial downloads");
-    }
-    start = stop + 1;
-  }
-  for (std::string_view working : kWorkingNames) {
-    if (namesEqualIgnoringCase(top, working)) return "the launcher keeps a file of its own under this name";
-  }
-  if (namesEqualIgnoringCase(top, kLauncherEntryName) && localName != kLauncherEntryName) {
-    return std::string("only \"").append(kLauncherEntryName).append("\" itself, spelt so, replaces the launcher");
-  }
-  // The launcher's own record of the signed release is among the working
-  // names; the list's signature lies beside the list in the update folder.
-  if (namesEqualIgnoringCase(localName, kSignatureName))
-    return "the update folder holds the list's signature under this name";
-  return {};
-}
-
-std::string longPathWarning(std::string_view localName) {
-  const std::string installed = installedName(localName);
+std::string longPathWarning(std::string_view installed) {
   const std::size_t slash = installed.rfind('/');
   const std::size_t folderUnits =
       slash == std::string::npos ? 0 : text::utf16FromUtf8(installed.substr(0, slash + 1)).size();
@@ -127,13 +77,6 @@ std::string longPathWarning(std::string_view localName) {
          ": the launcher installs it, but the game, the installer and Explorer may not open it where the "
          "long-path policy is off";
 }
-
-std::string installedName(std::string_view localName) { return text::utf8FromLatin1(localName); }
-
-std::string foldedName(std::string_view localName) {
-  std::string folded(localName);
-  std::transform(folded.begin(), folded.end(), folded.begin(), lowerAscii);
-  return folded;
 }
 
 std::string printableName(std::string_view name) {

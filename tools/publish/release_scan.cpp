@@ -6,15 +6,9 @@
 #include <map>
 
 #include "release_names.h"
-#include "update/entry_names.h"
 #include "update/list_signature.h"
 #include "update/version_list.h"
 
-using update::EncodedEntryName;
-using update::encodeEntryName;
-using update::EntryNameFault;
-using update::entryNameFaultText;
-using update::foldedEntryName;
 using update::kSignatureName;
 using update::kVersionListName;
 
@@ -100,29 +94,22 @@ class Scanner {
 
  private:
   void addNamed(const std::string& disk, fs::path source, bool outside, ReleaseScan& scan) {
-    std::string local = localNameFromDisk(disk);
-    for (const std::string& fault : {windowsNameFault(local), reservedNameFault(local)}) {
-      if (!fault.empty()) {
-        scan.problems.push_back(refusal(disk, fault));
-        return;
-      }
-    }
-    // The launcher's own judgement last: what it would refuse is refused
-    // here too, whatever the more particular checks above missed.
-    EncodedEntryName encoded = encodeEntryName(installedName(local));
-    if (encoded.fault != EntryNameFault::None) {
-      scan.problems.push_back(refusal(disk, entryNameFaultText(encoded.fault)));
+    // The launcher's own rule, with its reasons: what it would refuse is
+    // refused here, before anything is published.
+    ListedName listed = listedName(disk);
+    if (!listed.fault.empty()) {
+      scan.problems.push_back(refusal(disk, listed.fault));
       return;
     }
-    auto [first, added] = byFoldedName_.try_emplace(foldedEntryName(installedName(local)), disk);
+    auto [first, added] = byFoldedName_.try_emplace(listed.foldedName, disk);
     if (!added) {
       scan.problems.push_back(
           refusal(disk, "on Windows it is the same file as \"" + printableName(first->second) + "\""));
       return;
     }
-    std::string longPath = longPathWarning(local);
+    std::string longPath = longPathWarning(listed.installedName);
     if (!longPath.empty()) scan.warnings.push_back("\"" + printableName(disk) + "\": " + longPath);
-    scan.files.push_back({std::move(source), disk, std::move(local), std::move(encoded.name), outside});
+    scan.files.push_back({std::move(source), disk, std::move(listed.servedName), std::move(listed.entryName), outside});
   }
 
   fs::path base_;

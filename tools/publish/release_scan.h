@@ -11,7 +11,7 @@ namespace publish {
 struct ReleaseFile {
   std::filesystem::path source;  // the file to read (a link's target, resolved)
   std::string diskName;          // relative path as the folder spells it, "/" between folders
-  std::string localName;         // the launcher's file name, and the byte name a web server looks up
+  std::string localName;         // the bytes the served folder holds it under, what a web server looks up
   std::string entryName;         // escaped, as the list carries it
   bool outside;                  // reached through a link out of the folder: always copied, never hard-linked
 };

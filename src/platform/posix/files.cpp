@@ -149,6 +149,14 @@ int accessCheck(const char* path) {
   return ::access(native.c_str(), F_OK) == 0 ? 0 : errno;
 }
 
+int fileSizeCheck(const char* path, std::uint64_t* bytes) {
+  std::string native = nativePath(path);
+  struct stat info {};
+  if (::stat(native.c_str(), &info) != 0) return errno;
+  *bytes = S_ISDIR(info.st_mode) ? 0 : static_cast<std::uint64_t>(info.st_size);
+  return 0;
+}
+
 bool createDirectory(const char* path) {
   std::string native = nativePath(path);
   return ::mkdir(native.c_str(), 0755) == 0;

@@ -135,6 +135,21 @@ int accessCheck(const char* path) {
   return error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND ? ENOENT : EACCES;
 }
 
+int fileSizeCheck(const char* path, std::uint64_t* bytes) {
+  if (path == nullptr) return EINVAL;
+  const std::wstring wide = wideText(path);
+  if (wide.empty()) return EINVAL;
+  WIN32_FILE_ATTRIBUTE_DATA data{};
+  if (::GetFileAttributesExW(wide.c_str(), GetFileExInfoStandard, &data) == 0) {
+    const DWORD error = ::GetLastError();
+    return error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND ? ENOENT : EACCES;
+  }
+  *bytes = (data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0
+               ? 0
+               : (static_cast<std::uint64_t>(data.nFileSizeHigh) << 32) | data.nFileSizeLow;
+  return 0;
+}
+
 bool createDirectory(const char* path) {
   if (path == nullptr) return false;
   const std::wstring wide = systemPath(path);
