@@ -38,8 +38,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   // prefix of its own: what the file says is what was signed.
   const std::string message = signedListMessage(*parsed, "");
   const std::string_view prefix = "glimmerhold signed list\n";
-  FUZZ_CHECK(message.starts_with(prefix) &&
-             text.starts_with(std::string_view(message).substr(prefix.size())) &&
+  FUZZ_CHECK(message.starts_with(prefix) && text.starts_with(std::string_view(message).substr(prefix.size())) &&
              text.substr(message.size() - prefix.size()).starts_with("ecdsa-p256-sha256 "));
   return 0;
 }

@@ -5,7 +5,12 @@
 # error". Writes a 92-byte 32-bit ELF program that only exits with 42, runs
 # it, and exits 0 when it ran; otherwise prints why and exits 1.
 set -u
-probe=$(mktemp /tmp/glimmerhold-i386-probe-XXXXXX)
+# Made in the build folder, where the test command runs its own programs: a
+# /tmp mounted noexec refuses every program ("Permission denied"), which
+# would be taken for a kernel without 32-bit support.
+build=$(cd "$(dirname "$0")/.." && pwd)/build
+mkdir -p "$build"
+probe=$(mktemp "$build/i386-probe-XXXXXX")
 trap 'rm -f "$probe"' EXIT
 # ELF32 header (52 bytes) and one PT_LOAD program header (32 bytes) mapping
 # the whole file at 0x08048000; the entry point runs

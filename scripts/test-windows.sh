@@ -95,13 +95,20 @@ unshare -rn bash -c '
     for t in '"${tests[*]}"'; do
       echo "== $t ($bits-bit, under Wine)"
       cd "$bin"
-      if WINEPATH=$runtime timeout "$limit" "$loader" "$t.exe" --gtest_color=no | tee "$scratch/output"; then
+      WINEPATH=$runtime timeout "$limit" "$loader" "$t.exe" --gtest_color=no | tee "$scratch/output"
+      code=${PIPESTATUS[0]}
+      ran=$(tr -d "\r" <"$scratch/output" | sed -n "s/^\[  PASSED  \] \([0-9]*\) tests\{0,1\}\.$/\1/p" | head -n 1)
+      # Its exit code alone does not say that a binary ran to its end: one
+      # that crashes in the middle of its tests can end with 0 under Wine
+      # (after the crash report). Passed is exit code 0 and the summary.
+      if [ "$code" -eq 0 ] && [ -n "$ran" ]; then
         passed=$((passed + 1))
+        cases=$((cases + ran))
       else
-        echo "== $t ($bits-bit) FAILED (exit ${PIPESTATUS[0]})" >&2
+        [ -n "$ran" ] || code="$code, and no summary: it ended in the middle of its tests"
+        echo "== $t ($bits-bit) FAILED (exit $code)" >&2
         failed=$((failed + 1))
       fi
-      cases=$((cases + $(tr -d "\r" <"$scratch/output" | sed -n "s/^\[  PASSED  \] \([0-9]*\) tests\{0,1\}\.$/\1/p" | head -n 1 | grep . || echo 0)))
     done
     "$WINESERVER" -k 2>/dev/null || true
     echo "wine-binaries ($bits-bit): $passed passed, $failed failed; $cases tests passed ($((SECONDS - started)) s)"

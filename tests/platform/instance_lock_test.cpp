@@ -25,6 +25,12 @@ TEST(InstanceLock, OneHolderPerInstallationUntilReleased) {
   ASSERT_TRUE(lock.isHeld());
   EXPECT_FALSE(heldElsewhere(first.str()));
   EXPECT_FALSE(heldElsewhere(first.str() + "/")) << "the same folder, spelt with its separator";
+  // The same folder however else it is spelt: the file calls take each of
+  // these for it, and so does a second launcher given it by the registry.
+  const std::string leaf = first.path().filename().string();
+  for (const std::string& same : {first.str() + "/./", first.str() + "//", first.str() + "/../" + leaf}) {
+    EXPECT_FALSE(heldElsewhere(same)) << same;
+  }
   EXPECT_TRUE(heldElsewhere(second.str())) << "another installation has a lock of its own";
 
   platform::InstanceLock moved = std::move(lock);

@@ -6,6 +6,7 @@
 #include <cerrno>
 #include <cstring>
 #include <filesystem>
+#include <set>
 #include <string>
 
 #include "platform/win32/wide_text.h"
@@ -88,6 +89,39 @@ TEST(Win32Files, ModuleFileNameIsCutToTheBufferAndSaysSo) {
   char small[8];
   EXPECT_EQ(platform::moduleFileName(small, sizeof small), sizeof small);
   EXPECT_EQ(std::strlen(small), sizeof small - 1) << "cut, and still terminated";
+}
+
+// The calls really get the extended form, which Wine cannot show by length
+// (it takes plain paths past MAX_PATH): to a plain path "nul" in a folder is
+// the NUL device, to an extended one a file of that name. Absolute and
+// relative (completed against the current folder) alike.
+TEST(Win32Files, ADevicesNameIsAFileThroughTheExtendedForm) {
+  testsupport::TempDir dir;
+  const std::string base = win32test::backslashed(dir.path());
+  ASSERT_TRUE(platform::createDirectory((base + "\\maps").c_str()));
+  const fs::path before = fs::current_path();
+  ASSERT_TRUE(platform::setCurrentDirectory(base.c_str()));
+  for (const std::string& path : {base + "\\nul", std::string("maps/aux")}) {
+    {
+      platform::File file = platform::File::open(path.c_str(), platform::File::Access::CreateNew);
+      ASSERT_TRUE(file.isOpen()) << path;
+      EXPECT_TRUE(file.write("abc", 3));
+    }
+    platform::File reader = platform::File::open(path.c_str(), platform::File::Access::ReadExisting);
+    ASSERT_TRUE(reader.isOpen()) << path;
+    char bytes[8] = {};
+    std::uint32_t got = 0;
+    EXPECT_TRUE(reader.read(bytes, sizeof bytes, &got));
+    EXPECT_EQ(std::string(bytes, got), "abc") << path;
+  }
+  std::set<std::string> names;
+  for (const fs::directory_entry& entry : fs::recursive_directory_iterator(dir.path())) {
+    names.insert(entry.path().lexically_relative(dir.path()).generic_string());
+  }
+  EXPECT_EQ(names, (std::set<std::string>{"maps", "maps/aux", "nul"}));
+  EXPECT_TRUE(platform::deleteFile((base + "\\nul").c_str()));
+  EXPECT_TRUE(platform::deleteFile("maps\\aux"));
+  fs::current_path(before);
 }
 
 // What the wide file calls get: the extended-length form of the absolute

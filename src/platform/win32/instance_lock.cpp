@@ -1,7 +1,9 @@
 // The installation's lock on Windows: a mutex in the session's namespace
 // whose name is a hash of the installation folder as Windows compares paths
-// (letter case folded, "/" as "\", no trailing separator). An abandoned
-// mutex, one whose owner ended without releasing it, is taken as free.
+// (its full path as the system resolves it, letter case folded, no trailing
+// separator), so that every spelling of one folder names one lock, as the
+// file calls take them all for that folder. An abandoned mutex, one whose
+// owner ended without releasing it, is taken as free.
 #include "platform/instance_lock.h"
 
 #include <windows.h>
@@ -15,8 +17,28 @@ namespace platform {
 
 namespace {
 
+// The full path of `path` as the system resolves it ("/" as "\", "." and
+// ".." resolved, against the current folder when relative); the path as it
+// is when the system cannot.
+std::wstring fullPath(const std::wstring& path) {
+  std::wstring full(MAX_PATH, L'\0');
+  // Bounded: the current folder can change between the calls, never grow
+  // forever.
+  for (int attempt = 0; attempt < 4; ++attempt) {
+    const DWORD length = ::GetFullPathNameW(path.c_str(), static_cast<DWORD>(full.size()), full.data(), nullptr);
+    if (length == 0) return path;
+    if (length < full.size()) {
+      full.resize(length);
+      return full;
+    }
+    full.resize(length);
+  }
+  return path;
+}
+
 std::wstring mutexName(const char* installPath) {
   std::wstring path = wideText(installPath != nullptr ? installPath : "");
+  if (!path.empty()) path = fullPath(path);
   for (wchar_t& c : path) {
     if (c == L'/') c = L'\\';
   }
