@@ -77,7 +77,6 @@ std::string longPathWarning(std::string_view installed) {
          ": the launcher installs it, but the game, the installer and Explorer may not open it where the "
          "long-path policy is off";
 }
-}
 
 std::string printableName(std::string_view name) {
   std::string shown;
