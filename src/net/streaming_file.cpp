@@ -1,5 +1,6 @@
 #include "net/streaming_file.h"
 
+#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
 #include <utility>
@@ -16,11 +17,12 @@ void workerMain(void* job) { net::runHttpGet(*static_cast<cStreamingFile*>(job))
 }  // namespace
 
 cStreamingFile::cStreamingFile(std::string fetchUrl, std::string destinationPath, std::string digest,
-                               std::optional<std::uint32_t> size)
+                               std::optional<std::uint32_t> size, std::uint32_t memoryBound)
     : url(std::move(fetchUrl)),
       localPath(std::move(destinationPath)),
       expectedDigest(std::move(digest)),
       listedSize(size),
+      memoryLimit(std::min(memoryBound, kMaxMemoryBody)),
       inMemory(localPath.empty()) {
   platform::socketStartup();
   std::uint32_t error = 0;

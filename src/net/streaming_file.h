@@ -86,9 +86,12 @@ class cStreamingFile {
   // of the body's SHA-256: the body is hashed as it arrives and takes
   // localPath's place only if they match. `size`, when given, is the size
   // the list gives the file: a body of any other length never takes
-  // localPath's place.
+  // localPath's place. With a digest too (a signed list's entry) the size is
+  // a promise kept while the body arrives: another announced length is
+  // refused before the body, and a body without one stops at that size.
+  // `memoryBound` bounds a body kept in memory.
   cStreamingFile(std::string fetchUrl, std::string destinationPath, std::string digest = {},
-                 std::optional<std::uint32_t> size = std::nullopt);
+                 std::optional<std::uint32_t> size = std::nullopt, std::uint32_t memoryBound = kMaxMemoryBody);
   // Waits for the worker, if there is one, then frees the buffer.
   virtual ~cStreamingFile();
   cStreamingFile(const cStreamingFile&) = delete;
@@ -102,6 +105,7 @@ class cStreamingFile {
   std::string localPath;
   std::string expectedDigest;
   std::optional<std::uint32_t> listedSize;
+  std::uint32_t memoryLimit = kMaxMemoryBody;
   // 0 until the header is read; then the announced length, or 32768 when
   // none is announced (and the body must then be exactly that long). Once
   // complete, the number of body bytes stored.

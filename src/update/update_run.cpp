@@ -90,10 +90,10 @@ void UpdateRun::planDownloads() {
 void UpdateRun::startListFetch() { startJob(kVersionListName, "", ""); }
 
 void UpdateRun::startJob(const std::string& name, const std::string& localPath, const std::string& expectedDigest,
-                         std::optional<std::uint32_t> listedSize) {
+                         std::optional<std::uint32_t> listedSize, std::uint32_t memoryLimit) {
   fetching_ = name;
   jobStarted_ = std::chrono::steady_clock::now();
-  job.reset(new cStreamingFile(updateBase(display_) + name, localPath, expectedDigest, listedSize));
+  job.reset(new cStreamingFile(updateBase(display_) + name, localPath, expectedDigest, listedSize, memoryLimit));
 }
 
 void UpdateRun::tick() {
@@ -126,6 +126,10 @@ void UpdateRun::failIfJobFailed() {
   if (state == UpdateState::FetchingSignature && status == statusCode(DownloadStatus::BadResponse)) {
     status = statusCode(UpdateRefusal::SignatureMissing);
   }
+  // An answer longer than any signature is none.
+  if (state == UpdateState::FetchingSignature && status == statusCode(DownloadStatus::BodyTooLarge)) {
+    status = statusCode(UpdateRefusal::SignatureMalformed);
+  }
   job.reset();
   fail(status);
 }
@@ -151,7 +155,8 @@ void UpdateRun::finishListFetch() {
     // Nothing is planned from a list before its signature is checked over
     // the very bytes that arrived.
     signedList_.assign(body != nullptr ? body : "", length);
-    startJob(kSignatureName, "", "");
+    // Read to kMaxSignatureBytes at most: a hostile answer costs no more.
+    startJob(kSignatureName, "", "", std::nullopt, kMaxSignatureBytes);
     state = UpdateState::FetchingSignature;
     return;
   }

@@ -11,6 +11,7 @@
 #include <string_view>
 #include <vector>
 
+#include "net/streaming_file.h"
 #include "platform/crypto.h"
 #include "update/download_job.h"
 #include "update/download_plan.h"
@@ -111,7 +112,8 @@ class UpdateRun {
   void finish();
   // Starts a job on the update server.
   void startJob(const std::string& name, const std::string& localPath, const std::string& expectedDigest,
-                std::optional<std::uint32_t> listedSize = std::nullopt);
+                std::optional<std::uint32_t> listedSize = std::nullopt,
+                std::uint32_t memoryLimit = net::kMaxMemoryBody);
 
   RunDisplay& display_;
   // The list's bytes while its signature is fetched.

@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "net/transfer_limits.h"
+#include "platform/crypto.h"
 #include "platform/sockets.h"
 #include "support/job_wait.h"
 #include "support/temp_dir.h"
@@ -48,10 +49,12 @@ class DownloadJob : public testing::Test {
   // Runs one job against a server that answers every connection with
   // `script`, and waits for it to end.
   std::unique_ptr<cStreamingFile> fetch(const HttpScript& script, const std::string& url, const std::string& localPath,
-                                        std::optional<std::uint32_t> listedSize = std::nullopt) {
+                                        std::optional<std::uint32_t> listedSize = std::nullopt,
+                                        const std::string& digest = "",
+                                        std::uint32_t memoryBound = net::kMaxMemoryBody) {
     TestHttpServer server(TestHttpServer::always(script));
     EXPECT_TRUE(server.listening());
-    auto job = std::make_unique<cStreamingFile>(url, localPath, "", listedSize);
+    auto job = std::make_unique<cStreamingFile>(url, localPath, digest, listedSize, memoryBound);
     EXPECT_TRUE(jobEnded(*job));
     requests = server.requests();
     return job;
@@ -63,9 +66,10 @@ class DownloadJob : public testing::Test {
 
   // Fetches into a destination that already holds kOldContent.
   std::unique_ptr<cStreamingFile> fetchOverOldFile(const HttpScript& script,
-                                                   std::optional<std::uint32_t> listedSize = std::nullopt) {
+                                                   std::optional<std::uint32_t> listedSize = std::nullopt,
+                                                   const std::string& digest = "") {
     testsupport::writeFile(destination, kOldContent);
-    return fetch(script, "127.0.0.1/updates/data/game.pak", destination.string(), listedSize);
+    return fetch(script, "127.0.0.1/updates/data/game.pak", destination.string(), listedSize, digest);
   }
 
   std::set<std::string> filesInFolder() const {
@@ -210,11 +214,24 @@ TEST_F(DownloadJob, BodyWithoutLengthMustBeExactly32768Bytes) {
   }
 }
 
+// The body's SHA-256 in hex, as a signed list's version token gives it.
+std::string hexDigest(const std::string& body) {
+  platform::Sha256 hash;
+  hash.update(body.data(), body.size());
+  platform::Sha256Digest digest{};
+  EXPECT_TRUE(hash.finish(digest));
+  std::string hex;
+  for (std::uint8_t byte : digest) hex += "0123456789abcdef"[byte >> 4] + std::string(1, "0123456789abcdef"[byte & 15]);
+  return hex;
+}
+
 TEST_F(DownloadJob, AFileTakesItsPlaceOnlyAtTheSizeTheListGivesIt) {
   struct Answer {
     std::string response;
     std::uint32_t listed;
     std::int32_t status;
+    bool signedEntry = false;  // with the digest of a signed list's entry
+    bool sideFileMade = true;  // false: refused at the header, nothing written
   };
   const std::string page = "<html>Welcome to the hotel. Log in to continue.</html>";
   const std::string full = randomBytes(40000, 3);
@@ -227,11 +244,26 @@ TEST_F(DownloadJob, AFileTakesItsPlaceOnlyAtTheSizeTheListGivesIt) {
       {ok(full), 39999, statusCode(DownloadStatus::SizeMismatch)},
       {ok(full), 40000, 0},
       {ok(""), 0, 0},
+      // A signed entry's size is a promise kept while the body arrives: an
+      // announced length of its own (512 MiB here) is refused before the
+      // body, and a body without one stops at the listed size.
+      {"HTTP/1.0 200 OK\r\nContent-Length: 536870912\r\n\r\n" + full, 40000, statusCode(DownloadStatus::SizeMismatch),
+       true, false},
+      {ok(full), 39999, statusCode(DownloadStatus::SizeMismatch), true, false},
+      {ok(full + full, false), 40000, statusCode(DownloadStatus::LengthMissing), true},
+      {ok(full, false), 40000, 0, true},
+      {ok(full), 40000, 0, true},
   };
   for (const Answer& answer : answers) {
     SCOPED_TRACE(answer.response.substr(0, 60));
-    auto job = fetchOverOldFile(HttpScript().send(answer.response), answer.listed);
+    HttpScript script = HttpScript().send(answer.response);
+    // The refused answers keep sending until they are cut off.
+    if (!answer.sideFileMade) script.holdOpen();
+    auto job = fetchOverOldFile(script, answer.listed, answer.signedEntry ? hexDigest(full) : "");
     EXPECT_EQ(job->status, answer.status);
+    if (!answer.sideFileMade) {
+      EXPECT_EQ(job->received.load(), 0u) << "no body byte was stored";
+    }
     EXPECT_EQ(job->isComplete(), answer.status == 0);
     if (answer.status != 0) {
       expectOldFileKept();
@@ -239,6 +271,19 @@ TEST_F(DownloadJob, AFileTakesItsPlaceOnlyAtTheSizeTheListGivesIt) {
       EXPECT_EQ(std::filesystem::file_size(destination), answer.listed);
     }
   }
+}
+
+// A body kept in memory is bounded by its job (a signature's answer reads
+// 4 KiB at most), whatever length the server announces.
+TEST_F(DownloadJob, AMemoryBodyIsBoundedByItsJob) {
+  const std::string url = "127.0.0.1/updates/version_list.sig";
+  auto huge = fetch(HttpScript().send("HTTP/1.0 200 OK\r\nContent-Length: 134217728\r\n\r\n").holdOpen(), url, "",
+                    std::nullopt, "", 4096);
+  EXPECT_EQ(huge->status, statusCode(DownloadStatus::BodyTooLarge));
+  EXPECT_EQ(huge->bufferStart, nullptr) << "nothing was taken for it";
+  auto fits = fetch(HttpScript().send(ok(std::string(4096, 's'))), url, "", std::nullopt, "", 4096);
+  ASSERT_TRUE(fits->isComplete());
+  EXPECT_EQ(body(*fits), std::string(4096, 's'));
 }
 
 TEST_F(DownloadJob, UrlTheRequestLineCannotCarryIsRefusedUnsent) {

@@ -238,6 +238,9 @@ TEST_F(SignedUpdateTest, EachAttackIsRefusedWithItsStatusAndChangesNothing) {
          writeFile(served() / kSignatureName, signature.substr(0, signature.size() / 2));
        },
        statusCode(UpdateRefusal::SignatureMalformed)},
+      {"a signature answer over 4 KiB, refused at its header",
+       [&] { writeFile(served() / kSignatureName, std::string(5000, '#')); },
+       statusCode(UpdateRefusal::SignatureMalformed)},
       {"an older signed release replayed",
        [&] {
          fs::remove_all(served());
