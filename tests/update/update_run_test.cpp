@@ -23,6 +23,8 @@ using net::partialFilePath;
 using update::downloadErrorText;
 using update::kVersionListName;
 using update::progressPercent;
+using update::nameRefusalText;
+using update::NameRefusal;
 using update::removeDownloadLeftovers;
 using update::runLog;
 using update::UpdateRun;
@@ -188,7 +190,6 @@ TEST_F(UpdateRunTest, NamesAsStudiosWriteThemInstallAndRefusedOnesAreSkippedWith
   EXPECT_FALSE(fs::exists(scratch().path() / "escape.txt"));
   EXPECT_FALSE(fs::exists(install() / "sub"));
   // Each refusal is kept, with its reason, for the launcher to report.
-  using update::NameRefusal;
   const std::vector<std::pair<std::string, NameRefusal>> expected = {
       {"../escape.txt", NameRefusal::LeavesInstallation},
       {"/etc/escape", NameRefusal::LeavesInstallation},
@@ -325,7 +326,7 @@ TEST_F(UpdateRunTest, TheLogSaysWhatWasFetchedSkippedAndWhereTheRunFailed) {
   ASSERT_EQ(events.size(), 5u) << readFile(install() / "Launcher.log");
   EXPECT_EQ(events[0], "local list: 0 entries");
   EXPECT_EQ(events[1], "list version_list.txt: 45 bytes, 3 entries; 2 to fetch, 0 KiB (unsigned updates)");
-  EXPECT_EQ(events[2], "skipped ../escape.txt: not a name the launcher may install");
+  EXPECT_EQ(events[2], "skipped ../escape.txt: " + std::string(nameRefusalText(NameRefusal::LeavesInstallation)));
   EXPECT_TRUE(std::regex_match(events[3], std::regex("fetched ok.txt: 2 bytes in [0-9]+ ms"))) << events[3];
   EXPECT_EQ(events[4], "failed fetching missing.pak: status 4: Invalid response from the server.");
 }
