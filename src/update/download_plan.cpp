@@ -4,7 +4,6 @@
 #include <limits>
 #include <optional>
 #include <string_view>
-#include <unordered_set>
 
 #include "platform/files.h"
 #include "update/entry_names.h"
@@ -13,18 +12,6 @@ namespace update {
 
 namespace {
 
-struct PlanState {
-  const VersionList& localList;
-  VersionList& downloadList;
-  std::uint32_t& totalKiB;
-  // Folder paths (up to their last "/") already prepared by this plan: a
-  // list of many files in few folders asks the disk about each folder once.
-  std::unordered_set<std::string> preparedFolders;
-  // Folded names of the files already considered: a later entry for the
-  // same file (in any letter case) is not another file to fetch.
-  std::unordered_set<std::string> seenFiles;
-};
-
 void addKiB(std::uint32_t& total, std::uint32_t size) {
   // Only a progress figure, but a wrapped one would run backwards.
   std::uint32_t kib = size / 1024;
@@ -32,69 +19,67 @@ void addKiB(std::uint32_t& total, std::uint32_t size) {
       kib > std::numeric_limits<std::uint32_t>::max() - total ? std::numeric_limits<std::uint32_t>::max() : total + kib;
 }
 
-// Makes the folders along `fileName` that this plan has not prepared yet.
-// The disk is asked only below the deepest folder already prepared, and each
-// folder once, made or not: a list of many deep, distinct folders then costs
-// time in proportion to its size, not to its size times the depth.
-void prepareFolders(PlanState& plan, const std::string& fileName) {
-  const std::size_t lastSlash = fileName.rfind('/');
-  if (lastSlash == std::string::npos) return;
-  std::size_t from = 0;
-  for (std::size_t slash = lastSlash; slash != std::string::npos;
-       slash = slash == 0 ? std::string::npos : fileName.rfind('/', slash - 1)) {
-    if (plan.preparedFolders.contains(fileName.substr(0, slash + 1))) {
-      from = slash + 1;
-      break;
-    }
+std::size_t launcherEntry(const VersionList& remoteList) {
+  const std::string_view launcher = kLauncherEntryName;
+  std::size_t at = 0;
+  for (const VersionEntryRef remote : remoteList) {
+    if (remote.name == launcher) return at;
+    ++at;
   }
-  if (from > lastSlash) return;
-  const std::string folder = fileName.substr(0, lastSlash + 1);
-  makeDirectories(folder, from);
-  for (std::size_t slash = folder.find('/', from); slash != std::string::npos; slash = folder.find('/', slash + 1)) {
-    plan.preparedFolders.insert(folder.substr(0, slash + 1));
-  }
+  return VersionList::npos;
 }
 
-void considerEntry(PlanState& plan, const VersionEntryRef& remote) {
+}  // namespace
+
+PlanBuilder::PlanBuilder(const VersionList& remoteList, const VersionList& localList, VersionList& downloadList,
+                         std::uint32_t& totalKiB)
+    : remoteList_(remoteList),
+      localList_(localList),
+      downloadList_(downloadList),
+      totalKiB_(totalKiB),
+      launcherAt_(launcherEntry(remoteList)) {
+  downloadList_.clear();
+  totalKiB_ = 0;
+}
+
+bool PlanBuilder::step(std::size_t entries) {
+  // The launcher goes first: when it is replaced, the new one finishes the
+  // update, so nothing else should be fetched before it.
+  if (!launcherDone_) {
+    launcherDone_ = true;
+    if (launcherAt_ != VersionList::npos) consider(launcherAt_);
+  }
+  for (std::size_t done = 0; done < entries && next_ < remoteList_.size(); ++next_) {
+    if (next_ == launcherAt_) continue;
+    consider(next_);
+    ++done;
+  }
+  return next_ >= remoteList_.size();
+}
+
+void PlanBuilder::consider(std::size_t at) {
+  const VersionEntryRef remote = remoteList_[at];
   const std::string fileName = decodeEntryName(remote.name);
-  // A name the launcher may not install is neither fetched nor given
-  // folders, and a file already planned is planned once, from its first
-  // entry, as the local list's lookup reads a list.
+  // A name the launcher may not install is not fetched, and a file already
+  // planned is planned once, from its first entry, as the local list's
+  // lookup reads a list.
   if (!isInstallableEntryName(fileName)) return;
-  if (!plan.seenFiles.insert(foldedEntryName(fileName)).second) return;
+  if (!seenFiles_.insert(foldedEntryName(fileName)).second) return;
 
-  // Folders are prepared for every entry, fetched or not, so that the
-  // installation's tree is whole even where the files are up to date.
-  prepareFolders(plan, fileName);
-
-  const std::optional<VersionEntryRef> local = plan.localList.find(remote.name);
+  const std::optional<VersionEntryRef> local = localList_.find(remote.name);
   // A file that exists but cannot be reached for another reason counts as
   // present: only "no such file" makes it missing.
   bool upToDate = local && local->version == remote.version && platform::accessCheck(fileName.c_str()) != ENOENT;
   if (upToDate) return;
 
-  plan.downloadList.append(remote.name, remote.version, remote.size);
-  addKiB(plan.totalKiB, remote.size);
+  downloadList_.append(remote.name, remote.version, remote.size);
+  addKiB(totalKiB_, remote.size);
 }
-
-}  // namespace
 
 void planDownloads(const VersionList& remoteList, const VersionList& localList, VersionList& downloadList,
                    std::uint32_t& totalKiB) {
-  downloadList.clear();
-  totalKiB = 0;
-  PlanState plan{localList, downloadList, totalKiB, {}, {}};
-  // The launcher goes first: when it is replaced, the new one finishes the
-  // update, so nothing else should be fetched before it.
-  const std::string_view launcher = kLauncherEntryName;
-  for (const VersionEntryRef remote : remoteList) {
-    if (remote.name == launcher) {
-      considerEntry(plan, remote);
-      break;
-    }
-  }
-  for (const VersionEntryRef remote : remoteList) {
-    if (remote.name != launcher) considerEntry(plan, remote);
+  PlanBuilder builder(remoteList, localList, downloadList, totalKiB);
+  while (!builder.step(remoteList.size() + 1)) {
   }
 }
 

@@ -1,9 +1,14 @@
 // The download plan: which files of the server's list to fetch, launcher
-// first, with their folders prepared and their sizes summed.
+// first, with their sizes summed. Folders are made when a file's download
+// starts (makeDirectories), not by the plan, and the plan can be made in
+// steps (PlanBuilder), so that a list of a million deep names never holds
+// the window for long.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <string>
+#include <unordered_set>
 #include <vector>
 
 #include "update/version_list.h"
@@ -17,19 +22,47 @@ constexpr const char* kLauncherEntryName = "Launcher.exe";
 // (the sum of their sizes / 1024, held at its maximum rather than wrapped)
 // from the two lists; both are reset first. An entry is up to date, and not
 // fetched, when the first local entry of its name has the same version and
-// its file exists. The folders of every entry considered are made. Entries
-// whose decoded name the launcher may not install (see
-// isInstallableEntryName) are skipped: no fetch, no size, no folder; so are
+// its file exists. Entries whose decoded name the launcher may not install
+// (see isInstallableEntryName) are skipped: no fetch, no size; so are
 // entries of a file listed before them (names compared as foldedEntryName
 // compares them), so that each file is fetched once, by its first entry.
 void planDownloads(const VersionList& remoteList, const VersionList& localList, VersionList& downloadList,
                    std::uint32_t& totalKiB);
 
+// planDownloads in steps: each step considers a bounded number of entries,
+// and the plan is whole once step returns true. The lists must stay as they
+// are, and outlive the builder, until then.
+class PlanBuilder {
+ public:
+  PlanBuilder(const VersionList& remoteList, const VersionList& localList, VersionList& downloadList,
+              std::uint32_t& totalKiB);
+
+  // Considers at most `entries` more entries (at least one); true when every
+  // entry has been considered.
+  bool step(std::size_t entries);
+
+ private:
+  void consider(std::size_t at);
+
+  const VersionList& remoteList_;
+  const VersionList& localList_;
+  VersionList& downloadList_;
+  std::uint32_t& totalKiB_;
+  // The launcher's entry, considered first; npos when the list has none.
+  std::size_t launcherAt_;
+  bool launcherDone_ = false;
+  std::size_t next_ = 0;
+  // Folded names of the files already considered: a later entry for the
+  // same file (in any letter case) is not another file to fetch.
+  std::unordered_set<std::string> seenFiles_;
+};
+
 // Makes every missing folder along a path that ends with "/". False, with
 // nothing made, when the path up to its last "/" is not an installable
 // name (see isInstallableEntryName); false when making one failed. Folders
-// whose "/" lies before `from` are taken as made already. The plan may go
-// on when it fails: the file's own step then fails, and reports it.
+// whose "/" lies before `from` are taken as made already. The run calls it
+// as a file's download starts and may go on when it fails: the download
+// then fails, and reports it.
 bool makeDirectories(const std::string& path, std::size_t from = 0);
 
 }  // namespace update

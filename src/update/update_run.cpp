@@ -3,6 +3,7 @@
 #include "update/update_run.h"
 
 #include <algorithm>
+#include <chrono>
 
 #include "net/streaming_file.h"
 #include "platform/files.h"
@@ -48,8 +49,38 @@ std::uint16_t progressPercent(std::uint32_t doneKiB, std::uint32_t receivedBytes
   return static_cast<std::uint16_t>(fetchedKiB * 100 / totalKiB);
 }
 
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+// Read per slice, and planned per slice, between looks at the clock: a
+// small list is read and planned in one tick whatever the machine's load.
+constexpr std::size_t kListSliceBytes = 256 * 1024;
+constexpr std::size_t kPlanSliceEntries = 1024;
+
+// Where a slice of the list that starts at `begin` may end: after a line's
+// end at or beyond `begin + size`, or at `end`.
+const char* sliceEnd(const char* begin, const char* end, std::size_t size) {
+  if (static_cast<std::size_t>(end - begin) <= size) return end;
+  for (const char* at = begin + size; at < end; ++at) {
+    if (*at == '\n') return at + 1;
+    // A lone CR ends a line too; the LF of a CR LF stays with its CR.
+    if (*at == '\r' && at + 1 < end && at[1] != '\n') return at + 1;
+  }
+  return end;
+}
+
+bool budgetLeft(Clock::time_point started) {
+  return Clock::now() - started < std::chrono::milliseconds(UpdateRun::kTickBudgetMs);
+}
+
+}  // namespace
+
 bool UpdateRun::loadLocalList() {
-  if (update::loadLocalList(installPath, localList)) return true;
+  if (update::loadLocalList(installPath, localList, mayWrite)) {
+    workingPlaceBlocked_ = mayWrite && !clearWorkingFilePlaces();
+    return true;
+  }
   state = UpdateState::Failed;
   return false;
 }
@@ -70,6 +101,8 @@ void UpdateRun::tick() {
   switch (state) {
     case UpdateState::FetchingList: finishListFetch(); break;
     case UpdateState::FetchingSignature: finishSignatureFetch(); break;
+    case UpdateState::ReadingList: readListPiece(); break;
+    case UpdateState::PlanningFiles: planPiece(); break;
     case UpdateState::Planned:
       current = 0;
       state = UpdateState::Downloading;
@@ -102,7 +135,7 @@ void UpdateRun::fail(std::int32_t status) {
   state = UpdateState::Failed;
   // The failed job removed its side file before it reported: the note names
   // nothing that is left.
-  platform::deleteFile(kDownloadNoteName);
+  if (mayWrite) platform::deleteFile(kDownloadNoteName);
   display_.showError(text);
   display_.endProcess();
 }
@@ -133,7 +166,7 @@ void UpdateRun::finishSignatureFetch() {
   // Recorded before any file of it is installed: once a release has begun to
   // replace files, no older one can take its place, even if this run is cut
   // short.
-  if (refusal == 0 && release > installed && !recordInstalledRelease(kReleaseRecordName, release)) {
+  if (refusal == 0 && release > installed && mayWrite && !recordInstalledRelease(kReleaseRecordName, release)) {
     refusal = statusCode(UpdateRefusal::ReleaseNotRecorded);
   }
   if (refusal != 0) {
@@ -141,25 +174,65 @@ void UpdateRun::finishSignatureFetch() {
     return;
   }
   signedRelease = release;
-  const std::string list = std::move(signedList_);
-  signedList_.clear();
-  acceptList(list.data(), list.data() + list.size());
+  acceptList(signedList_.data(), signedList_.data() + signedList_.size());
 }
 
-// Parses and plans a list whose job is over (and, when signed, whose
-// signature is verified). Lets go of the list job, if one is still held,
-// once the bytes are parsed.
+// Reads and plans a list whose job is over (and, when signed, whose
+// signature is verified), a piece per tick from the next tick on. The bytes
+// stay where they are (the list job's buffer, or signedList_) until read.
 void UpdateRun::acceptList(const char* begin, const char* end) {
-  bool withinBounds = begin == nullptr || parseVersionList(begin, end, remoteList);
+  listAt_ = begin;
+  listEnd_ = begin == nullptr ? nullptr : end;
+  state = UpdateState::ReadingList;
+}
+
+void UpdateRun::readListPiece() {
+  const Clock::time_point started = Clock::now();
+  bool withinBounds = true;
+  while (withinBounds && listAt_ != listEnd_) {
+    const char* to = sliceEnd(listAt_, listEnd_, kListSliceBytes);
+    withinBounds = parseVersionList(listAt_, to, remoteList, kMaxListEntries - remoteList.size());
+    listAt_ = to;
+    if (!budgetLeft(started)) break;
+  }
+  if (withinBounds && listAt_ != listEnd_) return;
   job.reset();
+  signedList_.clear();
+  signedList_.shrink_to_fit();
+  listAt_ = listEnd_ = nullptr;
   if (!withinBounds) {
     fail(statusCode(RunStatus::ListTooLarge));
     return;
   }
-  planDownloads();
+  planner_ = std::make_unique<PlanBuilder>(remoteList, localList, downloadList, totalKiB);
+  state = UpdateState::PlanningFiles;
+}
+
+void UpdateRun::planPiece() {
+  const Clock::time_point started = Clock::now();
+  bool planned = false;
+  do {
+    planned = planner_->step(kPlanSliceEntries);
+  } while (!planned && budgetLeft(started));
+  if (planned) startDownloads();
+}
+
+void UpdateRun::startDownloads() {
+  planner_.reset();
   // Judged by the files, not by their sizes: a plan of small files (all
   // under 1 KiB, a total of 0 KiB) still has work to do.
-  state = downloadList.empty() ? UpdateState::Finishing : UpdateState::Planned;
+  if (downloadList.empty()) {
+    state = UpdateState::Finishing;
+    return;
+  }
+  // Nothing is asked of the server that could not be put in place.
+  if (!mayWrite) {
+    fail(statusCode(DownloadStatus::DestinationFailed));
+  } else if (workingPlaceBlocked_) {
+    fail(statusCode(RunStatus::WorkingFileBlocked));
+  } else {
+    state = UpdateState::Planned;
+  }
 }
 
 void UpdateRun::startCurrentFile() {
@@ -172,6 +245,11 @@ void UpdateRun::startCurrentFile() {
   }
   display_.showStatusText(display_.messageText(kMsgDownloading) + text::utf16FromUtf8(localName));
   if (entry.name == kLauncherEntryName) localName += ".tmp";
+  // The file's folders are made as its download starts, not all at once
+  // by the plan. A folder that cannot be made fails the download (10).
+  if (const std::size_t slash = localName.rfind('/'); slash != std::string::npos) {
+    static_cast<void>(makeDirectories(localName.substr(0, slash + 1)));
+  }
   noteDownloadInFlight(partialFilePath(localName));
   // With a verified list the version token is the file's content digest,
   // checked before the file takes anything's place. Launcher.exe.tmp is
@@ -226,7 +304,7 @@ void UpdateRun::pollCurrentFile() {
 
 void UpdateRun::finish() {
   // Every side file has taken its file's place: the note names none.
-  removeDownloadLeftovers();
+  if (mayWrite) removeDownloadLeftovers();
   display_.enablePlay();
   display_.showStatusText(display_.messageText(kMsgEnd));
   state = UpdateState::Finished;

@@ -5,12 +5,14 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <memory>
 #include <string>
 #include <string_view>
 #include <vector>
 
 #include "platform/crypto.h"
 #include "update/download_job.h"
+#include "update/download_plan.h"
 #include "update/error_text.h"
 #include "update/run_display.h"
 #include "update/update_key.h"
@@ -24,6 +26,10 @@ enum class UpdateState : std::int32_t {
   Downloading = 2,
   // Signed updates only: the list has arrived, its signature is awaited.
   FetchingSignature = 3,
+  // The list has arrived (and verified): it is read, then planned, a
+  // bounded piece per tick.
+  ReadingList = 4,
+  PlanningFiles = 6,
   Finishing = 5,
   Finished = 10,
   // A new launcher was started to take this one's place; the process ends.
@@ -40,6 +46,10 @@ enum class RunStatus : std::int32_t {
   ListSaveFailed = 12,
   // The server's list holds more than kMaxListEntries entries.
   ListTooLarge = 13,
+  // Something stands where the launcher keeps one of its own files (a
+  // folder with something in it, a file it may not open; see
+  // clearWorkingFilePlaces), and files are to be fetched: nothing is.
+  WorkingFileBlocked = 26,
 };
 
 constexpr std::int32_t statusCode(RunStatus status) { return static_cast<std::int32_t>(status); }
@@ -67,6 +77,10 @@ class UpdateRun {
   // Fills downloadList and totalKiB from the two lists.
   void planDownloads();
 
+  // How long one tick may read or plan the server's list before it leaves
+  // the rest to the next tick; the window answers between ticks.
+  static constexpr int kTickBudgetMs = 40;
+
   std::string installPath;
   UpdateState state = UpdateState::FetchingList;
   std::uint32_t totalKiB = 0;
@@ -83,6 +97,12 @@ class UpdateRun {
   // The release number of the verified list being installed; 0 while none
   // is (and always for unsigned updates).
   std::uint32_t signedRelease = 0;
+  // Whether this launcher may write the installation: false when it could
+  // not take the installation's lock (a folder the player cannot write).
+  // The run then writes nothing: an installation that is up to date plays,
+  // and one with anything to fetch ends with status 10 before any request
+  // for a file.
+  bool mayWrite = true;
 
  private:
   void failIfJobFailed();
@@ -91,6 +111,9 @@ class UpdateRun {
   void finishListFetch();
   void finishSignatureFetch();
   void acceptList(const char* begin, const char* end);
+  void readListPiece();
+  void planPiece();
+  void startDownloads();
   void startCurrentFile();
   void pollCurrentFile();
   void finish();
@@ -98,8 +121,16 @@ class UpdateRun {
   void startJob(const std::string& name, const std::string& localPath, const std::string& expectedDigest);
 
   RunDisplay& display_;
-  // The list's bytes while its signature is fetched.
+  // The list's bytes while its signature is fetched, and while a verified
+  // list is read.
   std::string signedList_;
+  // What of the list is still to be read.
+  const char* listAt_ = nullptr;
+  const char* listEnd_ = nullptr;
+  std::unique_ptr<PlanBuilder> planner_;
+  // A working file's place is taken by something the launcher could not
+  // remove (see clearWorkingFilePlaces).
+  bool workingPlaceBlocked_ = false;
 };
 
 // The update base (message 0), narrowed to bytes.

@@ -151,11 +151,11 @@ bool parseVersionList(const char* begin, const char* end, VersionList& list, std
 bool readVersionListFile(const char* fileName, VersionList& list);
 
 // Reads the installation folder, makes it the current folder, removes what an
-// earlier run left behind (see removeDownloadLeftovers) and loads its
-// "version_list.txt" into `list` (empty when there is none or it cannot be
-// read). False, with nothing changed on disk, when there is no installation
-// or its folder cannot be entered.
-[[nodiscard]] bool loadLocalList(std::string& installPath, VersionList& list);
+// earlier run left behind (see removeDownloadLeftovers; not when
+// `mayWrite` is false) and loads its "version_list.txt" into `list` (empty
+// when there is none or it cannot be read). False, with nothing changed on
+// disk, when there is no installation or its folder cannot be entered.
+[[nodiscard]] bool loadLocalList(std::string& installPath, VersionList& list, bool mayWrite = true);
 
 // Rewrites the named list file from `list`, atomically: a crash leaves either
 // the old file or the new one, never a truncated one. Each entry is written as

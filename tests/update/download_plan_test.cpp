@@ -111,20 +111,36 @@ TEST_F(DownloadPlan, EscapedNamesTestTheDecodedFile) {
   EXPECT_EQ(names(downloadList), (std::vector<std::string>{"my%20maps/other.pak"}));
 }
 
-TEST_F(DownloadPlan, FoldersMadeForEveryEntryConsidered) {
+// The plan makes no folder (the run makes a file's folders as its download
+// starts), and made in steps of any size it is the same plan.
+TEST_F(DownloadPlan, MakesNoFolderAndIsTheSameMadeInSteps) {
   writeFile(dir / "b.pak", "x");
   VersionList local = makeList({{"b.pak", "1", 0}, {"x/y/z/c.pak", "1", 0}});
-  VersionList remote = makeList({{"data/maps/a.pak", "1", 0},
+  VersionList remote = makeList({{"data/maps/a.pak", "1", 2048},
                                  {"b.pak", "1", 0},
-                                 {"x/y/z/c.pak", "2", 0},
+                                 {"x/y/z/c.pak", "2", 1024},
                                  {"data/maps/d.pak", "1", 0},
+                                 {"DATA/MAPS/A.PAK", "1", 0},
                                  {"data/e%20f/g.pak", "1", 0},
+                                 {"Launcher.exe", "1", 4096},
                                  {"x/y/w/h.pak", "1", 0}});
   plan(remote, local);
-  EXPECT_EQ(treeBelow(dir.path()),
-            (std::vector<std::string>{"b.pak", "data", "data/e f", "data/maps", "x", "x/y", "x/y/w", "x/y/z"}));
-  EXPECT_EQ(names(downloadList), (std::vector<std::string>{"data/maps/a.pak", "x/y/z/c.pak", "data/maps/d.pak",
-                                                           "data/e%20f/g.pak", "x/y/w/h.pak"}));
+  EXPECT_EQ(treeBelow(dir.path()), (std::vector<std::string>{"b.pak"}));
+  const std::vector<std::string> whole = {"Launcher.exe",    "data/maps/a.pak",  "x/y/z/c.pak",
+                                          "data/maps/d.pak", "data/e%20f/g.pak", "x/y/w/h.pak"};
+  EXPECT_EQ(names(downloadList), whole);
+  EXPECT_EQ(totalKiB, 7u);
+  for (std::size_t entries : {1, 2, 5}) {
+    VersionList stepped;
+    std::uint32_t steppedKiB = 99;
+    update::PlanBuilder builder(remote, local, stepped, steppedKiB);
+    std::size_t steps = 1;
+    while (!builder.step(entries)) ++steps;
+    EXPECT_EQ(names(stepped), whole) << entries;
+    EXPECT_EQ(steppedKiB, 7u);
+    // The launcher's entry comes on top of the first step's.
+    EXPECT_EQ(steps, (remote.size() - 1 + entries - 1) / entries) << entries;
+  }
 }
 
 TEST_F(DownloadPlan, FolderThatCannotBeMadeStillPlansTheFile) {
@@ -134,7 +150,6 @@ TEST_F(DownloadPlan, FolderThatCannotBeMadeStillPlansTheFile) {
   EXPECT_EQ(names(downloadList), (std::vector<std::string>{"blocker/x.pak", "ok/y.pak"}));
   EXPECT_EQ(totalKiB, 2u);
   EXPECT_TRUE(fs::is_regular_file(dir / "blocker"));
-  EXPECT_TRUE(fs::is_directory(dir / "ok"));
 
   // A file that exists but cannot be reached for another reason than "no
   // such file" counts as present. (Windows reports a file in place of a
@@ -216,8 +231,7 @@ TEST(DownloadPlanSafety, UnsafeNamesNeitherFetchedNorGivenFolders) {
   // "%2e" is no escape of ours, so that name is a plain folder named so.
   EXPECT_EQ(names(downloadList), (std::vector<std::string>{"sub/%2e%2e/ok.pak", "safe/j.pak"}));
   EXPECT_EQ(totalKiB, 3u);
-  EXPECT_EQ(treeBelow(dir.path()), (std::vector<std::string>{"outer", "outer/install", "outer/install/safe",
-                                                             "outer/install/sub", "outer/install/sub/%2e%2e"}));
+  EXPECT_EQ(treeBelow(dir.path()), (std::vector<std::string>{"outer", "outer/install"}));
   EXPECT_FALSE(fs::exists("/tmp/abs"));
 }
 
