@@ -1,8 +1,8 @@
 #include "update/download_plan.h"
 
 #include <cerrno>
+#include <functional>
 #include <limits>
-#include <optional>
 #include <string_view>
 
 #include "platform/files.h"
@@ -29,20 +29,50 @@ std::size_t launcherEntry(const VersionList& remoteList) {
   return VersionList::npos;
 }
 
+std::size_t cellsFor(std::size_t entries) {
+  std::size_t cells = 16;
+  while (cells < entries * 2) cells *= 2;
+  return cells;
+}
+
 }  // namespace
 
-PlanBuilder::PlanBuilder(const VersionList& remoteList, const VersionList& localList, VersionList& downloadList,
-                         std::uint32_t& totalKiB)
+PlanBuilder::PlanBuilder(const VersionList& remoteList, const VersionList& localList, LocalFileIndex& localIndex,
+                         VersionList& downloadList, std::uint32_t& totalKiB)
     : remoteList_(remoteList),
       localList_(localList),
+      localIndex_(localIndex),
       downloadList_(downloadList),
       totalKiB_(totalKiB),
-      launcherAt_(launcherEntry(remoteList)) {
+      launcherAt_(launcherEntry(remoteList)),
+      seenFiles_(cellsFor(remoteList.size())) {
   downloadList_.clear();
   totalKiB_ = 0;
+  // Room for every entry at once (address space; pages are touched only as
+  // they fill), so that no step copies what the earlier ones planned.
+  downloadList_.reserve(remoteList_.size(), remoteList_.textSize());
+}
+
+bool PlanBuilder::firstOfItsFile(std::size_t at, std::string_view folded) {
+  const std::size_t hash = std::hash<std::string_view>{}(folded);
+  const std::size_t mask = seenFiles_.size() - 1;
+  for (std::size_t cell = hash & mask;; cell = (cell + 1) & mask) {
+    SeenFile& seen = seenFiles_[cell];
+    if (seen.entry == 0) {
+      seen = {hash, at + 1};
+      return true;
+    }
+    if (seen.hash == hash && foldedEntryName(decodeEntryName(remoteList_[seen.entry - 1].name)) == folded) {
+      return false;
+    }
+  }
 }
 
 bool PlanBuilder::step(std::size_t entries) {
+  if (!localIndexed_) {
+    localIndexed_ = localIndex_.indexStep(localList_, entries);
+    return false;
+  }
   // The launcher goes first: when it is replaced, the new one finishes the
   // update, so nothing else should be fetched before it.
   if (!launcherDone_) {
@@ -64,12 +94,13 @@ void PlanBuilder::consider(std::size_t at) {
   // planned is planned once, from its first entry, as the local list's
   // lookup reads a list.
   if (!isInstallableEntryName(fileName)) return;
-  if (!seenFiles_.insert(foldedEntryName(fileName)).second) return;
+  if (!firstOfItsFile(at, foldedEntryName(fileName))) return;
 
-  const std::optional<VersionEntryRef> local = localList_.find(remote.name);
+  const std::size_t local = localIndex_.find(localList_, remote.name);
   // A file that exists but cannot be reached for another reason counts as
   // present: only "no such file" makes it missing.
-  bool upToDate = local && local->version == remote.version && platform::accessCheck(fileName.c_str()) != ENOENT;
+  bool upToDate = local != LocalFileIndex::npos && localList_[local].version == remote.version &&
+                  platform::accessCheck(fileName.c_str()) != ENOENT;
   if (upToDate) return;
 
   downloadList_.append(remote.name, remote.version, remote.size);
@@ -77,8 +108,9 @@ void PlanBuilder::consider(std::size_t at) {
 }
 
 void planDownloads(const VersionList& remoteList, const VersionList& localList, VersionList& downloadList,
-                   std::uint32_t& totalKiB) {
-  PlanBuilder builder(remoteList, localList, downloadList, totalKiB);
+                   std::uint32_t& totalKiB, NameCase nameCase) {
+  LocalFileIndex localIndex(nameCase, localList.size());
+  PlanBuilder builder(remoteList, localList, localIndex, downloadList, totalKiB);
   while (!builder.step(remoteList.size() + 1)) {
   }
 }

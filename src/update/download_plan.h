@@ -8,9 +8,10 @@
 #include <cstddef>
 #include <cstdint>
 #include <string>
-#include <unordered_set>
+#include <string_view>
 #include <vector>
 
+#include "update/local_file_index.h"
 #include "update/version_list.h"
 
 namespace update {
@@ -21,40 +22,53 @@ constexpr const char* kLauncherEntryName = "Launcher.exe";
 // order: "Launcher.exe" first, then the rest in list order) and `totalKiB`
 // (the sum of their sizes / 1024, held at its maximum rather than wrapped)
 // from the two lists; both are reset first. An entry is up to date, and not
-// fetched, when the first local entry of its name has the same version and
-// its file exists. Entries whose decoded name the launcher may not install
+// fetched, when the first local entry of its file (names compared as
+// `nameCase` says, see LocalFileIndex) has the same version and its file
+// exists. Entries whose decoded name the launcher may not install
 // (see isInstallableEntryName) are skipped: no fetch, no size; so are
 // entries of a file listed before them (names compared as foldedEntryName
 // compares them), so that each file is fetched once, by its first entry.
 void planDownloads(const VersionList& remoteList, const VersionList& localList, VersionList& downloadList,
-                   std::uint32_t& totalKiB);
+                   std::uint32_t& totalKiB, NameCase nameCase = NameCase::Exact);
 
-// planDownloads in steps: each step considers a bounded number of entries,
-// and the plan is whole once step returns true. The lists must stay as they
-// are, and outlive the builder, until then.
+// planDownloads in steps: each step indexes or considers a bounded number
+// of entries (first the local list's into `localIndex`, then the server's),
+// and the plan is whole once step returns true. The lists and the index
+// must stay as they are, and outlive the builder, until then.
 class PlanBuilder {
  public:
-  PlanBuilder(const VersionList& remoteList, const VersionList& localList, VersionList& downloadList,
-              std::uint32_t& totalKiB);
+  PlanBuilder(const VersionList& remoteList, const VersionList& localList, LocalFileIndex& localIndex,
+              VersionList& downloadList, std::uint32_t& totalKiB);
 
-  // Considers at most `entries` more entries (at least one); true when every
-  // entry has been considered.
+  // Indexes or considers at most `entries` more entries (at least one);
+  // true when every entry has been considered.
   bool step(std::size_t entries);
 
  private:
   void consider(std::size_t at);
+  // True the first time a file (its folded name) is seen.
+  bool firstOfItsFile(std::size_t at, std::string_view folded);
 
   const VersionList& remoteList_;
   const VersionList& localList_;
+  LocalFileIndex& localIndex_;
+  bool localIndexed_ = false;
   VersionList& downloadList_;
   std::uint32_t& totalKiB_;
   // The launcher's entry, considered first; npos when the list has none.
   std::size_t launcherAt_;
   bool launcherDone_ = false;
   std::size_t next_ = 0;
-  // Folded names of the files already considered: a later entry for the
-  // same file (in any letter case) is not another file to fetch.
-  std::unordered_set<std::string> seenFiles_;
+  // The files already considered, so that a later entry for the same file
+  // (in any letter case) is not another file to fetch: an open-addressing
+  // table of the folded name's hash and the entry's number + 1, sized once
+  // for the whole list, so that no step regrows it and letting it go is one
+  // free, whatever the list's length.
+  struct SeenFile {
+    std::size_t hash;
+    std::size_t entry;
+  };
+  ZeroedCells<SeenFile> seenFiles_;
 };
 
 // Makes every missing folder along a path that ends with "/". False, with

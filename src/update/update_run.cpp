@@ -55,8 +55,8 @@ using Clock = std::chrono::steady_clock;
 
 // Read per slice, and planned per slice, between looks at the clock: a
 // small list is read and planned in one tick whatever the machine's load.
-constexpr std::size_t kListSliceBytes = 256 * 1024;
-constexpr std::size_t kPlanSliceEntries = 1024;
+constexpr std::size_t kListSliceBytes = 64 * 1024;
+constexpr std::size_t kPlanSliceEntries = 256;
 
 // Where a slice of the list that starts at `begin` may end: after a line's
 // end at or beyond `begin + size`, or at `end`.
@@ -79,13 +79,14 @@ bool budgetLeft(Clock::time_point started) {
 bool UpdateRun::loadLocalList() {
   if (update::loadLocalList(installPath, localList, mayWrite)) {
     workingPlaceBlocked_ = mayWrite && !clearWorkingFilePlaces();
+    nameCase = installationNameCase();
     return true;
   }
   state = UpdateState::Failed;
   return false;
 }
 
-void UpdateRun::planDownloads() { update::planDownloads(remoteList, localList, downloadList, totalKiB); }
+void UpdateRun::planDownloads() { update::planDownloads(remoteList, localList, downloadList, totalKiB, nameCase); }
 
 void UpdateRun::startListFetch() { startJob(kVersionListName, "", ""); }
 
@@ -181,6 +182,10 @@ void UpdateRun::finishSignatureFetch() {
 // signature is verified), a piece per tick from the next tick on. The bytes
 // stay where they are (the list job's buffer, or signedList_) until read.
 void UpdateRun::acceptList(const char* begin, const char* end) {
+  // The names and versions take at most the list's bytes: room for them at
+  // once (address space until filled), so that no tick copies what the
+  // earlier ones read.
+  if (begin != nullptr) remoteList.reserve(0, static_cast<std::size_t>(end - begin));
   listAt_ = begin;
   listEnd_ = begin == nullptr ? nullptr : end;
   state = UpdateState::ReadingList;
@@ -204,11 +209,16 @@ void UpdateRun::readListPiece() {
     fail(statusCode(RunStatus::ListTooLarge));
     return;
   }
-  planner_ = std::make_unique<PlanBuilder>(remoteList, localList, downloadList, totalKiB);
   state = UpdateState::PlanningFiles;
 }
 
 void UpdateRun::planPiece() {
+  if (planner_ == nullptr) {
+    // A tick of its own, after the reading's.
+    localIndex_ = std::make_unique<LocalFileIndex>(nameCase, localList.size() + remoteList.size());
+    planner_ = std::make_unique<PlanBuilder>(remoteList, localList, *localIndex_, downloadList, totalKiB);
+    return;
+  }
   const Clock::time_point started = Clock::now();
   bool planned = false;
   do {
@@ -269,11 +279,7 @@ void UpdateRun::pollCurrentFile() {
   const bool isLauncher = entry.name == kLauncherEntryName;
   VersionList beforeLauncher;
   if (isLauncher) beforeLauncher = localList;
-  if (std::size_t local = localList.indexOf(entry.name); local != VersionList::npos) {
-    localList.update(local, entry.version, fetched);
-  } else {
-    localList.append(entry.name, entry.version, fetched);
-  }
+  localIndex_->recordFile(localList, entry.name, entry.version, fetched);
   const bool saved = saveLocalList(kVersionListName, localList);
   job.reset();
   // Going on would fetch files that are never recorded, and show "End" over

@@ -76,6 +76,11 @@ class UpdateRun {
   void tick();
   // Fills downloadList and totalKiB from the two lists.
   void planDownloads();
+  // Takes the bytes of a list that has arrived (and, signed, verified): the
+  // ticks from the next on read it and plan it, a piece per tick. The bytes
+  // must stay in place until the plan is made (the list job's buffer, or a
+  // verified copy the run holds).
+  void acceptList(const char* begin, const char* end);
 
   // How long one tick may read or plan the server's list before it leaves
   // the rest to the next tick; the window answers between ticks.
@@ -103,6 +108,10 @@ class UpdateRun {
   // and one with anything to fetch ends with status 10 before any request
   // for a file.
   bool mayWrite = true;
+  // How the installation's file system compares names: loadLocalList asks
+  // it (installationNameCase); the plan and the record look up local
+  // entries so.
+  NameCase nameCase = NameCase::Exact;
 
  private:
   void failIfJobFailed();
@@ -110,7 +119,6 @@ class UpdateRun {
   void fail(std::int32_t status);
   void finishListFetch();
   void finishSignatureFetch();
-  void acceptList(const char* begin, const char* end);
   void readListPiece();
   void planPiece();
   void startDownloads();
@@ -128,6 +136,8 @@ class UpdateRun {
   const char* listAt_ = nullptr;
   const char* listEnd_ = nullptr;
   std::unique_ptr<PlanBuilder> planner_;
+  // The local list's index from the plan on.
+  std::unique_ptr<LocalFileIndex> localIndex_;
   // A working file's place is taken by something the launcher could not
   // remove (see clearWorkingFilePlaces).
   bool workingPlaceBlocked_ = false;

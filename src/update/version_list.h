@@ -103,6 +103,8 @@ class VersionList {
   void update(std::size_t at, std::string_view version, std::uint32_t size);
 
   std::size_t size() const { return slots_.size(); }
+  // The bytes of names and versions held, for reserve.
+  std::size_t textSize() const { return text_.size(); }
   bool empty() const { return slots_.empty(); }
   VersionEntryRef operator[](std::size_t at) const;
   const_iterator begin() const { return {this, 0}; }

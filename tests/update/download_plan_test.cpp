@@ -103,6 +103,35 @@ TEST_F(DownloadPlan, UpToDateOnlyWithEntrySameVersionAndFile) {
   EXPECT_EQ(totalKiB, 0u);
 }
 
+// Where the file system ignores case, a local entry is found under any
+// spelling of its file (escapes decoded, letters folded as the name rule
+// folds them), and entries of one file that disagree are no record at all.
+TEST_F(DownloadPlan, LocalEntriesAreLookedUpAsTheFileSystemComparesNames) {
+  // Both spellings on disk, as a file system that ignores case shows them.
+  for (const char* file : {"Data.pak", "data.pak",
+                           "Espa\xc3\xb1"
+                           "a.txt",
+                           "ESPA\xc3\x91"
+                           "A.TXT",
+                           "Two.pak"}) {
+    writeFile(dir / file, "x");
+  }
+  VersionList local =
+      makeList({{"Data.pak", "1", 0}, {"Espa%f1a.txt", "1", 0}, {"Two.pak", "1", 0}, {"TWO.PAK", "2", 0}});
+  VersionList remote = makeList({{"data.pak", "1", 0},
+                                 {"ESPA\xc3\x91"
+                                  "A.TXT",
+                                  "1", 0},
+                                 {"Two.pak", "1", 0}});
+  plan(remote, local);
+  EXPECT_EQ(names(downloadList), (std::vector<std::string>{"data.pak",
+                                                           "ESPA\xc3\x91"
+                                                           "A.TXT"}))
+      << "names compared as written";
+  planDownloads(remote, local, downloadList, totalKiB, update::NameCase::Ignored);
+  EXPECT_EQ(names(downloadList), (std::vector<std::string>{"Two.pak"})) << "one file, one version";
+}
+
 TEST_F(DownloadPlan, EscapedNamesTestTheDecodedFile) {
   writeFile(dir / "my maps" / u8"espa\u00f1a.pak", "x");
   VersionList local = makeList({{"my%20maps/espa%f1a.pak", "1", 0}, {"my%20maps/other.pak", "1", 0}});
@@ -133,13 +162,15 @@ TEST_F(DownloadPlan, MakesNoFolderAndIsTheSameMadeInSteps) {
   for (std::size_t entries : {1, 2, 5}) {
     VersionList stepped;
     std::uint32_t steppedKiB = 99;
-    update::PlanBuilder builder(remote, local, stepped, steppedKiB);
+    update::LocalFileIndex index(update::NameCase::Exact, 0);
+    update::PlanBuilder builder(remote, local, index, stepped, steppedKiB);
     std::size_t steps = 1;
     while (!builder.step(entries)) ++steps;
     EXPECT_EQ(names(stepped), whole) << entries;
     EXPECT_EQ(steppedKiB, 7u);
-    // The launcher's entry comes on top of the first step's.
-    EXPECT_EQ(steps, (remote.size() - 1 + entries - 1) / entries) << entries;
+    // The local entries are indexed first; the launcher's entry comes on top
+    // of the first planning step's.
+    EXPECT_EQ(steps, (local.size() + entries - 1) / entries + (remote.size() - 1 + entries - 1) / entries) << entries;
   }
 }
 

@@ -270,6 +270,48 @@ TEST_F(UpdateRunTest, AFolderInAWorkingFilesPlaceIsRemovedOrNamed) {
   EXPECT_EQ(std::count(paths.begin(), paths.end(), "/up/a.txt"), 4);
 }
 
+// Where the installation ignores letter case (Windows; here, asked for), a
+// case-only rename and a rollback are one file with one version: the
+// rollback is fetched, not taken as the version already there.
+TEST_F(UpdateRunTest, ACaseOnlyRenameAndARollbackAreOneFile) {
+  writeFile(install() / "Data.pak", "one");
+  writeFile(install() / kVersionListName, "Data.pak r1 3\n");
+  const auto release = [&](const std::string& list, const std::string& name, const std::string& bytes) {
+    server_.reset();
+    serve(list, {{name, bytes}});
+    UpdateRun next{display};
+    ASSERT_TRUE(next.loadLocalList());
+#if defined(_WIN32)
+    EXPECT_EQ(next.nameCase, update::NameCase::Ignored) << "the installation was asked";
+#else
+    EXPECT_EQ(next.nameCase, update::NameCase::Exact) << "the installation was asked";
+    next.nameCase = update::NameCase::Ignored;
+#endif
+    next.startListFetch();
+    for (int i = 0; i < 50 && next.state != UpdateState::Finished; ++i) {
+      if (next.job != nullptr) {
+        ASSERT_TRUE(testsupport::jobEnded(*next.job));
+      }
+      next.tick();
+    }
+    ASSERT_EQ(next.state, UpdateState::Finished);
+  };
+  release("data.pak r2 3\n", "data.pak", "two");
+  EXPECT_EQ(readFile(kVersionListName), "Data.pak r2 3\n");
+  release("Data.pak r1 3\n", "Data.pak", "one");
+  EXPECT_EQ(requestedPaths(), (std::vector<std::string>{"/up/version_list.txt", "/up/Data.pak"}));
+  EXPECT_EQ(readFile(kVersionListName), "Data.pak r1 3\n");
+
+  // A list that a launcher with a byte-for-byte lookup wrote, naming the
+  // file twice: neither entry is trusted, and once fetched they agree.
+  writeFile(install() / kVersionListName, "Data.pak r1 3\ndata.pak r2 3\n");
+  release("Data.pak r1 3\n", "Data.pak", "one");
+  EXPECT_EQ(requestedPaths(), (std::vector<std::string>{"/up/version_list.txt", "/up/Data.pak"}));
+  EXPECT_EQ(readFile(kVersionListName), "Data.pak r1 3\ndata.pak r1 3\n");
+  release("Data.pak r1 3\n", "Data.pak", "one");
+  EXPECT_EQ(requestedPaths(), (std::vector<std::string>{"/up/version_list.txt"}));
+}
+
 // The plan makes no folder: a file's folders are made as its download
 // starts, and only for the files fetched.
 TEST_F(UpdateRunTest, FoldersAreMadeAsTheirFirstFileStarts) {
