@@ -47,7 +47,6 @@ namespace {
 
 namespace fs = std::filesystem;
 using namespace std::chrono_literals;
-using Clock = std::chrono::steady_clock;
 
 struct ServedFile {
   std::string name;       // escaped, as listed
@@ -369,10 +368,10 @@ TEST_F(CrashConsistencyTest, KilledAnywhereTheInstallationStaysConsistentAndThen
   int killsWithListSideFile = 0;
   int killsWithPartialFile = 0;
   std::vector<std::size_t> progressAtKill;
-  // Sized for a loaded two-core machine; an unloaded one needs about 60 s.
-  const auto deadline = Clock::now() + 300s;
+  // Bounded by the number of runs, each by the driver's own time limit and
+  // the wait for its next event: no wall-clock deadline, which a loaded
+  // machine would make the proof's outcome.
   for (int run = 0; run < kKillRuns; ++run) {
-    ASSERT_LT(Clock::now(), deadline) << "the kills took too long";
     SCOPED_TRACE("run " + std::to_string(run));
     const KillPoint point = killPointFor(run);
     TreeWatch watch(install());
@@ -381,7 +380,8 @@ TEST_F(CrashConsistencyTest, KilledAnywhereTheInstallationStaysConsistentAndThen
     int matches = 0;
     for (bool ended = false; !ended;) {
       pollfd events[2] = {{watch.descriptor(), POLLIN, 0}, {driver.exitEvent(), POLLIN, 0}};
-      int ready = ::poll(events, 2, 30000);
+      // Longer than the driver's own limit: it ends by itself first.
+      int ready = ::poll(events, 2, 150000);
       ASSERT_GT(ready, 0) << "the driver neither progressed nor ended";
       if ((events[0].revents & POLLIN) && watch.drain([&](std::uint32_t mask, const std::string& name) {
             return point.matches(mask, name) && ++matches >= point.count;
