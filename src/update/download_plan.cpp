@@ -46,8 +46,8 @@ PlanBuilder::PlanBuilder(const VersionList& remoteList, const VersionList& local
       totalKiB_(totalKiB),
       launcherAt_(launcherEntry(remoteList)),
       seenFiles_(cellsFor(remoteList.size())) {
-  downloadList_.clear();
-  totalKiB_ = 0;
+  downloadList.clear();
+  totalKiB = 0;
   // Room for every entry at once (address space; pages are touched only as
   // they fill), so that no step copies what the earlier ones planned.
   downloadList_.reserve(remoteList_.size(), remoteList_.textSize());

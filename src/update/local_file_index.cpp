@@ -40,21 +40,16 @@ std::string LocalFileIndex::key(std::string_view name) const {
   return nameCase_ == NameCase::Exact ? std::string(name) : foldedEntryName(decodeEntryName(name));
 }
 
-const LocalFileIndex::Cell* LocalFileIndex::cellFor(const VersionList& list, std::string_view key,
-                                                    std::uint32_t hash) const {
+std::size_t LocalFileIndex::cellFor(const VersionList& list, std::string_view key, std::uint32_t hash) const {
   const std::size_t mask = cells_.size() - 1;
   for (std::size_t at = hash & mask;; at = (at + 1) & mask) {
     const Cell& cell = cells_[at];
-    if (cell.entry == 0) return &cell;
+    if (cell.entry == 0) return at;
     const std::size_t entry = (cell.entry & ~kDisagree) - 1;
     // An entry past the list's end was indexed before the list was put back
     // to an earlier state: it names nothing now.
-    if (cell.hash == hash && entry < list.size() && this->key(list[entry].name) == key) return &cell;
+    if (cell.hash == hash && entry < list.size() && this->key(list[entry].name) == key) return at;
   }
-}
-
-LocalFileIndex::Cell* LocalFileIndex::cellFor(const VersionList& list, std::string_view key, std::uint32_t hash) {
-  return const_cast<Cell*>(static_cast<const LocalFileIndex*>(this)->cellFor(list, key, hash));
 }
 
 void LocalFileIndex::grow() {
@@ -73,7 +68,7 @@ void LocalFileIndex::grow() {
 void LocalFileIndex::insert(const VersionList& list, std::size_t at) {
   if ((used_ + 1) * 2 > cells_.size()) grow();
   const std::string entryKey = key(list[at].name);
-  Cell* cell = cellFor(list, entryKey, hashKey(entryKey));
+  Cell* cell = &cells_[cellFor(list, entryKey, hashKey(entryKey))];
   if (cell->entry == 0) {
     *cell = {hashKey(entryKey), static_cast<std::uint32_t>(at + 1)};
     ++used_;
@@ -89,7 +84,7 @@ bool LocalFileIndex::indexStep(const VersionList& list, std::size_t entries) {
 
 std::size_t LocalFileIndex::find(const VersionList& list, std::string_view name) const {
   const std::string nameKey = key(name);
-  const Cell* cell = cellFor(list, nameKey, hashKey(nameKey));
+  const Cell* cell = &cells_[cellFor(list, nameKey, hashKey(nameKey))];
   if (cell->entry == 0 || (cell->entry & kDisagree) != 0) return npos;
   return cell->entry - 1;
 }
@@ -100,7 +95,7 @@ void LocalFileIndex::recordFile(VersionList& list, std::string_view name, std::s
   // indexed: what it no longer holds is indexed again as it comes back.
   if (indexed_ > list.size()) indexed_ = list.size();
   const std::string nameKey = key(name);
-  Cell* cell = cellFor(list, nameKey, hashKey(nameKey));
+  Cell* cell = &cells_[cellFor(list, nameKey, hashKey(nameKey))];
   if (cell->entry == 0) {
     list.append(name, version, size);
     indexStep(list, 1);

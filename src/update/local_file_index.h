@@ -25,7 +25,9 @@ template <typename Cell>
 class ZeroedCells {
  public:
   explicit ZeroedCells(std::size_t count)
-      : cells_(static_cast<Cell*>(std::calloc(count, sizeof(Cell)))), count_(cells_ != nullptr ? count : 0) {
+      // The zeroing calloc leaves to the system is the point.
+      : cells_(static_cast<Cell*>(std::calloc(count, sizeof(Cell)))),  // NOLINT(cppcoreguidelines-no-malloc)
+        count_(cells_ != nullptr ? count : 0) {
     // Out of memory ends the launcher as it does for any container.
     if (cells_ == nullptr) throw std::bad_alloc();
   }
@@ -39,7 +41,7 @@ class ZeroedCells {
 
  private:
   struct Free {
-    void operator()(Cell* cells) const { std::free(cells); }
+    void operator()(Cell* cells) const { std::free(cells); }  // NOLINT(cppcoreguidelines-no-malloc)
   };
   std::unique_ptr<Cell, Free> cells_;
   std::size_t count_;
@@ -93,8 +95,8 @@ class LocalFileIndex {
   static constexpr std::uint32_t kDisagree = 0x80000000u;
 
   std::string key(std::string_view name) const;
-  Cell* cellFor(const VersionList& list, std::string_view key, std::uint32_t hash);
-  const Cell* cellFor(const VersionList& list, std::string_view key, std::uint32_t hash) const;
+  // The cell of `key`'s file, or the empty cell where it would go.
+  std::size_t cellFor(const VersionList& list, std::string_view key, std::uint32_t hash) const;
   void insert(const VersionList& list, std::size_t at);
   void grow();
 

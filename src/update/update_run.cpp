@@ -55,7 +55,7 @@ using Clock = std::chrono::steady_clock;
 
 // Read per slice, and planned per slice, between looks at the clock: a
 // small list is read and planned in one tick whatever the machine's load.
-constexpr std::size_t kListSliceBytes = 64 * 1024;
+constexpr std::size_t kListSliceBytes = std::size_t{64} * 1024;
 constexpr std::size_t kPlanSliceEntries = 256;
 
 // Where a slice of the list that starts at `begin` may end: after a line's
