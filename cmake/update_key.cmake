@@ -1,11 +1,14 @@
 # The studio's update key, compiled into the launcher.
 #
-# GLIMMERHOLD_UPDATE_KEY names a PEM file holding the studio's ECDSA P-256
-# public key (glimmerhold-publish --new-key writes one), or several separated
-# by ";" while a key is rotated. Each key's 64 bytes (X then Y) go into the
-# launcher; a launcher built with keys installs only what one of them signed.
-# Without one the launcher fetches and installs as it always has. A file that
-# is not such a key fails the configuration with the reason.
+# GLIMMERHOLD_UPDATE_KEY names PEM files holding the studio's ECDSA P-256
+# public keys (glimmerhold-publish --new-key writes them), separated by ";",
+# in epoch order: the first is epoch GLIMMERHOLD_UPDATE_KEY_EPOCH (1 unless
+# set), the next one epoch after it, and so on. Typically two: the key that
+# signs now and the standby kept offline that replaces it. Each key's 64 bytes
+# (X then Y) go into the launcher's key table; a launcher built with keys
+# installs only what the key of a list's epoch signed. Without one the
+# launcher fetches and installs as it always has. A file that is not such a
+# key fails the configuration with the reason.
 #
 # Also runs as a script, to check a file the same way:
 #   cmake -DGLIMMERHOLD_UPDATE_KEY=key.pub.pem -P cmake/update_key.cmake
@@ -25,6 +28,23 @@ function(glimmerhold_update_key_bytes key_files out_var)
   endforeach()
   string(STRIP "${_all}" _all)
   set(${out_var} "${_all}" PARENT_SCOPE)
+endfunction()
+
+# Fails the configuration when the product (the game's name), the channel or
+# the first key's epoch cannot be named in a signed list.
+function(glimmerhold_update_identity_check product channel epoch)
+  string(LENGTH "${product}" _length)
+  if(NOT product MATCHES "^[ -~]+$" OR product MATCHES "^ | $|[\"\\\\]" OR _length GREATER 64)
+    message(FATAL_ERROR "GLIMMERHOLD_GAME_NAME \"${product}\": 1 to 64 printable ASCII characters, "
+                        "without a quote, a backslash, or a blank at either end")
+  endif()
+  string(LENGTH "${channel}" _length)
+  if(NOT channel MATCHES "^[a-z0-9._-]+$" OR _length GREATER 32)
+    message(FATAL_ERROR "GLIMMERHOLD_UPDATE_CHANNEL \"${channel}\": 1 to 32 of a-z, 0-9, \".\", \"_\", \"-\"")
+  endif()
+  if(NOT epoch MATCHES "^[1-9][0-9]?[0-9]?[0-9]?[0-9]?$" OR epoch GREATER 65535)
+    message(FATAL_ERROR "GLIMMERHOLD_UPDATE_KEY_EPOCH \"${epoch}\": a whole number from 1 to 65535")
+  endif()
 endfunction()
 
 function(_glimmerhold_one_key_bytes key_file out_var)

@@ -9,20 +9,37 @@
 #include "update/list_signature.h"
 
 using update::formatListSignature;
+using update::formatUtcTime;
+using update::isValidChannel;
+using update::isValidProduct;
+using update::kMaxEpoch;
 using update::kMaxRelease;
+using update::kMaxSignatureBytes;
 using update::ListSignature;
 using update::parseListSignature;
+using update::parseUtcTime;
+using update::signedListMessage;
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
   const std::string_view text(reinterpret_cast<const char*>(data), size);
   std::optional<ListSignature> parsed = parseListSignature(text);
   if (!parsed) return 0;
+  FUZZ_CHECK(size <= kMaxSignatureBytes);
   FUZZ_CHECK(parsed->release >= 1 && parsed->release <= kMaxRelease);
-  // Only the exact format: the same length as written again, which reads
-  // back the same.
+  FUZZ_CHECK(parsed->epoch >= 1 && parsed->epoch <= kMaxEpoch);
+  FUZZ_CHECK(isValidProduct(parsed->product) && isValidChannel(parsed->channel));
+  // No field can carry a line end into the signed message.
+  FUZZ_CHECK(parsed->product.find('\n') == std::string::npos && parsed->channel.find('\n') == std::string::npos);
+  if (parsed->expires != 0) FUZZ_CHECK(parseUtcTime(formatUtcTime(parsed->expires)) == parsed->expires);
+  // Only the exact format: written again it is the input, byte for byte.
   const std::string written = formatListSignature(*parsed);
-  FUZZ_CHECK(written.size() == size);
-  std::optional<ListSignature> again = parseListSignature(written);
-  FUZZ_CHECK(again && again->release == parsed->release && again->signature == parsed->signature);
+  FUZZ_CHECK(written == text);
+  // The signed message is the file's lines before the signature's, after a
+  // prefix of its own: what the file says is what was signed.
+  const std::string message = signedListMessage(*parsed, "");
+  const std::string_view prefix = "glimmerhold signed list\n";
+  FUZZ_CHECK(message.starts_with(prefix) &&
+             text.starts_with(std::string_view(message).substr(prefix.size())) &&
+             text.substr(message.size() - prefix.size()).starts_with("ecdsa-p256-sha256 "));
   return 0;
 }

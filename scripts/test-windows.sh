@@ -1,34 +1,66 @@
 #!/usr/bin/env bash
 # The Windows builds: build/win32 (the 32-bit release build, everything that
-# exists, warnings as errors) and build/win64 (the same sources with the test
-# suite), whose test binaries then run under Wine inside a private network
-# namespace, with a scratch Wine prefix that holds the registry they write.
+# exists, warnings as errors), and the same sources with the test suite twice:
+# build/win32-tests (32-bit, what ships) and build/win64 (64-bit). The test
+# binaries of both run under Wine inside a private network namespace, each
+# bitness in a scratch Wine prefix of its own (a 64-bit prefix, as Windows 10
+# and 11 are: 32-bit programs run in it under WOW64), which holds the registry
+# they write. Then the installer (scripts/test-installer.sh).
+#
+# Whether the kernel runs 32-bit programs is asked once (scripts/can-run-32bit.sh)
+# and passed on to the scripts called from here in GLIMMERHOLD_32BIT ("yes" or
+# "no") and GLIMMERHOLD_32BIT_WHY. Where it does, every 32-bit run is required;
+# where it does not, the script says so and why, and runs the rest.
 #
 # Exits non-zero when a build fails, a test fails, or a binary runs too long.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
 WINE=${WINE:-/usr/lib/wine/wine64}
+WINE32=${WINE32:-/usr/lib/wine/wine}
 WINESERVER=${WINESERVER:-/usr/lib/wine/wineserver}
 jobs=$(nproc)
-# Each test binary gets this long; the whole suite takes well under a minute.
+# Each test binary gets this long; a whole bitness takes about a minute.
 limit=${GLIMMERHOLD_WINE_TEST_LIMIT:-300}
 
+if [[ -z ${GLIMMERHOLD_32BIT:-} ]]; then
+  GLIMMERHOLD_32BIT=yes
+  GLIMMERHOLD_32BIT_WHY=$(./scripts/can-run-32bit.sh 2>&1) || GLIMMERHOLD_32BIT=no
+  export GLIMMERHOLD_32BIT GLIMMERHOLD_32BIT_WHY
+fi
+case $GLIMMERHOLD_32BIT in
+  yes) echo "== 32-bit programs run on this kernel: the 32-bit Wine runs are required" ;;
+  no)
+    GLIMMERHOLD_32BIT_WHY=${GLIMMERHOLD_32BIT_WHY:-the caller set GLIMMERHOLD_32BIT=no}
+    echo "== NOT POSSIBLE HERE: $GLIMMERHOLD_32BIT_WHY"
+    ;;
+  *) echo "GLIMMERHOLD_32BIT must be yes or no, not \"$GLIMMERHOLD_32BIT\"" >&2; exit 2 ;;
+esac
+
 cmake -S . -B build/win32 -G Ninja -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-i686.cmake \
-  -DCMAKE_BUILD_TYPE=Release -DGLIMMERHOLD_WERROR=ON -DGLIMMERHOLD_TESTS=OFF -DGLIMMERHOLD_BENCHMARKS=OFF >/dev/null
+  -DCMAKE_BUILD_TYPE=Release -DGLIMMERHOLD_WERROR=ON -DGLIMMERHOLD_TESTS=OFF -DGLIMMERHOLD_BENCHMARKS=OFF \
+  -DGLIMMERHOLD_CODESIGN_CERT= -DGLIMMERHOLD_CODESIGN_KEY= >/dev/null
 cmake --build build/win32 -j "$jobs"
 # The release executable's headers, dialog template, icons and manifest.
 python3 tests/win32_ui/check_launcher_exe.py build/win32/bin/Launcher.exe
 
-cmake -S . -B build/win64 -G Ninja -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-x86_64.cmake \
-  -DCMAKE_BUILD_TYPE=Debug -DGLIMMERHOLD_WERROR=ON -DGLIMMERHOLD_BENCHMARKS=OFF >/dev/null
-cmake --build build/win64 -j "$jobs"
-
-bin=$(pwd)/build/win64/bin
 tests=(text_tests settings_tests platform_tests win32_tests win32_ui_tests shell_tests web_tests update_tests net_tests)
-for t in "${tests[@]}"; do
-  [[ -f "$bin/$t.exe" ]] || { echo "missing $bin/$t.exe" >&2; exit 1; }
+# Built whether or not they can run here: the two toolchains differ (calling
+# conventions, type sizes), and both must compile.
+for build in win32-tests:mingw-i686 win64:mingw-x86_64; do
+  cmake -S . -B "build/${build%%:*}" -G Ninja -DCMAKE_TOOLCHAIN_FILE="cmake/${build#*:}.cmake" \
+    -DCMAKE_BUILD_TYPE=Debug -DGLIMMERHOLD_WERROR=ON -DGLIMMERHOLD_BENCHMARKS=OFF >/dev/null
+  cmake --build "build/${build%%:*}" -j "$jobs"
+  for t in "${tests[@]}"; do
+    [[ -f "build/${build%%:*}/bin/$t.exe" ]] || { echo "missing build/${build%%:*}/bin/$t.exe" >&2; exit 1; }
+  done
 done
+
+# Each run: its bitness, its Wine loader, its binaries and its MinGW runtime.
+runs=("64|$WINE|$(pwd)/build/win64/bin|Z:\usr\lib\gcc\x86_64-w64-mingw32\12-posix;Z:\usr\x86_64-w64-mingw32\lib")
+if [[ $GLIMMERHOLD_32BIT == yes ]]; then
+  runs+=("32|$WINE32|$(pwd)/build/win32-tests/bin|Z:\usr\lib\gcc\i686-w64-mingw32\12-posix;Z:\usr\i686-w64-mingw32\lib")
+fi
 
 scratch=$(mktemp -d /tmp/glimmerhold-wine-XXXXXX)
 trap 'rm -rf "$scratch"' EXIT
@@ -37,36 +69,53 @@ trap 'rm -rf "$scratch"' EXIT
 # namespace, so the programs' sockets live on its private loopback.
 # GLIMMERHOLD_PRIVATE_NETWORK and GLIMMERHOLD_SCRATCH_REGISTRY tell the test
 # binaries that they run where they may bind port 80 and write the registry.
-export WINEPREFIX="$scratch/prefix" WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
-export WINEPATH='Z:\usr\lib\gcc\x86_64-w64-mingw32\12-posix;Z:\usr\x86_64-w64-mingw32\lib'
+export WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
 export GLIMMERHOLD_SCRATCH_REGISTRY=1 GLIMMERHOLD_PRIVATE_NETWORK=1
-export WINE WINESERVER bin limit
+export WINE WINESERVER limit scratch
 unshare -rn bash -c '
-  set -u
+  set -u -o pipefail
   ip link set lo up
-  echo "== creating the Wine prefix"
-  timeout 120 "$WINE" cmd /c exit 0 >/dev/null 2>&1 || { echo "Wine prefix could not be made" >&2; exit 1; }
-  # No X server: windows exist for the dialog tests, but nothing is drawn.
-  "$WINE" reg add "HKCU\\Software\\Wine\\Drivers" /v Graphics /t REG_SZ /d null /f >/dev/null 2>&1
-  # The driver is chosen when the Wine server starts: start it afresh.
-  "$WINESERVER" -k 2>/dev/null || true
-  "$WINESERVER" -w 2>/dev/null || true
-  passed=0
-  failed=0
-  for t in '"${tests[*]}"'; do
-    echo "== $t (under Wine)"
-    cd "$bin"
-    if timeout "$limit" "$WINE" "$t.exe" --gtest_color=no; then
-      passed=$((passed + 1))
-    else
-      echo "== $t FAILED (exit $?)" >&2
-      failed=$((failed + 1))
-    fi
+  status=0
+  for run in "$@"; do
+    IFS="|" read -r bits loader bin runtime <<<"$run"
+    export WINEPREFIX="$scratch/prefix$bits"
+    started=$SECONDS
+    echo "== creating the Wine prefix for the $bits-bit runs"
+    # Made by 64-bit Wine either way, without a runtime on the search path
+    # (the 32-bit one would break its start).
+    timeout 120 "$WINE" cmd /c exit 0 >/dev/null 2>&1 || { echo "Wine prefix could not be made" >&2; exit 1; }
+    # No X server: windows exist for the dialog tests, but nothing is drawn.
+    "$WINE" reg add "HKCU\\Software\\Wine\\Drivers" /v Graphics /t REG_SZ /d null /f >/dev/null 2>&1
+    # The driver is chosen when the Wine server starts: start it afresh.
+    "$WINESERVER" -k 2>/dev/null || true
+    "$WINESERVER" -w 2>/dev/null || true
+    passed=0
+    failed=0
+    cases=0
+    for t in '"${tests[*]}"'; do
+      echo "== $t ($bits-bit, under Wine)"
+      cd "$bin"
+      if WINEPATH=$runtime timeout "$limit" "$loader" "$t.exe" --gtest_color=no | tee "$scratch/output"; then
+        passed=$((passed + 1))
+      else
+        echo "== $t ($bits-bit) FAILED (exit ${PIPESTATUS[0]})" >&2
+        failed=$((failed + 1))
+      fi
+      cases=$((cases + $(tr -d "\r" <"$scratch/output" | sed -n "s/^\[  PASSED  \] \([0-9]*\) tests\{0,1\}\.$/\1/p" | head -n 1 | grep . || echo 0)))
+    done
+    "$WINESERVER" -k 2>/dev/null || true
+    echo "wine-binaries ($bits-bit): $passed passed, $failed failed; $cases tests passed ($((SECONDS - started)) s)"
+    [ "$failed" -eq 0 ] || status=1
   done
-  "$WINESERVER" -k 2>/dev/null || true
-  echo "wine-binaries: $passed passed, $failed failed"
-  [ "$failed" -eq 0 ]
-'
+  exit "$status"
+' wine-suites "${runs[@]}"
+if [[ $GLIMMERHOLD_32BIT == no ]]; then
+  echo "wine-binaries (32-bit): NOT RUN: $GLIMMERHOLD_32BIT_WHY"
+fi
+
+# The update engine as shipped: the 32-bit headless driver under 32-bit Wine,
+# driven by the proof tests.
+./scripts/test-wine-engine.sh
 
 # The game's installer, built with these launchers and run under Wine.
 ./scripts/test-installer.sh

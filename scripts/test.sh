@@ -4,8 +4,8 @@
 # studios' Release configuration, builds with AddressSanitizer and
 # UndefinedBehaviorSanitizer and runs every test, builds the threaded download
 # code with ThreadSanitizer and runs its tests again, runs each fuzzer for a
-# bounded time, and builds the Windows launcher (32-bit) and the test suite
-# (64-bit), which runs under Wine.
+# bounded time, and builds the Windows launcher and installer (32-bit) and the
+# test suite (32 and 64 bits), which run under Wine.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 

@@ -2,6 +2,7 @@
 // launcher.
 #include <gtk/gtk.h>
 
+#include <cstdio>
 #include <string>
 
 #include "shell/launcher.h"
@@ -25,6 +26,15 @@ std::u16string commandLineOf(int argc, char** argv) {
 
 int main(int argc, char** argv) {
   std::u16string commandLine = commandLineOf(argc, argv);
-  gtk_init(&argc, &argv);
+  // Without a display there is no window and no box to say why: say it on
+  // standard error and end with 0, as every other way out of the launcher
+  // does.
+  if (gtk_init_check(&argc, &argv) == FALSE) {
+    std::fputs(
+        "Launcher.exe: no display could be opened (DISPLAY or WAYLAND_DISPLAY); the launcher needs one to show "
+        "its page\n",
+        stderr);
+    return 0;
+  }
   return shell::launcherMain(commandLine);
 }

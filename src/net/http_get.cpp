@@ -137,9 +137,14 @@ std::int32_t exchange(cStreamingFile& job, const Connection& connection, BodyDes
   std::array<char, kReceiveSize> chunk{};
   BodyPlan plan;
   bool inBody = false;
+  // Starts once the request is out: the server's time, not the connection's.
+  ProgressWindow pace(limits);
   for (;;) {
     int n = platform::receiveBytes(connection.handle(), chunk.data(), kReceiveSize, limits.receiveMs);
     if (n == platform::kSocketError) return receiveFailure();
+    // A starving server is reported as a stall; the end of the response is
+    // never held against it.
+    if (n > 0 && !pace.arrived(static_cast<std::uint32_t>(n))) return platform::kWsaEtimedout;
     if (!inBody) {
       // Closed before the header ended: nothing usable came.
       if (n == 0) return statusCode(DownloadStatus::BadResponse);

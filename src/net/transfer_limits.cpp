@@ -8,16 +8,37 @@ namespace {
 
 std::atomic<std::uint32_t> connectMs{kTransferLimits.connectMs};
 std::atomic<std::uint32_t> receiveMs{kTransferLimits.receiveMs};
+std::atomic<std::uint32_t> windowMs{kTransferLimits.windowMs};
+std::atomic<std::uint32_t> windowBytes{kTransferLimits.windowBytes};
 
 void setLimits(TransferLimits limits) {
   connectMs.store(limits.connectMs, std::memory_order_relaxed);
   receiveMs.store(limits.receiveMs, std::memory_order_relaxed);
+  windowMs.store(limits.windowMs, std::memory_order_relaxed);
+  windowBytes.store(limits.windowBytes, std::memory_order_relaxed);
 }
 
 }  // namespace
 
 TransferLimits transferLimits() {
-  return {connectMs.load(std::memory_order_relaxed), receiveMs.load(std::memory_order_relaxed)};
+  return {connectMs.load(std::memory_order_relaxed), receiveMs.load(std::memory_order_relaxed),
+          windowMs.load(std::memory_order_relaxed), windowBytes.load(std::memory_order_relaxed)};
+}
+
+ProgressWindow::ProgressWindow(const TransferLimits& limits, Clock::time_point start)
+    : length_(limits.windowMs), least_(limits.windowBytes), windowStart_(start) {}
+
+// A window is judged when the first bytes after its end arrive: those bytes
+// belong to the next window, which starts then. A server that sends its
+// bytes one every receive limit is judged within a window and a receive.
+bool ProgressWindow::arrived(std::uint32_t count, Clock::time_point now) {
+  if (now - windowStart_ >= length_) {
+    if (bytes_ < least_) return false;
+    windowStart_ = now;
+    bytes_ = 0;
+  }
+  bytes_ += count;
+  return true;
 }
 
 ScopedTransferLimits::ScopedTransferLimits(TransferLimits limits) : previous_(transferLimits()) { setLimits(limits); }

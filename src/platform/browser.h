@@ -12,6 +12,7 @@
 // run to its end when Invoke returns.
 #pragma once
 
+#include <cstdint>
 #include <functional>
 #include <memory>
 #include <string>
@@ -25,6 +26,12 @@ namespace platform {
 // The WebBrowser control's class id.
 constexpr const char16_t* kWebBrowserClassId = u"{8856F961-340A-11D0-A96B-00C04FD705A2}";
 constexpr const char16_t* kHostWindowClass = u"AtlAxWin110";
+
+// What a navigation filter is asked about.
+enum class NavigationEvent : std::uint8_t {
+  Before,  // BeforeNavigate2: may the view go there?
+  Failed,  // NavigateError: may the control show its own error page?
+};
 
 // IHTMLElement.
 class HtmlElement {
@@ -76,12 +83,14 @@ class WebBrowser2 {
   // get_Document, asked for IHTMLDocument2 and IHTMLDocument3: succeeds only
   // once a document exists. Either out pointer may stay null.
   virtual HRESULT document(std::shared_ptr<HtmlDocument2>* document2, std::shared_ptr<HtmlDocument3>* document3) = 0;
-  // DWebBrowserEvents2::BeforeNavigate2, answered for every navigation of
-  // the view from now on, redirects included: the filter gets the address
-  // and whether the navigation is the top frame's, and a false answer
-  // cancels it. Without a filter everything goes. Requests for new windows
-  // are always refused.
-  using NavigationFilter = std::function<bool(std::u16string_view url, bool topFrame)>;
+  // DWebBrowserEvents2::BeforeNavigate2 and NavigateError, answered for
+  // every navigation of the view from now on, redirects included: the filter
+  // gets the event, the address and whether the navigation is the top
+  // frame's. Before a navigation a false answer cancels it; after one
+  // failed, a false answer keeps the control from showing its own error
+  // page in its place. Without a filter everything goes. Requests for new
+  // windows are always refused.
+  using NavigationFilter = std::function<bool(NavigationEvent event, std::u16string_view url, bool topFrame)>;
   virtual void setNavigationFilter(NavigationFilter filter) = 0;
 };
 

@@ -29,6 +29,10 @@ class File {
     // followed) -- so what is written goes to no file another process has
     // open.
     CreateNew,
+    // FILE_APPEND_DATA, FILE_SHARE_READ, OPEN_ALWAYS: every write goes to
+    // the end; the file is made when there is none, and a link in its place
+    // is not followed.
+    Append,
   };
 
   File() = default;

@@ -11,7 +11,9 @@
 #include "shell/page_calls.h"
 #include "shell/self_replace.h"
 #include "shell/updater.h"
+#include "text/encoding.h"
 #include "update/messages.h"
+#include "update/run_log.h"
 
 namespace shell {
 
@@ -20,6 +22,7 @@ using settings::readInstallPath;
 using update::kMsgCaption;
 using update::kMsgNewLauncher;
 using update::kMsgNotInstalled;
+using update::runLog;
 
 namespace {
 
@@ -88,6 +91,12 @@ int launcherMain(const std::u16string& commandLine) {
   // other launcher's files are touched either: the game still plays when it
   // is up to date, and the run says it cannot write when it is not.
   const bool mayWrite = lock.isHeld();
+  // Only the launcher that holds the installation writes its log.
+  if (mayWrite) {
+    runLog().open(installPath);
+    runLog().write(std::string("start: version ") + GLIMMERHOLD_VERSION + ", arguments \"" +
+                   text::utf8FromUtf16(commandLine) + "\", installation " + installPath);
+  }
   if (mayWrite && handOver) {
     finishSelfReplacement(installPath);
   } else if (mayWrite) {
@@ -101,6 +110,8 @@ int launcherMain(const std::u16string& commandLine) {
     updater.doModal(platform::activeWindow(), 0);
     platform::atlAxWinTerm();
   }
+  runLog().write("end");
+  runLog().close();
   return 0;
 }
 

@@ -3,6 +3,8 @@
 // call.
 #include "shell/page_calls.h"
 
+#include <new>
+
 #include "shell/updater.h"
 #include "update/messages.h"
 #include "web/page_bridge.h"
@@ -20,6 +22,21 @@ namespace {
 
 const char16_t* const kUnknownText = u"<unknow>";
 
+// A page call that cannot be made for want of memory (the automation string
+// of the function's name or of the text, the copy of the answer) is a page
+// call that failed: nothing reaches the page, and the launcher goes on, as
+// after a page function's own error. The page bridge's out-of-memory error
+// ends here, on the UI thread, before it could unwind into the window
+// procedure that runs the tick.
+template <typename Call>
+void dropIfOutOfMemory(Call call) {
+  try {
+    call();
+  } catch (const std::bad_alloc&) {
+    // The call is dropped.
+  }
+}
+
 }  // namespace
 
 std::optional<std::u16string> Updater::callPage(const char16_t* function, platform::Variant argument) {
@@ -28,7 +45,8 @@ std::optional<std::u16string> Updater::callPage(const char16_t* function, platfo
     return std::nullopt;
   }
   BusyScope busy(busyDepth);
-  std::optional<std::u16string> answer = callScript(script.get(), function, std::move(argument));
+  std::optional<std::u16string> answer;
+  dropIfOutOfMemory([&] { answer = callScript(script.get(), function, std::move(argument)); });
   script.reset();
   return answer;
 }
@@ -53,7 +71,7 @@ std::u16string messageText(std::int32_t id) {
 
 void showStatusText(const std::u16string& text) {
   if (!pageReady()) return;
-  activeUpdater->setVariableText(copyOrRaise(text));
+  dropIfOutOfMemory([&] { activeUpdater->setVariableText(copyOrRaise(text)); });
 }
 
 void showProgress(std::uint16_t percent) {
@@ -63,7 +81,7 @@ void showProgress(std::uint16_t percent) {
 
 void showPlayButtonText(std::optional<std::u16string> text) {
   if (!pageReady()) return;
-  activeUpdater->setButtonText(text ? copyOrRaise(*text) : nullptr);
+  dropIfOutOfMemory([&] { activeUpdater->setButtonText(text ? copyOrRaise(*text) : nullptr); });
 }
 
 }  // namespace shell

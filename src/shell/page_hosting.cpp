@@ -3,6 +3,7 @@
 // page, accepts it once it proves to be the launcher page, and from then on
 // drives the update run.
 #include <memory>
+#include <new>
 
 #include "platform/message_box.h"
 #include "platform/process.h"
@@ -10,17 +11,21 @@
 #include "shell/page_calls.h"
 #include "shell/updater.h"
 #include "update/messages.h"
+#include "update/run_log.h"
 #include "web/navigation_rule.h"
 #include "web/page_bridge.h"
 #include "web/page_host.h"
 
 namespace shell {
 
+std::chrono::milliseconds pageReadyLimit = kPageReadyLimit;
+
 using settings::currentLanguage;
 using update::kMsgCaption;
 using update::kMsgInvalidResponse;
 using update::kMsgNotInstalled;
 using update::kMsgPlay;
+using update::kMsgServerUnavailable;
 using update::kMsgStarting;
 using web::attachMouseDownHandler;
 using web::bodyAttribute;
@@ -37,6 +42,7 @@ std::intptr_t Updater::onInitDialog() {
   document3.reset();
   pageLoading = true;
   halted = false;
+  navigationFailed = false;
   activeUpdater = this;
 
   platform::Rect rect;
@@ -59,11 +65,24 @@ std::intptr_t Updater::onInitDialog() {
 
   hostWindow = platform::createBrowserHostWindow(window(), rect);
   platform::createWebBrowser(hostWindow, &browser);
+  // Without a browser nothing ever arrives either: the limit counts anyway.
+  navigatedAt = std::chrono::steady_clock::now();
   if (browser) {
     const std::u16string address = pageAddress(currentLanguage);
-    browser->setNavigationFilter([address](std::u16string_view url, bool topFrame) {
-      return launcherNavigationAllowed(address, url, topFrame);
-    });
+    browser->setNavigationFilter(
+        [this, address](platform::NavigationEvent event, std::u16string_view url, bool topFrame) {
+          if (event == platform::NavigationEvent::Failed) {
+            // The control shows its own error page for a failed navigation to
+            // the launcher page, so the handshake can reject it with its box.
+            // Once a page is shown, the rule holds the view to the page's host.
+            // Frames inside the page show theirs as they always did.
+            if (!topFrame) return true;
+            const bool showErrorPage = pageLoading && launcherNavigationAllowed(address, url, true, false);
+            if (showErrorPage) navigationFailed = true;
+            return showErrorPage;
+          }
+          return launcherNavigationAllowed(address, url, topFrame, navigationFailed && pageLoading);
+        });
     browser->navigate(address);
   }
 
@@ -77,6 +96,10 @@ std::intptr_t Updater::onTimer() {
   // next tick comes a period later.
   if (halted || busyDepth > 0) return 0;
   BusyScope busy(busyDepth);
+  if (pageLoading && std::chrono::steady_clock::now() - navigatedAt >= pageReadyLimit) {
+    giveUpOnThePage();
+    return 0;
+  }
   if (!document) {
     platform::showWindow(window(), platform::ShowCommand::Hide);
     std::shared_ptr<platform::HtmlDocument2> document2;
@@ -93,14 +116,34 @@ std::intptr_t Updater::onTimer() {
   return 0;
 }
 
+void Updater::giveUpOnThePage() {
+  halted = true;
+  platform::killTimer(window(), PageTimer);
+  update::runLog().write("no page within " + std::to_string(pageReadyLimit.count() / 1000) +
+                         " s: the page host is not reachable or the page never completed");
+  // No page, so no catalogue: the English text.
+  platform::messageBox(window(), messageText(kMsgServerUnavailable), messageText(kMsgCaption), platform::kMbOk);
+  // Nothing was fetched or started yet: the dialog ends, and with it the
+  // launcher, which lets go of the installation's lock.
+  endDialog(kDialogEndValue);
+}
+
 void Updater::runPageReadySteps() {
   document->script(script.put());
-  bool isLauncherPage = scriptDefines(script.get(), u"setVariableText");
+  bool isLauncherPage = false;
+  try {
+    isLauncherPage = scriptDefines(script.get(), u"setVariableText");
+  } catch (const std::bad_alloc&) {
+    // No memory to ask the page: asked again on the next tick.
+    script.reset();
+    return;
+  }
   script.reset();
   if (!isLauncherPage) {
     // Not the launcher page: the browser's own error page after a failed
     // navigation, or something else the host answered with.
     halted = true;
+    update::runLog().write("page rejected: not the launcher page (no setVariableText)");
     platform::messageBox(window(), messageText(kMsgInvalidResponse), messageText(kMsgCaption), platform::kMbOk);
     platform::exitProcess(0);
   }

@@ -1,6 +1,7 @@
 #include "shell/updater.h"
 
 #include "update/program_start.h"
+#include "update/run_log.h"
 
 namespace shell {
 
@@ -43,11 +44,14 @@ void playGame(VARIANT*, void*) {
   activeUpdater->endDialog(kDialogEndValue);
   // The launcher's current folder is the installation folder, which the
   // game inherits.
-  runProgram("Glimmerhold.exe", nullptr);
+  const bool started = runProgram("Glimmerhold.exe", nullptr) != 0;
+  update::runLog().write(started ? "play: Glimmerhold.exe started" : "play: Glimmerhold.exe could not be started");
 }
 
 void closeLauncher(VARIANT*, void*) {
-  if (activeUpdater != nullptr) activeUpdater->endDialog(kDialogEndValue);
+  if (activeUpdater == nullptr) return;
+  update::runLog().write("closed by the player");
+  activeUpdater->endDialog(kDialogEndValue);
 }
 
 }  // namespace shell

@@ -3,6 +3,7 @@
 // one timer, and carries the page calls and element bindings.
 #pragma once
 
+#include <chrono>
 #include <cstdint>
 #include <memory>
 #include <optional>
@@ -22,6 +23,16 @@ namespace shell {
 // The dialog's only timer.
 constexpr std::uintptr_t PageTimer = 100;
 constexpr unsigned kPageTimerPeriod = 250;
+
+// How long the launcher waits for its page, from the navigation, while no
+// page is shown: long enough for a slow link. A page that has not been
+// accepted by then (the player is offline, the page host is down, a part of
+// the page never arrives) gives the "server not available" box and the
+// launcher ends, so no hidden launcher keeps the installation's lock.
+constexpr std::chrono::milliseconds kPageReadyLimit{60000};
+// The limit in force: kPageReadyLimit in the launcher; a test program may
+// shorten it before the dialog starts. No page can change it.
+extern std::chrono::milliseconds pageReadyLimit;
 
 // The value every way of ending the dialog ends it with.
 constexpr std::intptr_t kDialogEndValue = 2;
@@ -76,6 +87,11 @@ class Updater : public platform::DialogImpl {
   std::unique_ptr<platform::WebBrowser2> browser;
   bool pageLoading = false;
   bool halted = false;
+  // When the dialog navigated to the page; pageReadyLimit counts from here.
+  std::chrono::steady_clock::time_point navigatedAt;
+  // The control's navigation to the page failed and no page is shown yet:
+  // the control's own error page may follow (see launcherNavigationAllowed).
+  bool navigationFailed = false;
   // How many ticks and page calls are running now. A page function runs
   // synchronously and may run a nested message loop (an alert, the
   // slow-script prompt, the engine's own boxes), as does a message box the
@@ -87,6 +103,8 @@ class Updater : public platform::DialogImpl {
 
  private:
   void runPageReadySteps();
+  // No page was accepted within pageReadyLimit: the box, and the dialog ends.
+  void giveUpOnThePage();
   // Calls one page function with one argument; what it answers, when that
   // is a text.
   std::optional<std::u16string> callPage(const char16_t* function, platform::Variant argument);

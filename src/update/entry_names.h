@@ -13,7 +13,7 @@ namespace update {
 // The launcher's own files in the installation folder. No list entry may
 // name one of them, nor use one as a folder, whatever its letter case.
 // Adding a working file is adding its name here.
-constexpr std::array<std::string_view, 8> kWorkingNames = {
+constexpr std::array<std::string_view, 10> kWorkingNames = {
     "version_list.txt",          // the local list
     "version_list.txt.tmp",      // its side file while it is rewritten
     "Launcher.exe.tmp",          // a fetched new launcher, before it takes over
@@ -22,6 +22,8 @@ constexpr std::array<std::string_view, 8> kWorkingNames = {
     "download_in_progress.txt",  // names the side file of the download in flight
     "version_release.txt",       // the highest signed release installed
     "version_release.txt.tmp",   // its side file while it is rewritten
+    "Launcher.log",              // the launcher's log (run_log.h)
+    "Launcher.old.log",          // the log before it, once the log was full
 };
 
 // True when a decoded entry name may be fetched and installed: it stays

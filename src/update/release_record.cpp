@@ -2,29 +2,55 @@
 
 #include <optional>
 #include <string>
+#include <string_view>
 
 #include "platform/files.h"
-#include "update/list_signature.h"
 #include "update/version_list.h"
 
 namespace update {
 
-std::uint32_t readInstalledRelease(const char* fileName) {
-  // At most ten digits and the line end; anything longer is no record.
-  const std::optional<std::string> text = platform::readWholeFile(fileName, 15);
-  if (!text || text->empty() || text->back() != '\n') return 0;
-  std::uint32_t release = 0;
-  for (std::size_t i = 0; i + 1 < text->size(); ++i) {
-    const char c = (*text)[i];
+namespace {
+
+constexpr std::string_view kEpochSeparator = " epoch ";
+
+// 1 to `max` in plain decimal, no leading zero.
+std::uint32_t readNumber(std::string_view digits, std::uint32_t max) {
+  if (digits.empty() || digits.size() > 9 || digits[0] == '0') return 0;
+  std::uint32_t value = 0;
+  for (char c : digits) {
     if (c < '0' || c > '9') return 0;
-    release = release * 10 + static_cast<std::uint32_t>(c - '0');
-    if (release > kMaxRelease) return 0;
+    value = value * 10 + static_cast<std::uint32_t>(c - '0');
   }
-  return release;
+  return value <= max ? value : 0;
 }
 
-bool recordInstalledRelease(const char* fileName, std::uint32_t release) {
-  const std::string text = std::to_string(release) + "\n";
+}  // namespace
+
+ReleaseMark readInstalledRelease(const char* fileName) {
+  // "999999999 epoch 65535\n" is the longest record; anything longer is none.
+  const std::optional<std::string> text = platform::readWholeFile(fileName, 32);
+  if (!text || text->empty() || text->back() != '\n') return {};
+  std::string_view line(text->data(), text->size() - 1);
+  std::uint32_t epoch = 1;
+  if (std::size_t separator = line.find(kEpochSeparator); separator != std::string_view::npos) {
+    epoch = readNumber(line.substr(separator + kEpochSeparator.size()), kMaxEpoch);
+    // Epoch 1 is only ever written in the short form.
+    if (epoch < 2) return {};
+    line = line.substr(0, separator);
+  }
+  const std::uint32_t release = readNumber(line, kMaxRelease);
+  if (release == 0) return {};
+  return {epoch, release};
+}
+
+std::string formatReleaseRecord(const ReleaseMark& mark) {
+  std::string text = std::to_string(mark.release);
+  if (mark.epoch > 1) text += std::string(kEpochSeparator) + std::to_string(mark.epoch);
+  return text + "\n";
+}
+
+bool recordInstalledRelease(const char* fileName, const ReleaseMark& mark) {
+  const std::string text = formatReleaseRecord(mark);
   return replaceFileAtomically(fileName, [&text](platform::File& file) {
     return file.write(text.data(), static_cast<std::uint32_t>(text.size()));
   });

@@ -15,6 +15,7 @@
 #include "update/messages.h"
 #include "update/program_start.h"
 #include "update/release_record.h"
+#include "update/run_log.h"
 
 namespace update {
 
@@ -34,7 +35,26 @@ std::int32_t messageForStatus(std::int32_t status) {
   }
 }
 
+// Logs the entries the plan passes over for their names (at most the first
+// kMaxLoggedSkips of them, so a hostile list cannot fill the log).
+void logEntriesSkippedForTheirNames(const VersionList& list) {
+  constexpr std::size_t kMaxLoggedSkips = 100;
+  if (!runLog().isOpen()) return;
+  std::size_t skipped = 0;
+  for (const VersionEntryRef entry : list) {
+    if (isInstallableEntryName(decodeEntryName(entry.name))) continue;
+    if (++skipped <= kMaxLoggedSkips) logSkippedEntry(entry.name, "not a name the launcher may install");
+  }
+  if (skipped > kMaxLoggedSkips) {
+    runLog().write("skipped " + std::to_string(skipped - kMaxLoggedSkips) + " more entries for their names");
+  }
+}
+
 }  // namespace
+
+std::int64_t systemClockSeconds() {
+  return std::chrono::duration_cast<std::chrono::seconds>(std::chrono::system_clock::now().time_since_epoch()).count();
+}
 
 std::string updateBase(RunDisplay& display) { return text::latin1FromUtf16(display.messageText(kMsgUpdateBase)); }
 
@@ -80,6 +100,7 @@ bool UpdateRun::loadLocalList() {
   if (update::loadLocalList(installPath, localList, mayWrite)) {
     workingPlaceBlocked_ = mayWrite && !clearWorkingFilePlaces();
     nameCase = installationNameCase();
+    runLog().write("local list: " + std::to_string(localList.size()) + " entries");
     return true;
   }
   state = UpdateState::Failed;
@@ -91,6 +112,8 @@ void UpdateRun::planDownloads() { update::planDownloads(remoteList, localList, d
 void UpdateRun::startListFetch() { startJob(kVersionListName, "", ""); }
 
 void UpdateRun::startJob(const std::string& name, const std::string& localPath, const std::string& expectedDigest) {
+  fetching_ = name;
+  jobStarted_ = std::chrono::steady_clock::now();
   job.reset(new cStreamingFile(updateBase(display_) + name, localPath, expectedDigest));
 }
 
@@ -132,6 +155,8 @@ void UpdateRun::failIfJobFailed() {
 
 void UpdateRun::fail(std::int32_t status) {
   std::u16string text = downloadErrorText(display_, status);
+  runLog().write("failed" + (fetching_.empty() ? std::string() : " fetching " + fetching_) + ": status " +
+                 std::to_string(status) + ": " + text::utf8FromUtf16(text));
   // Ticks keep coming while the box is open; they must find nothing to do.
   state = UpdateState::Failed;
   // The failed job removed its side file before it reported: the note names
@@ -145,7 +170,7 @@ void UpdateRun::finishListFetch() {
   if (job == nullptr || !job->isComplete()) return;
   const char* body = job->bufferStart;
   const std::size_t length = body != nullptr ? static_cast<std::size_t>(job->expectedLength.load()) : 0;
-  if (!updateKeys.empty()) {
+  if (!trust.keys.empty()) {
     // Nothing is planned from a list before its signature is checked over
     // the very bytes that arrived.
     signedList_.assign(body != nullptr ? body : "", length);
@@ -161,19 +186,23 @@ void UpdateRun::finishSignatureFetch() {
   const std::string signatureFile(job->bufferStart != nullptr ? job->bufferStart : "",
                                   static_cast<std::size_t>(job->expectedLength.load()));
   job.reset();
-  const std::uint32_t installed = readInstalledRelease(kReleaseRecordName);
-  std::uint32_t release = 0;
-  std::int32_t refusal = verifyListSignature(updateKeys, signedList_, signatureFile, installed, &release);
+  const ReleaseMark installed = readInstalledRelease(kReleaseRecordName);
+  ReleaseMark release;
+  std::int32_t refusal = verifyListSignature(trust, signedList_, signatureFile, installed, clock(), &release);
   // Recorded before any file of it is installed: once a release has begun to
   // replace files, no older one can take its place, even if this run is cut
   // short.
-  if (refusal == 0 && release > installed && mayWrite && !recordInstalledRelease(kReleaseRecordName, release)) {
+  if (refusal == 0 && isLater(release, installed) && mayWrite && !recordInstalledRelease(kReleaseRecordName, release)) {
     refusal = statusCode(UpdateRefusal::ReleaseNotRecorded);
   }
   if (refusal != 0) {
+    runLog().write("signature refused: status " + std::to_string(refusal));
     fail(refusal);
     return;
   }
+  runLog().write("signature verified: epoch " + std::to_string(release.epoch) + " release " +
+                 std::to_string(release.release) + " (installed before: epoch " + std::to_string(installed.epoch) +
+                 " release " + std::to_string(installed.release) + ")");
   signedRelease = release;
   acceptList(signedList_.data(), signedList_.data() + signedList_.size());
 }
@@ -185,7 +214,8 @@ void UpdateRun::acceptList(const char* begin, const char* end) {
   // The names and versions take at most the list's bytes: room for them at
   // once (address space until filled), so that no tick copies what the
   // earlier ones read.
-  if (begin != nullptr) remoteList.reserve(0, static_cast<std::size_t>(end - begin));
+  listBytes_ = begin == nullptr ? 0 : static_cast<std::size_t>(end - begin);
+  if (begin != nullptr) remoteList.reserve(0, listBytes_);
   listAt_ = begin;
   listEnd_ = begin == nullptr ? nullptr : end;
   state = UpdateState::ReadingList;
@@ -229,6 +259,10 @@ void UpdateRun::planPiece() {
 
 void UpdateRun::startDownloads() {
   planner_.reset();
+  runLog().write("list " + std::string(kVersionListName) + ": " + std::to_string(listBytes_) + " bytes, " +
+                 std::to_string(remoteList.size()) + " entries; " + std::to_string(downloadList.size()) +
+                 " to fetch, " + std::to_string(totalKiB) + " KiB" + (trust.keys.empty() ? " (unsigned updates)" : ""));
+  logEntriesSkippedForTheirNames(remoteList);
   // Judged by the files, not by their sizes: a plan of small files (all
   // under 1 KiB, a total of 0 KiB) still has work to do.
   if (downloadList.empty()) {
@@ -250,6 +284,7 @@ void UpdateRun::startCurrentFile() {
   std::string localName = decodeEntryName(entry.name);
   // The step that writes judges the name too, whatever filled the list.
   if (!isInstallableEntryName(localName)) {
+    logSkippedEntry(entry.name, "not a name the launcher may install");
     if (++current >= downloadList.size()) state = UpdateState::Finishing;
     return;
   }
@@ -264,7 +299,7 @@ void UpdateRun::startCurrentFile() {
   // With a verified list the version token is the file's content digest,
   // checked before the file takes anything's place. Launcher.exe.tmp is
   // started only once its own job has passed that check.
-  startJob(std::string(entry.name), localName, signedRelease != 0 ? std::string(entry.version) : std::string());
+  startJob(std::string(entry.name), localName, signedRelease.release != 0 ? std::string(entry.version) : std::string());
 }
 
 void UpdateRun::pollCurrentFile() {
@@ -274,6 +309,10 @@ void UpdateRun::pollCurrentFile() {
   const VersionEntryRef entry = downloadList[current];
   const auto fetched = static_cast<std::uint32_t>(job->expectedLength.load());
   doneKiB += fetched / 1024;
+  const auto took =
+      std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - jobStarted_).count();
+  runLog().write("fetched " + std::string(entry.name) + ": " + std::to_string(fetched) + " bytes in " +
+                 std::to_string(took) + " ms");
 
   // Recorded at once, so an interrupted run loses at most the file in flight.
   const bool isLauncher = entry.name == kLauncherEntryName;
@@ -292,6 +331,7 @@ void UpdateRun::pollCurrentFile() {
   if (isLauncher) {
     if (runProgram("Launcher.exe.tmp /pause", nullptr) != 0) {
       // The new launcher takes over from here.
+      runLog().write("new launcher started: it takes over");
       state = UpdateState::HandedOver;
       display_.endProcess();
       return;
@@ -311,6 +351,7 @@ void UpdateRun::pollCurrentFile() {
 void UpdateRun::finish() {
   // Every side file has taken its file's place: the note names none.
   if (mayWrite) removeDownloadLeftovers();
+  runLog().write("up to date");
   display_.enablePlay();
   display_.showStatusText(display_.messageText(kMsgEnd));
   state = UpdateState::Finished;

@@ -3,6 +3,7 @@
 // in the local version list at once.
 #pragma once
 
+#include <chrono>
 #include <cstddef>
 #include <cstdint>
 #include <memory>
@@ -14,11 +15,15 @@
 #include "update/download_job.h"
 #include "update/download_plan.h"
 #include "update/error_text.h"
+#include "update/list_signature.h"
 #include "update/run_display.h"
 #include "update/update_key.h"
 #include "update/version_list.h"
 
 namespace update {
+
+// The system clock in seconds since 1970 (UTC).
+std::int64_t systemClockSeconds();
 
 enum class UpdateState : std::int32_t {
   FetchingList = 0,
@@ -95,13 +100,16 @@ class UpdateRun {
   VersionList localList;
   VersionList downloadList;
   std::size_t current = 0;
-  // The keys one of which must have signed a list, or none for unsigned
-  // updates (the protocol as it always was). The compiled-in keys unless a
-  // test sets others.
-  std::vector<platform::P256PublicKey> updateKeys = compiledUpdateKeys();
-  // The release number of the verified list being installed; 0 while none
-  // is (and always for unsigned updates).
-  std::uint32_t signedRelease = 0;
+  // The keys (in epoch order) one of which must have signed a list, and the
+  // product and channel it must be signed for; no keys for unsigned updates
+  // (the protocol as it always was). What was compiled in unless a test sets
+  // another.
+  UpdateTrust trust = compiledUpdateTrust();
+  // The clock that judges a signature's expiry: seconds since 1970 (UTC).
+  std::int64_t (*clock)() = systemClockSeconds;
+  // The epoch and release of the verified list being installed; {0, 0} while
+  // none is (and always for unsigned updates).
+  ReleaseMark signedRelease;
   // Whether this launcher may write the installation: false when it could
   // not take the installation's lock (a folder the player cannot write).
   // The run then writes nothing: an installation that is up to date plays,
@@ -132,7 +140,8 @@ class UpdateRun {
   // The list's bytes while its signature is fetched, and while a verified
   // list is read.
   std::string signedList_;
-  // What of the list is still to be read.
+  // What of the list is still to be read, and its size.
+  std::size_t listBytes_ = 0;
   const char* listAt_ = nullptr;
   const char* listEnd_ = nullptr;
   std::unique_ptr<PlanBuilder> planner_;
@@ -141,6 +150,9 @@ class UpdateRun {
   // A working file's place is taken by something the launcher could not
   // remove (see clearWorkingFilePlaces).
   bool workingPlaceBlocked_ = false;
+  // What the last job fetched, and when it started, for the log.
+  std::string fetching_;
+  std::chrono::steady_clock::time_point jobStarted_;
 };
 
 // The update base (message 0), narrowed to bytes.

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <memory>
+#include <new>
 
 #include "platform/browser.h"
 #include "platform/shell_execute.h"
@@ -40,7 +41,17 @@ HRESULT STDMETHODCALLTYPE CDOMEventHandler::GetIDsOfNames(REFIID, LPOLESTR*, UIN
 HRESULT STDMETHODCALLTYPE CDOMEventHandler::Invoke(DISPID member, REFIID, LCID, WORD, DISPPARAMS*, VARIANT* result,
                                                    EXCEPINFO*, UINT*) {
   // Member 0 is the default member: what the browser calls for an event.
-  if (member == 0 && callback != nullptr) callback(result, userData);
+  if (member != 0 || callback == nullptr) return S_OK;
+  // The engine called in through its own frames, which no C++ exception may
+  // cross (on 32-bit Windows it would end the process): the event is
+  // dropped and the engine told why.
+  try {
+    callback(result, userData);
+  } catch (const std::bad_alloc&) {
+    return E_OUTOFMEMORY;
+  } catch (...) {
+    return E_UNEXPECTED;
+  }
   return S_OK;
 }
 

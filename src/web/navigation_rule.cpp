@@ -45,9 +45,11 @@ std::optional<std::u16string_view> webHost(std::u16string_view address) {
 
 }  // namespace
 
-bool launcherNavigationAllowed(std::u16string_view pageAddress, std::u16string_view target, bool topFrame) {
+bool launcherNavigationAllowed(std::u16string_view pageAddress, std::u16string_view target, bool topFrame,
+                               bool errorPageExpected) {
   if (!topFrame) return true;
   if (startsWith(target, u"javascript:")) return true;
+  if (errorPageExpected && (startsWith(target, u"res://") || startsWith(target, u"about:"))) return true;
   const std::optional<std::u16string_view> pageHost = webHost(pageAddress);
   const std::optional<std::u16string_view> targetHost = webHost(target);
   return pageHost && targetHost && sameText(*pageHost, *targetHost);

@@ -14,7 +14,9 @@
 namespace web {
 
 // The one error the launcher raises: an automation string could not be
-// allocated. It carries E_OUTOFMEMORY, and nothing catches it.
+// allocated. It carries E_OUTOFMEMORY. The page calls catch it
+// (shell/page_calls.cpp) and drop the call, as one the page did not answer:
+// it never reaches a Windows frame.
 struct AutomationError : std::bad_alloc {
   explicit AutomationError(std::int32_t hr) : code(hr) {}
   const char* what() const noexcept override { return "automation string allocation failed"; }

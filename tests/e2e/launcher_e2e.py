@@ -270,6 +270,16 @@ class LauncherTest(unittest.TestCase):
         self.assertEqual(self.wait_exit(launcher), 0)
         with open(ran) as f:
             self.assertEqual(os.path.realpath(f.read().strip()), os.path.realpath(self.install))
+        # The log support asks for: what was fetched, and how the run ended.
+        log = self.read_install(b"Launcher.log").decode("utf-8").splitlines()
+        events = [line.split(" ", 1)[1] for line in log]
+        self.assertTrue(events[0].startswith("start: version "), log)
+        self.assertIn("list version_list.txt: %d bytes, 5 entries; 5 to fetch, 3072 KiB (unsigned updates)"
+                      % len(self.site.served_list()), events)
+        self.assertTrue(any(e.startswith("fetched data/maps/deepway.pak: 3145728 bytes in ") for e in events), log)
+        self.assertIn("up to date", events)
+        self.assertIn("play: Glimmerhold.exe started", events)
+        self.assertEqual(events[-1], "end")
 
         # A second run fetches nothing; Close ends it with 0.
         before = len(self.site.file_requests())
@@ -385,6 +395,29 @@ class LauncherTest(unittest.TestCase):
         self.answer_box("Glimmerhold Updater")
         self.assertEqual(self.wait_exit(launcher), 0)
         self.assertIsNone(self.local_list(), "nothing is fetched for a page that is not the launcher's")
+
+    def test_an_unreachable_page_host_gives_a_box_and_the_next_start_runs(self):
+        # Nothing listens on port 80: the page fails, the box says so, the
+        # launcher ends and lets go of the installation.
+        launcher = self.start_launcher()
+        self.answer_box("Glimmerhold Updater")
+        self.assertEqual(self.wait_exit(launcher), 0)
+        self.assertIsNone(self.local_list())
+        self.publish_game()
+        self.site.start()
+        launcher = self.start_launcher()
+        window = self.window_of(launcher)
+        self.press(window, CLOSE)
+        self.assertEqual(self.wait_exit(launcher), 0)
+
+    def test_without_a_display_the_launcher_says_why_and_ends_with_zero(self):
+        env = dict(os.environ, GLIMMERHOLD_REGISTRY_FILE=self.registry, ASAN_OPTIONS="detect_leaks=0")
+        env.pop("DISPLAY", None)
+        env.pop("WAYLAND_DISPLAY", None)
+        result = subprocess.run([LAUNCHER], env=env, cwd=self.scratch, capture_output=True, text=True,
+                                timeout=ACTION, check=False)
+        self.assertEqual(result.returncode, 0, result.stderr)
+        self.assertIn("no display", result.stderr)
 
     def test_a_new_launcher_on_the_server_replaces_the_installed_one(self):
         with open(LAUNCHER, "rb") as f:

@@ -1,8 +1,13 @@
 #!/usr/bin/env bash
-# The installer's checks under Wine. Run by scripts/test-installer.sh inside
-# `unshare -rnm` (private loopback, private mounts) with WINEPREFIX, HOME,
-# WINE, WINESERVER, bin (the 64-bit build's programs), work (release, served
-# folder and locale) and scratch set.
+# The installer's checks under Wine, and the launcher it installs started as a
+# player starts it. Run by scripts/test-installer.sh, once for each installer
+# it builds, inside `unshare -rnm` (private loopback, private mounts) with
+# these set: WINEPREFIX, HOME, WINE (the Wine loader of the installer's
+# bitness), WINE64 (64-bit Wine, which makes the prefix), WINESERVER, setup
+# (the installer), bin (the settings_probe.exe and installer_cancel.exe of the
+# same bitness), release (the files an installation must hold), served (the
+# served folder the installer carries), work (the locale), root (the source
+# tree) and scratch.
 set -uo pipefail
 ip link set lo up
 
@@ -19,7 +24,6 @@ check() {
   fi
 }
 
-setup="$bin/GlimmerholdSetup.exe"
 run() { timeout 120 "$WINE" "$@" >/dev/null 2>&1; }
 # The launcher's settings code, as the launcher reads them.
 probe() { (cd "$bin" && timeout 60 "$WINE" settings_probe.exe 2>/dev/null | tr -d '\r'); }
@@ -28,8 +32,10 @@ settings_key='HKCU\Software\Quarvo\Glimmerhold'
 apps_entry='HKCU\Software\Microsoft\Windows\CurrentVersion\Uninstall\Glimmerhold'
 
 echo "== creating the Wine prefix"
-run cmd /c exit 0 || { echo "Wine prefix could not be made" >&2; exit 1; }
-run reg add 'HKCU\Software\Wine\Drivers' /v Graphics /t REG_SZ /d null /f
+# A 64-bit prefix either way, as on 64-bit Windows: 32-bit programs run in it
+# under WOW64.
+timeout 120 "$WINE64" cmd /c exit 0 >/dev/null 2>&1 || { echo "Wine prefix could not be made" >&2; exit 1; }
+timeout 120 "$WINE64" reg add 'HKCU\Software\Wine\Drivers' /v Graphics /t REG_SZ /d null /f >/dev/null 2>&1
 "$WINESERVER" -k 2>/dev/null
 "$WINESERVER" -w 2>/dev/null
 
@@ -48,18 +54,21 @@ desktop="$HOME/Glimmerhold.lnk"
 # the Temp folder (the uninstaller runs from a copy there, which Windows
 # deletes at the next start), the machine hives system.reg and userdef.reg,
 # and in user.reg the save times and the keys Wine itself rewrites at each
-# start (see `hive`).
+# start (see `hive`). Also the web browser's own state, which the launcher
+# run below leaves as any program showing a web page would: its cookie store,
+# and the Internet Explorer and Internet Settings keys.
 snapshot() {
-  (cd "$scratch" && find prefix home -path "prefix/drive_c/users/$user/Temp" -prune -o \
+  (cd "$scratch" && find prefix home \( -path "prefix/drive_c/users/$user/Temp" -o -path "$cookies" \) -prune -o \
     \( -name system.reg -o -name userdef.reg -o -name user.reg \) -prune -o -printf '%y %p %l\n' | sort)
-  (cd "$scratch" && find prefix home -path "prefix/drive_c/users/$user/Temp" -prune -o -type f \
-    ! -name '*.reg' -print0 | sort -z | xargs -0 md5sum)
+  (cd "$scratch" && find prefix home \( -path "prefix/drive_c/users/$user/Temp" -o -path "$cookies" \) -prune -o \
+    -type f ! -name '*.reg' -print0 | sort -z | xargs -0 md5sum)
   hive
 }
+cookies="prefix/drive_c/users/$user/AppData/Local/Microsoft/Windows/INetCookies"
 # user.reg without save times, blank lines and the keys Wine refreshes itself.
 hive() {
   sed -e '/^#time=/d' -e '/^$/d' -e 's/^\(\[.*\]\) [0-9]*$/\1/' "$WINEPREFIX/user.reg" |
-    awk '/^\[/ { skip = ($0 ~ /^\[Software\\\\Wine\\\\|^\[Volatile Environment\]|^\[Software\\\\Microsoft\\\\Windows\\\\CurrentVersion\\\\Explorer\\\\/) } !skip'
+    awk '/^\[/ { skip = ($0 ~ /^\[Software\\\\Wine\\\\|^\[Volatile Environment\]|^\[Software\\\\Microsoft\\\\Windows\\\\CurrentVersion\\\\(Explorer\\\\|Internet Settings)|^\[Software\\\\Microsoft\\\\Internet Explorer/) } !skip'
 }
 # Every file of a folder with its content, relative names.
 contents() { (cd "$1" && find . -type f ! -name Uninstall.exe -print0 | sort -z | xargs -0 md5sum); }
@@ -73,8 +82,8 @@ echo "== installing silently (system language Spanish)"
 LOCPATH="$work/locale" LANG=es_ES.UTF-8 run "$setup" /S
 check "the first installation exits with 0" test $? -eq 0
 check "every file of the release is installed as published" \
-  diff <(contents "$work/release") <(contents "$install" | grep -v ' ./version_list.txt$')
-check "the installed version list is the served one" cmp "$work/served/version_list.txt" "$install/version_list.txt"
+  diff <(contents "$release") <(contents "$install" | grep -v ' ./version_list.txt$')
+check "the installed version list is the served one" cmp "$served/version_list.txt" "$install/version_list.txt"
 check "the uninstaller is in place" test -f "$install/Uninstall.exe"
 check "a Start menu shortcut" test -f "$start_menu"
 check "a desktop shortcut" test -f "$desktop"
@@ -83,24 +92,104 @@ read_back=$(probe)
 check "the launcher reads the folder and the system's language" \
   test "$read_back" = "$(printf 'InstallPath=C:/users/%s/AppData/Local/Programs/Glimmerhold\nLanguage=es-ES' "$user")"
 
-echo "== installing again over it, after the launcher fetched a file and updated another"
-head -c 1000 /dev/urandom >"$install/data/fetched.pak"
+echo "== installing again over an older copy the launcher has added to"
+# Older copies of carried files, listed as the launcher would list them; a
+# file the launcher fetched into a folder of its own; the player's file.
+token() { sha256sum "$1" | cut -c1-32; }
+printf 'old launcher\n' >"$install/Launcher.exe"
+printf 'old game\n' >"$install/Glimmerhold.exe"
 printf 'changed\n' >"$install/data/maps/deepway.pak"
-sed -i 's|^\(data/maps/deepway.pak\) [0-9a-f]* [0-9]*$|\1 0123456789abcdef0123456789abcdef 8|' "$install/version_list.txt"
-printf 'data/fetched.pak fedcba9876543210fedcba9876543210 1000\n' >>"$install/version_list.txt"
-printf '../decoy.txt 00000000000000000000000000000000 13\n' >>"$install/version_list.txt"
-# A line longer than the uninstaller reads at once: its rest is no line.
-printf 'mine\n' >"$install/notes.txt"
-printf '%snotes.txt 00000000000000000000000000000000 5\n' "$(head -c 1023 /dev/zero | tr '\0' a)" \
+mkdir -p "$install/extras"
+head -c 1000 /dev/urandom >"$install/extras/fetched.pak"
+fetched_line="extras/fetched.pak $(token "$install/extras/fetched.pak") 1000"
+for f in Launcher.exe Glimmerhold.exe data/maps/deepway.pak; do
+  sed -i "s|^$f [0-9a-f]* [0-9]*\$|$f $(token "$install/$f") $(stat -c %s "$install/$f")|" "$install/version_list.txt"
+done
+printf '%s\nDATA/Maps/DeepWay.pak %s 8\n' "$fetched_line" "$(token "$install/data/maps/deepway.pak")" \
   >>"$install/version_list.txt"
-kept=$(contents "$install")
-rm "$install/Glimmerhold.exe"
+rm "$install/m$(printf '\xc3\xba')sica/"*
+printf 'mine\n' >"$install/notes.txt"
 run "$setup" /S /LANGUAGE=fr-FR
 check "the second installation exits with 0" test $? -eq 0
-check "the launcher's files and list are kept; a missing file is put back" \
-  test "$(contents "$install")" = "$kept"
+check "every carried file is the release's again; nothing else changed" \
+  diff <({ contents "$work/release"; printf '%s  ./extras/fetched.pak\n%s  ./notes.txt\n' \
+    "$(md5sum <"$install/extras/fetched.pak" | cut -d' ' -f1)" "$(printf 'mine\n' | md5sum | cut -d' ' -f1)"; } | sort -k2) \
+    <(contents "$install" | grep -v ' ./version_list.txt$' | sort -k2)
+check "the list is the release's, then what the launcher fetched" \
+  cmp <(cat "$work/served/version_list.txt"; echo "$fetched_line") "$install/version_list.txt"
+# Whatever the list names is on disk with the listed size and content.
+check "every listed file is on disk as listed" python3 -c '
+import hashlib, sys
+for line in open(sys.argv[1], encoding="latin-1"):
+    name, version, size = line.split()
+    for escape, letter in (("%20", " "), ("%21", "!"), ("%f1", "ñ"), ("%e1", "á"), ("%e9", "é"),
+                           ("%ed", "í"), ("%f3", "ó"), ("%fa", "ú")):
+        name = name.replace(escape, letter)
+    data = open(sys.argv[2] + "/" + name, "rb").read()
+    if len(data) != int(size) or hashlib.sha256(data).hexdigest()[:32] != version:
+        sys.exit("not as listed: " + name)
+' "$install/version_list.txt" "$install"
 check "the player's language is kept (fr-FR is not offered)" \
   test "$(probe | sed -n 's/^Language=//p')" = es-ES
+
+echo "== a list that names what is not the game"
+# For the uninstaller: a name outside the folder, and a line longer than it
+# reads at once, whose rest is no line.
+printf '../decoy.txt 00000000000000000000000000000000 13\n' >>"$install/version_list.txt"
+printf '%snotes.txt 00000000000000000000000000000000 5\n' "$(head -c 1023 /dev/zero | tr '\0' a)" \
+  >>"$install/version_list.txt"
+
+echo "== while the launcher runs"
+install_dir="C:\\users\\$user\\AppData\\Local\\Programs\\Glimmerhold"
+(cd "$install" && exec timeout 300 "$WINE" Launcher.exe) >/dev/null 2>&1 &
+launcher_pid=$!
+# Until the launcher holds its installation (bounded: a start takes seconds).
+for _ in $(seq 60); do
+  run "$bin/glimmerhold_files.exe" in-use "$install_dir"
+  [ $? -eq 1 ] && break
+done
+# The launcher's log may grow meanwhile: it is the launcher's to write.
+kept=$(contents "$install" | grep -v ' ./launcher_log')
+run "$setup" /S
+check "the installer cancels with exit code 4" test $? -eq 4
+run "$install/Uninstall.exe" /S "_?=$install_dir"
+check "the uninstaller cancels with exit code 4" test $? -eq 4
+check "nothing is changed" test "$(contents "$install" | grep -v ' ./launcher_log')" = "$kept"
+check "still registered" test "$(key_exists "$settings_key"; echo $?)$(key_exists "$apps_entry"; echo $?)" = 00
+# Only this script's own prefix: its processes are the launcher's.
+"$WINESERVER" -k 2>/dev/null
+wait "$launcher_pid" 2>/dev/null
+# The game: a program that runs until it is ended, in Glimmerhold.exe's
+# place. The launcher does, while the settings are gone: it shows its
+# installation-error box and waits, without the installation's lock.
+cp "$install/Launcher.exe" "$install/Glimmerhold.exe"
+run reg delete "$settings_key" /v InstallPath /f
+(cd "$install" && exec timeout 300 "$WINE" Glimmerhold.exe) >/dev/null 2>&1 &
+game_pid=$!
+for _ in $(seq 60); do
+  run "$bin/glimmerhold_files.exe" in-use "$install_dir"
+  [ $? -eq 1 ] && break
+done
+run "$install/Uninstall.exe" /S "_?=$install_dir"
+check "while the game runs, the uninstaller cancels with exit code 4" test $? -eq 4
+check "the game is in place" cmp "$install/Launcher.exe" "$install/Glimmerhold.exe"
+"$WINESERVER" -k 2>/dev/null
+wait "$game_pid" 2>/dev/null
+run reg add "$settings_key" /v InstallPath /t REG_SZ /d "$install_dir" /f
+# What a launcher leaves in the middle of its work: each working file, a
+# note naming the side file of the download in flight, and side files in a
+# folder of the release and in one of the launcher's own.
+for f in version_list.txt.tmp Launcher.exe.tmp Launcher.exe.new Launcher.lock version_release.txt \
+  version_release.txt.tmp launcher_log.txt launcher_log.old.txt; do
+  printf 'working\n' >"$install/$f"
+done
+side="m$(printf '\xc3\xba')sica/0123456789abcdef.ghpart"
+printf 'part\n' >"$install/$side"
+printf '%s\n' "$side" >"$install/download_in_progress.txt"
+printf 'part\n' >"$install/data/maps/fedcba9876543210.ghpart"
+printf 'part\n' >"$install/extras/00112233445566ff.ghpart"
+# Folders the launcher made for files of a newer release it had not fetched.
+mkdir -p "$install/dlc/maps" "$install/dlc/music"
 
 echo "== installing a second time elsewhere"
 run "$setup" /S '/D=C:\Elsewhere'
@@ -112,10 +201,18 @@ check "the first installation stays registered" test "$(probe | sed -n 's/^Insta
 echo "== uninstalling silently"
 run "$install/Uninstall.exe" /S
 "$WINESERVER" -w
-check "a list line too long to read at once removes nothing" test -f "$install/notes.txt"
+check "only the player's file is left: the list line too long to read at once removed nothing" \
+  test "$(cd "$install" && find . | sort | tr '\n' ' ')" = ". ./notes.txt "
 rm -f "$install/notes.txt"
 rmdir "$install" 2>/dev/null
 check "the launcher finds no installation" test "$(probe >/dev/null; echo $?)" = 1
+# The launcher ran in this prefix: it sets no engine mode for the programs
+# named Launcher.exe (its page declares its own), which every other such
+# program would read.
+check "the launcher wrote no FEATURE_BROWSER_EMULATION value" test "$(
+  run reg query 'HKCU\Software\Microsoft\Internet Explorer\Main\FeatureControl\FEATURE_BROWSER_EMULATION' \
+    /v Launcher.exe
+  echo $?)" = 1
 check "the prefix is as it was" diff <(echo "$before") <(snapshot)
 
 echo "== a folder that cannot be written"
@@ -128,19 +225,19 @@ check "nothing registered" test "$(key_exists "$settings_key"; echo $?)$(key_exi
 umount "$WINEPREFIX/drive_c/ReadOnly"
 
 echo "== a folder that already holds the player's files"
-mkdir -p "$WINEPREFIX/drive_c/Games"
+mkdir -p "$WINEPREFIX/drive_c/Games/Screenshots"
 printf 'mine\n' >"$WINEPREFIX/drive_c/Games/notes.txt"
 printf 'notes.txt 00000000000000000000000000000000 5\n' >"$WINEPREFIX/drive_c/Games/version_list.txt"
 run "$setup" /S '/D=C:\Games'
 check "installed beside them" test -f "$WINEPREFIX/drive_c/Games/Launcher.exe"
 check "a list found there is not taken for an installation" \
-  cmp "$work/served/version_list.txt" "$WINEPREFIX/drive_c/Games/version_list.txt"
+  cmp "$served/version_list.txt" "$WINEPREFIX/drive_c/Games/version_list.txt"
 # Whatever a list there names later, the uninstaller leaves the player's files.
 printf 'notes.txt 00000000000000000000000000000000 5\n' >>"$WINEPREFIX/drive_c/Games/version_list.txt"
 run 'C:\Games\Uninstall.exe' /S
 "$WINESERVER" -w
-check "the uninstaller leaves the player's file and its folder alone" \
-  test "$(cd "$WINEPREFIX/drive_c/Games" && find . | sort | tr '\n' ' ')" = ". ./notes.txt "
+check "the uninstaller leaves the player's file, folder and empty folder alone" \
+  test "$(cd "$WINEPREFIX/drive_c/Games" && find . | sort | tr '\n' ' ')" = ". ./Screenshots ./notes.txt "
 
 echo "== a folder outside the ANSI code page"
 polish=$(printf '\xc5\x81ukasz')  # "Łukasz"
@@ -171,6 +268,56 @@ wait "$setup_pid"
 check "the installer exits with 1" test $? -eq 1
 check "nothing installed or registered" \
   test "$(test -e "$install"; echo $?)$(key_exists "$settings_key"; echo $?)$(key_exists "$apps_entry"; echo $?)" = 111
+
+echo "== the launcher, started from its Start menu shortcut"
+LOCPATH="$work/locale" LANG=es_ES.UTF-8 run "$setup" /S
+check "installed again (exit code 0)" test $? -eq 0
+shortcut=$(python3 "$root/tests/installer/shortcut_target.py" "$start_menu")
+target=$(sed -n 1p <<<"$shortcut")
+installed="C:\\users\\$user\\AppData\\Local\\Programs\\Glimmerhold"
+check "the shortcut starts the installed launcher (\"$target\")" test "$target" = "$installed\\Launcher.exe"
+check "in its folder" test "$(sed -n 2p <<<"$shortcut")" = "$installed"
+# The launcher page host: nginx on port 80 of this namespace, as for the
+# demo, with its log of requests. No page ever arrives here (Wine has no HTML
+# engine), so what the launcher asks for is all there is to see.
+mkdir -p "$scratch/www" "$scratch/nginx"
+printf '<!DOCTYPE html>\n<title>Glimmerhold</title>\n' >"$scratch/www/instalador.php"
+sed -e "s|@RUN@|$scratch/nginx|g" -e "s|@ROOT@|$scratch/www|g" "$root/demo/nginx.conf.in" >"$scratch/nginx/nginx.conf"
+nginx -c "$scratch/nginx/nginx.conf" &
+nginx_pid=$!
+for _ in $(seq 1 100); do
+  curl -sf -o /dev/null http://127.0.0.1/instalador.php && break
+  sleep 0.05
+done
+page_requests() { grep -c 'GET /instalador\.php?lang=' "$scratch/nginx/nginx-access.log"; }
+before_start=$(page_requests)
+(cd "$install" && exec "$WINE" "$target" >/dev/null 2>&1) &
+launcher_pid=$!
+# Bounded: a minute at most.
+for _ in $(seq 1 600); do
+  [ "$(page_requests)" -gt "$before_start" ] && break
+  kill -0 "$launcher_pid" 2>/dev/null || break
+  sleep 0.1
+done
+check "the launcher read the installation and asked for the page in the player's language" \
+  grep -q '"GET /instalador\.php?lang=es HTTP/1\.[01]"' "$scratch/nginx/nginx-access.log"
+# A second start on the same installation finds the first one's lock.
+asked=$(page_requests)
+(cd "$install" && timeout 120 "$WINE" "$target" >/dev/null 2>&1) &
+second_pid=$!
+box=$(cd "$bin" && timeout 90 "$WINE" installer_cancel.exe "Glimmerhold Updater" 2>/dev/null | tr -d '\r')
+check "a second start says \"The launcher is already running.\" (got \"$box\")" \
+  test "$box" = "The launcher is already running."
+wait "$second_pid"
+check "and ends with exit code 0" test $? -eq 0
+check "the first launcher is still running" kill -0 "$launcher_pid"
+check "the second one asked for no page" test "$(page_requests)" -eq "$asked"
+{
+  kill -KILL "$launcher_pid"
+  wait "$launcher_pid"
+  kill "$nginx_pid"
+  wait "$nginx_pid"
+} 2>/dev/null
 
 "$WINESERVER" -k 2>/dev/null
 echo "installer: $passed passed, $failed failed"

@@ -7,6 +7,8 @@
 #include <random>
 #include <set>
 #include <string>
+#include <utility>
+#include <vector>
 
 #include "net/transfer_limits.h"
 #include "platform/sockets.h"
@@ -243,6 +245,45 @@ TEST_F(DownloadJob, ASilentServerEndsTheJobButASlowOneDoesNot) {
   auto moving = fetchOverOldFile(slow);
   ASSERT_TRUE(moving->isComplete()) << moving->status;
   EXPECT_TRUE(testsupport::readFile(destination) == content);
+}
+
+TEST_F(DownloadJob, AServerThatStarvesTheTransferEndsItAsAStall) {
+  // Every receive is answered in time, but no window of 0.3 s can bring
+  // 4 KiB: 200 bytes in all, however the machine schedules the drip.
+  net::ScopedTransferLimits limits({20000, 1500, 300, 4096});
+  HttpScript drip;
+  drip.send("HTTP/1.0 200 OK\r\nContent-Length: 60000\r\n\r\n");
+  for (int i = 0; i < 200; ++i) drip.stall(std::chrono::milliseconds(50)).send("x");
+  auto starved = fetchOverOldFile(drip);
+  EXPECT_EQ(starved->status, platform::kWsaEtimedout);
+  expectOldFileKept();
+}
+
+TEST(ProgressWindow, EachWindowMustBringItsBytes) {
+  using std::chrono::milliseconds;
+  const net::TransferLimits limits{1000, 1000, 60000, 4096};
+  const net::ProgressWindow::Clock::time_point start{};
+  struct Case {
+    const char* what;
+    std::vector<std::pair<int, std::uint32_t>> arrivals;  // ms after the start, bytes
+    bool keepsGoing;
+  };
+  const Case cases[] = {
+      {"a 56 kbit/s link", {{1000, 7000}, {30000, 7000}, {61000, 7000}, {125000, 7000}}, true},
+      {"few bytes within the first window", {{10, 100}, {59999, 100}}, true},
+      {"a window that brought too little", {{10, 4095}, {60000, 1}}, false},
+      {"a byte every 5 s", {{5000, 1}, {10000, 1}, {60000, 1}}, false},
+      {"a window that brought enough, then one that did not",
+       {{30000, 4096}, {60000, 10}, {90000, 10}, {120000, 10}},
+       false},
+      {"bytes only after a long silence", {{200000, 4096}}, false},
+  };
+  for (const Case& c : cases) {
+    net::ProgressWindow window(limits, start);
+    bool going = true;
+    for (const auto& [ms, bytes] : c.arrivals) going = going && window.arrived(bytes, start + milliseconds(ms));
+    EXPECT_EQ(going, c.keepsGoing) << c.what;
+  }
 }
 
 TEST_F(DownloadJob, EmptyBodyIsACompleteJob) {

@@ -5,8 +5,9 @@
 //   update_driver [--base HOST/PATH/] [--tick-ms N] [--limit-s N] [--key HEX]
 //                 [--kill-in-transfer N | --kill-after-record N]
 //
-// --key gives the update key (128 hex digits, X||Y) the launcher would have
-// compiled in: the run then installs only what that key signed.
+// --key gives the update keys the launcher would have compiled in, in epoch
+// order from epoch 1 (128 hex digits each, X||Y, separated by ","): the run
+// then installs only what they signed, for the build's product and channel.
 // --kill-in-transfer ends the process with SIGKILL once the N-th file this
 // run fetches has begun to arrive (0: the last file planned), before it is
 // recorded; --kill-after-record once the run has recorded N files. Both are
@@ -26,6 +27,7 @@
 #include <cstring>
 #include <string>
 #include <thread>
+#include <vector>
 
 #include "net/streaming_file.h"
 #include "shell/page_calls.h"
@@ -59,9 +61,13 @@ struct Options {
   long killAfterRecord = -1;
 };
 
-bool parseKey(const std::string& hex, platform::P256PublicKey& key) {
-  if (hex.size() != key.size() * 2 || hex.find_first_not_of("0123456789abcdef") != std::string::npos) return false;
-  key = testsupport::fromHex<64>(hex);
+bool parseKeys(const std::string& list, std::vector<platform::P256PublicKey>& keys) {
+  for (std::size_t at = 0; at <= list.size(); at += 129) {
+    const std::string hex = list.substr(at, 128);
+    if (hex.size() != 128 || hex.find_first_not_of("0123456789abcdef") != std::string::npos) return false;
+    if (at + 128 < list.size() && list[at + 128] != ',') return false;
+    keys.push_back(testsupport::fromHex<64>(hex));
+  }
   return true;
 }
 
@@ -166,12 +172,13 @@ int main(int argc, char** argv) {
     Updater updater;
     liveRun = &updater.updateRun;
     if (!options.key.empty()) {
-      platform::P256PublicKey key;
-      if (!parseKey(options.key, key)) {
-        std::fprintf(stderr, "update_driver: --key needs 128 hex digits\n");
+      std::vector<platform::P256PublicKey> keys;
+      if (!parseKeys(options.key, keys)) {
+        std::fprintf(stderr, "update_driver: --key needs keys of 128 hex digits, separated by \",\"\n");
         return 2;
       }
-      updater.updateRun.updateKeys = {key};
+      updater.updateRun.trust.keys = keys;
+      updater.updateRun.trust.firstEpoch = 1;
     }
     updater.onInitDialog();
     auto nextTick = Clock::now();

@@ -6,6 +6,7 @@
 #include <sys/stat.h>
 #include <sys/wait.h>
 
+#include <chrono>
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
@@ -14,7 +15,10 @@
 #include <vector>
 
 #include "content_hash.h"
+#include "signing.h"
+#include "support/signing_vector.h"
 #include "support/temp_dir.h"
+#include "update/list_signature.h"
 #include "update/version_list.h"
 
 using update::kVersionListName;
@@ -86,6 +90,16 @@ TEST_F(PublishTest, ListsEveryFileSortedWithContentTokens) {
   changed.replace(changed.find(line("b.txt", "bee")), line("b.txt", "bee").size(), line("b.txt", "bees"));
   EXPECT_EQ(releaseList(), changed);
   EXPECT_FALSE(fs::exists(release() / "version_list.txt.tmp"));
+  EXPECT_EQ(first.err, "") << "no name comes near Windows' path limit";
+
+  // A name a player's Windows may not reach is listed, with a warning.
+  const std::string deep = "maps/" + std::string(100, 'm') + "/" + std::string(80, 'x') + ".pak";
+  put(deep, "deep");
+  Outcome warned = publishWith({release().string()});
+  ASSERT_EQ(warned.code, publish::kDone) << warned.err;
+  EXPECT_NE(warned.err.find("warning: \"" + deep + "\": its path would be 276 characters long"), std::string::npos)
+      << warned.err;
+  EXPECT_NE(releaseList().find(line(deep, "deep")), std::string::npos);
 }
 
 TEST_F(PublishTest, RefusesNamesItCannotCarryAndWritesNothing) {
@@ -317,6 +331,132 @@ TEST_F(PublishTest, SigningRefusesWhatItCannotTrustAndLeavesTheFolder) {
   EXPECT_NE(damaged.err.find("next release number"), std::string::npos) << damaged.err;
   EXPECT_EQ(readFile(served() / "Glimmerhold.exe"), "game");
   EXPECT_EQ(publishWith({"--check", "--sign", key + ".pem", release().string()}).code, publish::kUsage);
+}
+
+}  // namespace
+
+namespace {
+
+// The chain of trust: the tool signs only a release whose Launcher.exe
+// carries the key (or only later epochs' keys), takes a release number only
+// from a signature that verifies with the key, keeps a folder to one product
+// and channel, starts a new epoch's numbers at 1 and never goes back to an
+// earlier epoch, and re-signs a release with a new expiry and nothing else.
+TEST_F(PublishTest, SigningKeepsTheChainOfTrust) {
+  const std::string studio = (scratch_ / "studio").string();
+  const std::string standby = (scratch_ / "standby").string();
+  ASSERT_EQ(publishWith({"--new-key", studio}).code, publish::kDone);
+  ASSERT_EQ(publishWith({"--new-key", standby}).code, publish::kDone);
+  std::string error;
+  const platform::P256PublicKey studioKey = publish::SigningKey::load(studio + ".pem", error)->publicKey();
+  const platform::P256PublicKey standbyKey = publish::SigningKey::load(standby + ".pem", error)->publicKey();
+  const auto signWith = [&](const std::string& key, std::vector<std::string> more = {}) {
+    std::vector<std::string> arguments{"--copy", "--sign", key + ".pem", "--out", served().string()};
+    arguments.insert(arguments.end(), more.begin(), more.end());
+    arguments.push_back(release().string());
+    return publishWith(arguments);
+  };
+  const auto signature = [&] { return update::parseListSignature(readFile(served() / "version_list.sig")); };
+  put("Glimmerhold.exe", "game 1");
+
+  struct Refusal {
+    const char* what;
+    std::string launcher;
+    std::string key;
+    std::vector<std::string> more;
+    const char* reason;
+  };
+  const std::vector<platform::P256PublicKey> both{studioKey, standbyKey};
+  const std::vector<platform::P256PublicKey> standbyOnly{standbyKey};
+  const Refusal unsignable[] = {
+      {"a launcher built without a key", "plain launcher", studio, {}, "carries no update key"},
+      {"a launcher without the signing key",
+       testsupport::programCarrying("x", standbyOnly),
+       studio,
+       {},
+       "does not carry the signing key"},
+      {"an epoch the launcher does not give the key",
+       testsupport::programCarrying("x", both),
+       studio,
+       {"--epoch", "2"},
+       "carries the key as epoch 1"},
+  };
+  for (const Refusal& refusal : unsignable) {
+    SCOPED_TRACE(refusal.what);
+    put("Launcher.exe", refusal.launcher);
+    Outcome refused = signWith(refusal.key, refusal.more);
+    EXPECT_EQ(refused.code, publish::kFailed);
+    EXPECT_NE(refused.err.find(refusal.reason), std::string::npos) << refused.err;
+    EXPECT_FALSE(fs::exists(served()));
+  }
+
+  put("Launcher.exe", testsupport::programCarrying("launcher 1", both));
+  ASSERT_EQ(signWith(studio, {"--expires", "30"}).code, publish::kDone);
+  std::optional<update::ListSignature> first = signature();
+  ASSERT_TRUE(first);
+  EXPECT_EQ(first->product, "Glimmerhold");
+  EXPECT_EQ(first->channel, "stable");
+  EXPECT_EQ(first->epoch, 1u);
+  EXPECT_EQ(first->release, 1u);
+  const auto now =
+      std::chrono::duration_cast<std::chrono::seconds>(std::chrono::system_clock::now().time_since_epoch()).count();
+  EXPECT_NEAR(static_cast<double>(first->expires), static_cast<double>(now + 30 * 86400), 120.0);
+
+  // Re-signed with a new expiry: the same release, no other byte changed.
+  const std::string list = readFile(served() / kVersionListName);
+  ASSERT_EQ(publishWith({"--resign", served().string(), "--sign", studio + ".pem", "--expires", "2099-01-01"}).code,
+            publish::kDone);
+  EXPECT_EQ(signature()->release, 1u);
+  EXPECT_EQ(update::formatUtcTime(signature()->expires), "2099-01-01T00:00:00Z");
+  EXPECT_EQ(readFile(served() / kVersionListName), list);
+  EXPECT_EQ(signWith(studio, {"--expires", "2001-01-01"}).code, publish::kUsage) << "an expiry already passed";
+
+  // A folder keeps to its channel; a signature that does not verify gives
+  // no number, however plausible.
+  put("Glimmerhold.exe", "game 2");
+  Outcome otherChannel = signWith(studio, {"--channel", "beta"});
+  EXPECT_EQ(otherChannel.code, publish::kFailed);
+  EXPECT_NE(otherChannel.err.find("a folder of its own"), std::string::npos) << otherChannel.err;
+  const std::string genuine = readFile(served() / "version_list.sig");
+  update::ListSignature forged = *signature();
+  forged.release = 999999998;
+  forged.signature.fill(0);
+  writeFile(served() / "version_list.sig", update::formatListSignature(forged));
+  Outcome unverified = signWith(studio);
+  EXPECT_EQ(unverified.code, publish::kFailed);
+  EXPECT_NE(unverified.err.find("does not verify with the signing key"), std::string::npos) << unverified.err;
+  EXPECT_EQ(readFile(served() / "Glimmerhold.exe"), "game 1");
+  writeFile(served() / "version_list.sig", genuine);
+
+  // The last release of epoch 1 may carry a launcher of epoch 2 alone.
+  put("Launcher.exe", testsupport::programCarrying("launcher 2", standbyOnly, 2));
+  ASSERT_EQ(signWith(studio, {"--epoch", "1"}).code, publish::kDone);
+  EXPECT_EQ(signature()->epoch, 1u);
+  EXPECT_EQ(signature()->release, 2u);
+  // The standby key starts epoch 2 at 1; epoch 1 cannot follow it.
+  put("Glimmerhold.exe", "game 3");
+  ASSERT_EQ(signWith(standby).code, publish::kDone);
+  EXPECT_EQ(signature()->epoch, 2u);
+  EXPECT_EQ(signature()->release, 1u);
+  put("Launcher.exe", testsupport::programCarrying("launcher 1", both));
+  Outcome backwards = signWith(studio);
+  EXPECT_EQ(backwards.code, publish::kFailed);
+  EXPECT_NE(backwards.err.find("signed in epoch 2"), std::string::npos) << backwards.err;
+}
+
+// The launcher's key table is laid out in the program as the tool reads it:
+// this program's own, built without a key, holds the marker, epoch 1 and no
+// key.
+TEST(KeyTableTest, TheBuildLaysOutItsTableWhereTheToolLooks) {
+  const std::string program = readFile("/proc/self/exe");
+  EXPECT_NE(program.find(std::string("GlimmerholdKeys1\0\1\0\0", 20)), std::string::npos);
+  const std::vector<platform::P256PublicKey> keys{testsupport::kVectorKey, testsupport::kOtherKey};
+  const std::optional<publish::KeyTable> table =
+      publish::findKeyTable(program.substr(0, 100) + testsupport::programCarrying("GlimmerholdKeys1", keys, 7));
+  ASSERT_TRUE(table) << "a marker whose header is no table is passed over";
+  EXPECT_EQ(table->firstEpoch, 7u);
+  EXPECT_EQ(table->keys, keys);
+  EXPECT_FALSE(publish::findKeyTable(testsupport::programCarrying("", keys).substr(0, 20 + 64 + 63)));
 }
 
 }  // namespace

@@ -13,6 +13,7 @@ namespace {
 
 using publish::foldedName;
 using publish::localNameFromDisk;
+using publish::longPathWarning;
 using publish::printableName;
 using publish::reservedNameFault;
 using publish::windowsNameFault;
@@ -54,6 +55,21 @@ TEST(WindowsNameFault, RefusesNamesAWindowsInstallationCannotHold) {
   for (const char* name : {"console.txt", "com10", "com0", "lpt", "a.b.c", "data/.hidden", "nulls/x"}) {
     EXPECT_EQ(windowsNameFault(name), "") << name;
   }
+}
+
+// 85 characters of a typical installation, a separator, and 173 left for
+// the name, or for its folder and the 23 of the side file fetched into it.
+TEST(LongPathWarning, WarnsWhereAPlayersWindowsPassesMaxPath) {
+  EXPECT_EQ(publish::kTypicalInstallFolder, 85u);
+  EXPECT_EQ(longPathWarning(std::string(173, 'n')), "");
+  EXPECT_NE(longPathWarning(std::string(174, 'n')).find("would be 260 characters long"), std::string::npos)
+      << longPathWarning(std::string(174, 'n'));
+  // The side file decides: its folder of 150 characters and "/".
+  EXPECT_EQ(longPathWarning(std::string(149, 'f') + "/" + std::string(10, 'n')), "");
+  EXPECT_NE(longPathWarning(std::string(150, 'f') + "/a"), "");
+  // Counted as Windows counts: UTF-16 units, one for each letter here.
+  EXPECT_EQ(longPathWarning(std::string(172, 'n') + "\xf1"), "") << "the Latin-1 byte of a letter";
+  EXPECT_NE(longPathWarning(std::string(173, 'n') + "\xf1"), "");
 }
 
 TEST(ReservedNameFault, GuardsTheLaunchersOwnFiles) {

@@ -34,6 +34,8 @@ namespace {
 using testsupport::fakePage;
 using testsupport::fakeWindow;
 using testsupport::PageValue;
+constexpr platform::NavigationEvent Before = platform::NavigationEvent::Before;
+constexpr platform::NavigationEvent Failed = platform::NavigationEvent::Failed;
 
 TEST(PageAddressTest, TakesTheFirstTwoLettersOfTheLanguageLowerCased) {
   EXPECT_EQ(pageAddress("en-US"), u"http://127.0.0.1/instalador.php?lang=en");
@@ -58,26 +60,35 @@ TEST(NavigationRuleTest, TheTopFrameStaysOnThePagesHostFramesGoAnywhere) {
   struct Row {
     std::u16string_view target;
     bool topFrame;
+    bool errorPageExpected;
     bool allowed;
   };
   const Row rows[] = {
-      {u"http://launcher.example.com/instalador.php?lang=es", true, true},   // the page, a reload
-      {u"HTTPS://Launcher.Example.COM:8443/moved", true, true},              // its own redirect
-      {u"http://launcher.example.com/instalador.php?lang=es#", true, true},  // an anchor
-      {u"javascript:void(0)", true, true},
-      {u"http://elsewhere.example.com/", true, false},
-      {u"http://launcher.example.com.evil.test/", true, false},
-      {u"http://launcher.example.com@evil.test/", true, false},
-      {u"http://evil.test\\@launcher.example.com/", true, false},
-      {u"about:blank", true, false},
-      {u"res://ieframe.dll/navcancl.htm", true, false},
-      {u"file:///C:/Windows/", true, false},
-      {u"http:///nohost", true, false},
-      {u"http://elsewhere.example.com/ad", false, true},  // a frame inside the page
+      {u"http://launcher.example.com/instalador.php?lang=es", true, false, true},   // the page, a reload
+      {u"HTTPS://Launcher.Example.COM:8443/moved", true, false, true},              // its own redirect
+      {u"http://launcher.example.com/instalador.php?lang=es#", true, false, true},  // an anchor
+      {u"javascript:void(0)", true, false, true},
+      {u"http://elsewhere.example.com/", true, false, false},
+      {u"http://launcher.example.com.evil.test/", true, false, false},
+      {u"http://launcher.example.com@evil.test/", true, false, false},
+      {u"http://evil.test\\@launcher.example.com/", true, false, false},
+      {u"about:blank", true, false, false},
+      {u"res://ieframe.dll/navcancl.htm", true, false, false},
+      {u"file:///C:/Windows/", true, false, false},
+      {u"http:///nohost", true, false, false},
+      {u"http://elsewhere.example.com/ad", false, false, true},  // a frame inside the page
+      // The navigation to the page failed and no page is shown: the
+      // control's own error page comes through to the handshake, nothing
+      // else does.
+      {u"res://ieframe.dll/dnserrordiagoff.htm#http://launcher.example.com/", true, true, true},
+      {u"RES://ieframe.dll/navcancl.htm", true, true, true},
+      {u"about:blank", true, true, true},
+      {u"http://elsewhere.example.com/", true, true, false},
+      {u"file:///C:/Windows/", true, true, false},
   };
   for (const Row& row : rows) {
-    EXPECT_EQ(launcherNavigationAllowed(page, row.target, row.topFrame), row.allowed)
-        << testsupport::narrow(std::u16string(row.target));
+    EXPECT_EQ(launcherNavigationAllowed(page, row.target, row.topFrame, row.errorPageExpected), row.allowed)
+        << testsupport::narrow(std::u16string(row.target)) << " expecting an error page: " << row.errorPageExpected;
   }
 }
 
@@ -111,7 +122,10 @@ class PageTest : public testsupport::LauncherTest {
         {u"", u"body", {}, {}, 0}, {u"boton-jugar", u"div", {}, {}, 0}, {u"boton-cerrar", u"div", {}, {}, 0}};
   }
 
-  void TearDown() override { dropListJob(); }
+  void TearDown() override {
+    dropListJob();
+    shell::pageReadyLimit = shell::kPageReadyLimit;
+  }
 
   // Ends the list job (the server lets go of it) and deletes it.
   void dropListJob() {
@@ -148,8 +162,8 @@ TEST_F(PageTest, InitialisationNavigatesToTheLanguagesPageAndStartsTheTimer) {
   ASSERT_EQ(fakePage().navigations.size(), 1u);
   EXPECT_EQ(fakePage().navigations[0], u"http://127.0.0.1/instalador.php?lang=es");
   ASSERT_TRUE(fakePage().navigationFilter) << "the view is held to the page's host";
-  EXPECT_TRUE(fakePage().navigationFilter(u"http://127.0.0.1/other", true));
-  EXPECT_FALSE(fakePage().navigationFilter(u"http://example.com/", true));
+  EXPECT_TRUE(fakePage().navigationFilter(Before, u"http://127.0.0.1/other", true));
+  EXPECT_FALSE(fakePage().navigationFilter(Before, u"http://example.com/", true));
   auto& events = fakeWindow().events;
   std::vector<std::string> expected = {"center:dialog", "show:dialog:Minimized", "host:0,0,755,681", "timer:100:250",
                                        "end:2",         "killtimer:100",         "destroyed"};
@@ -311,6 +325,61 @@ TEST_F(PageTest, ATickDeliveredInsideAPageCallIsDropped) {
   const std::size_t reads = fakePage().readyStateReads;
   updater.onTimer();
   EXPECT_EQ(fakePage().readyStateReads, reads + 1) << "the guard is lifted after the call";
+}
+
+// A page that never becomes ready (offline, the page host down, a part of
+// the page that hangs) must not leave a hidden launcher holding the
+// installation: after the limit the player gets the English "server not
+// available" box and the dialog ends. Once a page is shown there is no limit.
+TEST_F(PageTest, APageNotReadyWithinTheLimitGivesTheServerBoxAndEndsTheDialog) {
+  fakePage().readyStates = {u"loading"};
+  shell::pageReadyLimit = std::chrono::hours(1);
+  updater.onInitDialog();
+  for (int i = 0; i < 20; ++i) updater.onTimer();
+  EXPECT_TRUE(testsupport::shownBoxes().empty());
+  EXPECT_FALSE(updater.halted);
+
+  shell::pageReadyLimit = std::chrono::milliseconds(0);
+  const std::size_t mark = fakeWindow().events.size();
+  updater.onTimer();
+  const auto& boxes = testsupport::shownBoxes();
+  ASSERT_EQ(boxes.size(), 1u);
+  EXPECT_EQ(boxes[0].text, u"The update server is not available. Please try again later.");
+  EXPECT_EQ(boxes[0].caption, u"Glimmerhold Updater");
+  EXPECT_EQ(eventsAfter(mark), (std::vector<std::string>{"killtimer:100", "end:2"}));
+  EXPECT_TRUE(fakePage().calls.empty());
+  EXPECT_EQ(updater.updateRun.job, nullptr) << "nothing is fetched";
+
+  // A late page is not taken up.
+  const std::size_t reads = fakePage().readyStateReads;
+  fakePage().readyStates = {u"complete"};
+  updater.onTimer();
+  EXPECT_EQ(fakePage().readyStateReads, reads);
+  EXPECT_EQ(testsupport::shownBoxes().size(), 1u);
+}
+
+TEST_F(PageTest, AShownPageHasNoLimitAndOnlyTheFailedPageLetsTheErrorPageThrough) {
+  fakePage().readyStates = {u"complete"};
+  updater.onInitDialog();
+  auto& filter = fakePage().navigationFilter;
+  ASSERT_TRUE(filter);
+  EXPECT_FALSE(filter(Before, u"res://ieframe.dll/navcancl.htm", true)) << "no failure yet";
+  EXPECT_FALSE(filter(Failed, u"http://example.com/", true)) << "not the page's own navigation";
+  EXPECT_TRUE(filter(Failed, u"http://example.com/ad", false)) << "a frame's own error page";
+  EXPECT_TRUE(filter(Failed, u"http://127.0.0.1/instalador.php?lang=es", true));
+  EXPECT_TRUE(filter(Before, u"res://ieframe.dll/dnserrordiagoff.htm", true));
+  EXPECT_FALSE(filter(Before, u"http://example.com/", true));
+
+  updater.onTimer();
+  updater.onTimer();
+  ASSERT_FALSE(updater.pageLoading);
+  // Accepted: links stay on the page's host, errors do not replace it.
+  EXPECT_FALSE(filter(Failed, u"http://127.0.0.1/other", true));
+  EXPECT_FALSE(filter(Before, u"res://ieframe.dll/dnserrordiagoff.htm", true));
+  shell::pageReadyLimit = std::chrono::milliseconds(0);
+  updater.onTimer();
+  EXPECT_TRUE(testsupport::shownBoxes().empty());
+  EXPECT_FALSE(updater.halted);
 }
 
 TEST_F(RejectedPageTest, PagesWithoutSetVariableTextOrAScriptObjectEndTheProcessWithZero) {

@@ -10,6 +10,8 @@ DriverOutcome parseDriverOutput(const std::string& output) {
   std::istringstream lines(output);
   std::string line;
   while (std::getline(lines, line)) {
+    // The Windows driver writes its lines in text mode: CR LF.
+    if (!line.empty() && line.back() == '\r') line.pop_back();
     if (line.rfind("box=", 0) == 0) {
       outcome.boxes.push_back(line.substr(4));
       continue;

@@ -7,6 +7,7 @@
 #include <cstdint>
 #include <string>
 #include <string_view>
+#include <vector>
 
 namespace testsupport {
 
@@ -26,7 +27,9 @@ inline const auto kVectorKey = fromHex<64>(
 inline const auto kOtherKey = fromHex<64>(
     "679e7cbc1a274d764cd9bdb22ebba05963d631f4db40b89ae8e4adecccf0bf779a4f290eb4ef62ce5bfc1295b18225a919b0ccc2844868dcf3"
     "7cdbee060403a1");
-// The list signed as release 3, the message signed, its SHA-256, and r||s.
+// A list, a message holding it (in the signature format of before epochs:
+// the backends' tests need only bytes), its SHA-256, and r||s. The list
+// signature's own vectors are in tests/update/list_signature_test.cpp.
 inline constexpr std::string_view kVectorList = "Glimmerhold.exe 0123456789abcdef0123456789abcdef 10\n";
 inline constexpr std::string_view kVectorMessage =
     "glimmerhold release 3\nGlimmerhold.exe 0123456789abcdef0123456789abcdef 10\n";
@@ -35,5 +38,18 @@ inline constexpr std::string_view kVectorMessageSha256 =
 inline constexpr std::string_view kVectorSignatureHex =
     "9941c1156191523c4e603c2139ce3d5f2174268141cdecb15aea5838a3e984f5"
     "cef6a1e714a6b44ac298e2ef2894877b473a153e24f9a22aade94fd93c8e45d8";
+
+// A launcher program as the build lays out its update keys
+// (update/update_key.h), after `prefix`: what the publishing tool looks for.
+template <typename Key>
+std::string programCarrying(const std::string& prefix, const std::vector<Key>& keys, std::uint32_t firstEpoch = 1) {
+  std::string program = prefix + "GlimmerholdKeys1";
+  for (std::uint32_t value : {firstEpoch, static_cast<std::uint32_t>(keys.size())}) {
+    program += static_cast<char>(value >> 8);
+    program += static_cast<char>(value & 0xFF);
+  }
+  for (const Key& key : keys) program.append(reinterpret_cast<const char*>(key.data()), key.size());
+  return program;
+}
 
 }  // namespace testsupport

@@ -239,6 +239,8 @@ TEST(DownloadPlanSafety, UnsafeNamesNeitherFetchedNorGivenFolders) {
                                  {"version_list.txt%20", "1", 1024},
                                  {"download_in_progress.txt", "1", 1024},
                                  {"Launcher.lock", "1", 1024},
+                                 {"launcher.LOG", "1", 1024},
+                                 {"Launcher.old.log", "1", 1024},
                                  {"sub/m.pak.ghpart", "1", 1024},
                                  {"n.GHPART/o.pak", "1", 1024},
                                  {"./Launcher.exe", "1", 1024},

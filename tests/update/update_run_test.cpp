@@ -8,6 +8,7 @@
 #include <algorithm>
 #include <cstdio>
 #include <filesystem>
+#include <regex>
 #include <set>
 
 #include "net/streaming_file.h"
@@ -18,6 +19,7 @@
 #include "support/test_http_server.h"
 #include "update/download_note.h"
 #include "update/recording_display.h"
+#include "update/run_log.h"
 
 #if defined(__linux__)
 #include "support/linux/read_only_mount.h"
@@ -28,6 +30,7 @@ using update::downloadErrorText;
 using update::kVersionListName;
 using update::progressPercent;
 using update::removeDownloadLeftovers;
+using update::runLog;
 using update::UpdateRun;
 using update::UpdateState;
 using update::versionListSideName;
@@ -97,17 +100,26 @@ TEST_F(UpdateRunTest, WhatAKilledRunLeftIsGoneAndALongNameInstalls) {
   writeFile(install() / side, "half");
   writeFile(install() / "download_in_progress.txt", side + "\n");
   writeFile(install() / "version_list.txt.tmp", "half a list");
-  // 250 bytes: the longest names leave no room for a suffix.
+  // 250 bytes: the longest names leave no room for a suffix. Below the
+  // installation both paths pass MAX_PATH (260), as a stock Windows takes
+  // them only in the extended-length form, the deep one with a folder to
+  // make on the way.
   const std::string longName(250, 'n');
-  serve("maps/kept.pak 1 4\n" + longName + " 1 4\n", {{"maps/kept.pak", "kept"}, {longName, "long"}});
+  const std::string deepFolder = "maps/" + std::string(120, 'f');
+  const std::string deepName = deepFolder + "/" + std::string(120, 'd') + ".pak";
+  serve("maps/kept.pak 1 4\n" + longName + " 1 4\n" + deepName + " 1 4\n",
+        {{"maps/kept.pak", "kept"}, {longName, "long"}, {deepName, "deep"}});
   start();
   runUntil(UpdateState::Finished);
   std::set<std::string> left;
   for (const auto& entry : fs::recursive_directory_iterator(install())) {
     left.insert(fs::relative(entry.path(), install()).generic_string());
   }
-  EXPECT_EQ(left, (std::set<std::string>{"maps", "maps/kept.pak", longName, "version_list.txt"}));
+  EXPECT_EQ(left, (std::set<std::string>{"maps", "maps/kept.pak", longName, deepFolder, deepName, "version_list.txt"}));
   EXPECT_EQ(readFile(install() / longName), "long");
+  EXPECT_GT(fs::absolute(install() / longName).string().size(), 260u);
+  EXPECT_GT(fs::absolute(install() / deepName).string().size(), 260u);
+  EXPECT_EQ(readFile(install() / deepName), "deep");
 }
 
 TEST_F(UpdateRunTest, FetchesWhatChangedRecordsEachFileAndEnablesPlay) {
@@ -118,7 +130,7 @@ TEST_F(UpdateRunTest, FetchesWhatChangedRecordsEachFileAndEnablesPlay) {
         {{"maps/level%201.pak", big}, {"old.txt", "new"}, {"Espa%f1a.txt", "hola"}});
   // Built without an update key: the requests below are the whole exchange,
   // with no signature asked for and no digest required of the tokens.
-  ASSERT_TRUE(run.updateKeys.empty());
+  ASSERT_TRUE(run.trust.keys.empty());
   start();
   runUntil(UpdateState::Finished);
 
@@ -417,6 +429,75 @@ TEST_F(UpdateRunTest, ANewLauncherIsStartedWithPauseAndTheRunEnds) {
   EXPECT_NE(startedWith().find("Launcher.exe.tmp /pause\n"), std::string::npos);
   EXPECT_FALSE(fs::exists("game.pak"));
   EXPECT_EQ(readFile(kVersionListName).rfind("Launcher.exe 2 ", 0), 0u);
+}
+
+// What support reads: one line per event, each stamped in UTC, inside the
+// installation.
+std::vector<std::string> logEvents(const fs::path& log) {
+  std::vector<std::string> events;
+  const std::string text = readFile(log);
+  const std::regex stamped(R"(\d{4}-\d\d-\d\dT\d\d:\d\d:\d\dZ (.*))");
+  std::size_t start = 0;
+  for (std::size_t end = text.find('\n'); end != std::string::npos; start = end + 1, end = text.find('\n', start)) {
+    std::smatch match;
+    const std::string line = text.substr(start, end - start);
+    EXPECT_TRUE(std::regex_match(line, match, stamped)) << line;
+    events.push_back(match.size() > 1 ? match[1].str() : line);
+  }
+  EXPECT_EQ(start, text.size()) << "the last line is whole";
+  return events;
+}
+
+TEST_F(UpdateRunTest, TheLogSaysWhatWasFetchedSkippedAndWhereTheRunFailed) {
+  runLog().open(install().string());
+  serve("ok.txt 1 2\n../escape.txt 1 4\nmissing.pak 1 5\n", {{"ok.txt", "ok"}});
+  start();
+  runUntil(UpdateState::Failed);
+  runLog().close();
+  const std::vector<std::string> events = logEvents(install() / "Launcher.log");
+  ASSERT_EQ(events.size(), 5u) << readFile(install() / "Launcher.log");
+  EXPECT_EQ(events[0], "local list: 0 entries");
+  EXPECT_EQ(events[1], "list version_list.txt: 45 bytes, 3 entries; 2 to fetch, 0 KiB (unsigned updates)");
+  EXPECT_EQ(events[2], "skipped ../escape.txt: not a name the launcher may install");
+  EXPECT_TRUE(std::regex_match(events[3], std::regex("fetched ok.txt: 2 bytes in [0-9]+ ms"))) << events[3];
+  EXPECT_EQ(events[4], "failed fetching missing.pak: status 4: Invalid response from the server.");
+}
+
+TEST(RunLogTest, TimesAreUtcInIso8601) {
+  EXPECT_EQ(update::isoUtcTime(0), "1970-01-01T00:00:00Z");
+  EXPECT_EQ(update::isoUtcTime(-1), "1969-12-31T23:59:59Z");
+  EXPECT_EQ(update::isoUtcTime(951782400), "2000-02-29T00:00:00Z");
+  EXPECT_EQ(update::isoUtcTime(1796726700), "2026-12-08T10:45:00Z");
+  EXPECT_EQ(update::isoUtcTime(4102444799), "2099-12-31T23:59:59Z");
+}
+
+TEST(RunLogTest, StaysWithinItsLimitKeepsOneOlderLogAndWritesNowhereElse) {
+  testsupport::TempDir folder;
+  testsupport::CurrentDirGuard current;
+  fs::current_path(folder.path());
+  update::RunLog log;
+  log.write("before any installation");
+  EXPECT_TRUE(fs::is_empty(folder.path()));
+
+  log.open(folder.str());
+  log.limitBytes = 100;
+  // 21 bytes of time and blank, 29 of event and line end: two lines a log.
+  for (int i = 0; i < 8; ++i) log.write("event " + std::to_string(i) + "\nnot a new line......");
+  const std::vector<std::string> latest = logEvents(folder / "Launcher.log");
+  const std::vector<std::string> older = logEvents(folder / "Launcher.old.log");
+  EXPECT_EQ(latest, (std::vector<std::string>{"event 6 not a new line......", "event 7 not a new line......"}));
+  EXPECT_EQ(older, (std::vector<std::string>{"event 4 not a new line......", "event 5 not a new line......"}));
+  EXPECT_LE(fs::file_size(folder / "Launcher.log"), 100u);
+  EXPECT_LE(fs::file_size(folder / "Launcher.old.log"), 100u);
+
+#if !defined(_WIN32)
+  // A link planted in the log's place is not followed out of the folder.
+  testsupport::TempDir outside;
+  fs::remove(folder / "Launcher.log");
+  fs::create_symlink(outside / "elsewhere.txt", folder / "Launcher.log");
+  log.write("through a link");
+  EXPECT_FALSE(fs::exists(outside / "elsewhere.txt"));
+#endif
 }
 
 }  // namespace

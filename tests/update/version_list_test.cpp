@@ -2,15 +2,22 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstring>
 #include <filesystem>
+#include <map>
 #include <memory>
+#include <optional>
 #include <string>
+#include <vector>
 
 #include "support/temp_dir.h"
+#include "update/entry_names.h"
+#include "update/installer_list.h"
 
 using update::decodeEntryName;
 using update::findLocalEntry;
+using update::installerList;
 using update::isInstallRelativeName;
 using update::kMaxListEntries;
 using update::kVersionListName;
@@ -247,6 +254,77 @@ TEST(IsInstallRelativeName, RefusesWhatLeavesTheFolder) {
     EXPECT_FALSE(isInstallRelativeName(unsafe)) << unsafe;
   }
   EXPECT_FALSE(isInstallRelativeName(std::string_view("a\0/../x", 7)));
+}
+
+// The list an installer leaves: what it carried and placed in full, then
+// what the launcher had fetched, each file once, nothing that is not on disk
+// as listed.
+TEST(InstallerList, ListsOnlyFilesOnDiskAsListed) {
+  const std::map<std::string, std::uint64_t> disk = {
+      {"launcher.exe", 40},
+      {"glimmerhold.exe", 10},
+      {"data/maps/deepway.pak", 300},
+      {"data/fetched.pak", 1000},
+      {"data/short.pak", 5},
+      {"m\xc3\xba"
+       "sica/canci\xc3\xb3n.txt",
+       6},
+      {"data/second.pak", 7},
+      {"notes.txt", 5},
+  };
+  // Found as Windows finds a file: letter case ignored, either separator.
+  const auto sizeOf = [&](const std::string& name) -> std::optional<std::uint64_t> {
+    std::string key = update::foldedEntryName(name);
+    std::replace(key.begin(), key.end(), '\\', '/');
+    auto found = disk.find(key);
+    if (found == disk.end()) return std::nullopt;
+    return found->second;
+  };
+  const VersionList carried = parse(
+      "Glimmerhold.exe c1 10\n"
+      "data/maps/deepway.pak c2 300\n"
+      "data/short.pak c3 6\n"          // placed, but not in full
+      "data/missing.pak c4 1\n"        // not placed
+      "m%fasica/Canci%f3n.txt c5 6\n"  // escaped letters, decoded for the disk
+      "glimmerhold.exe c6 10\n");      // the same file again
+  // The launcher is placed but not listed (a release without it).
+  const std::vector<std::string> placed = {"Launcher.exe", "Glimmerhold.exe", "data/maps/deepway.pak"};
+  const VersionList previous = parse(
+      "Launcher.exe p1 40\n"                     // placed again: the old entry lies
+      "DATA\\Maps\\DeepWay.pak p2 300\n"         // a carried file in other letters and separators
+      "data/short.pak p3 5\n"                    // carried, though not placed in full
+      "M%daSICA/canci%f3n.txt p4 6\n"            // "%da" is no escape: another file, not on disk
+      "M\xc3\x9aSICA/CANCI\xc3\x93N.TXT p5 6\n"  // the carried file, Latin-1 capitals
+      "data/fetched.pak p6 1000\n"               // what the launcher fetched
+      "data/Fetched.pak p7 1000\n"               // the same file again
+      "data/gone.pak p8 3\n"                     // fetched, since removed
+      "data/second.pak p9 8\n"                   // changed since
+      "../notes.txt p10 5\n"                     // never installable
+      "version_list.txt p11 5\n");
+  const std::string expected =
+      "Glimmerhold.exe c1 10\n"
+      "data/maps/deepway.pak c2 300\n"
+      "m%fasica/Canci%f3n.txt c5 6\n";
+
+  struct Case {
+    bool trusted;
+    std::string list;
+  };
+  for (const Case& c : {Case{true, expected + "data/fetched.pak p6 1000\n"}, Case{false, expected}}) {
+    std::string written;
+    for (auto entry : installerList(carried, placed, previous, c.trusted, sizeOf)) {
+      written += update::formatVersionEntry(entry);
+    }
+    EXPECT_EQ(written, c.list) << "trusted " << c.trusted;
+  }
+  // Before anything is placed: only the launcher's files, whatever the
+  // installer will carry.
+  VersionList none;
+  const VersionList kept = installerList(none, placed, previous, true, sizeOf);
+  ASSERT_EQ(kept.size(), 3u);
+  EXPECT_EQ(kept[0].name, "data/short.pak");
+  EXPECT_EQ(kept[1].name, "M\xc3\x9aSICA/CANCI\xc3\x93N.TXT");
+  EXPECT_EQ(kept[2].name, "data/fetched.pak");
 }
 
 class LocalListFile : public ::testing::Test {

@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include <new>
+
 #include "shell/updater.h"
 #include "support/fake_ui.h"
 #include "support/launcher_fixture.h"
@@ -78,6 +80,15 @@ TEST(CDOMEventHandlerTest, InvokeRunsTheCallbackForTheDefaultMemberOnly) {
   platform::ComPtr<IDispatch> empty(new CDOMEventHandler(nullptr, nullptr));
   empty->AddRef();
   EXPECT_EQ(empty->Invoke(0, IID_NULL, 0, DISPATCH_METHOD, nullptr, nullptr, nullptr, nullptr), S_OK);
+
+  // The engine's frames are below Invoke: what the callback throws stops
+  // here, and the engine hears why the event was dropped.
+  platform::ComPtr<IDispatch> noMemory(new CDOMEventHandler([](VARIANT*, void*) { throw std::bad_alloc(); }, nullptr));
+  noMemory->AddRef();
+  EXPECT_EQ(noMemory->Invoke(0, IID_NULL, 0, DISPATCH_METHOD, nullptr, nullptr, nullptr, nullptr), E_OUTOFMEMORY);
+  platform::ComPtr<IDispatch> failing(new CDOMEventHandler([](VARIANT*, void*) { throw 7; }, nullptr));
+  failing->AddRef();
+  EXPECT_EQ(failing->Invoke(0, IID_NULL, 0, DISPATCH_METHOD, nullptr, nullptr, nullptr, nullptr), E_UNEXPECTED);
 }
 
 class BindingTest : public testsupport::LauncherTest {

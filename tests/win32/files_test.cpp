@@ -8,6 +8,7 @@
 #include <filesystem>
 #include <string>
 
+#include "platform/win32/wide_text.h"
 #include "support/temp_dir.h"
 #include "win32/win32_support.h"
 
@@ -80,6 +81,50 @@ TEST(Win32Files, ModuleFileNameIsCutToTheBufferAndSaysSo) {
   char small[8];
   EXPECT_EQ(platform::moduleFileName(small, sizeof small), sizeof small);
   EXPECT_EQ(std::strlen(small), sizeof small - 1) << "cut, and still terminated";
+}
+
+// What the wide file calls get: the extended-length form of the absolute
+// path, which Windows takes past MAX_PATH without the long-path policy, and
+// which it no longer normalises itself.
+TEST(Win32Files, TheSystemGetsExtendedAbsolutePaths) {
+  struct Case {
+    const wchar_t* path;
+    const wchar_t* current;
+    const wchar_t* handed;
+  };
+  const Case cases[] = {
+      {L"C:\\Games\\G\\a.pak", L"D:\\x", L"\\\\?\\C:\\Games\\G\\a.pak"},
+      {L"maps/a.pak", L"C:\\Games\\G", L"\\\\?\\C:\\Games\\G\\maps\\a.pak"},
+      {L"maps\\a.pak", L"C:\\Games\\G\\", L"\\\\?\\C:\\Games\\G\\maps\\a.pak"},
+      {L"C:/Games//G/./maps/../a.pak", L"", L"\\\\?\\C:\\Games\\G\\a.pak"},
+      {L"..\\..\\..\\x", L"C:\\G", L"\\\\?\\C:\\x"},
+      {L"\\top\\a.pak", L"C:\\Games\\G", L"\\\\?\\C:\\top\\a.pak"},
+      {L"C:\\", L"", L"\\\\?\\C:\\"},
+      {L"\\\\server\\share\\G\\a.pak", L"C:\\x", L"\\\\?\\UNC\\server\\share\\G\\a.pak"},
+      {L"//server/share/../a.pak", L"", L"\\\\?\\UNC\\server\\share\\a.pak"},
+      {L"a.pak", L"\\\\server\\share\\G", L"\\\\?\\UNC\\server\\share\\G\\a.pak"},
+      {L"\\a.pak", L"\\\\server\\share\\G", L"\\\\?\\UNC\\server\\share\\a.pak"},
+      {L"a.pak", L"\\\\?\\C:\\G", L"\\\\?\\C:\\G\\a.pak"},
+      {L"a.pak", L"\\\\?\\UNC\\server\\share\\G", L"\\\\?\\UNC\\server\\share\\G\\a.pak"},
+      // Trimmed as the system trims: one dot off a folder, every dot and
+      // blank off the last name; dots only are a name.
+      {L"C:\\G.\\a.pak. .", L"", L"\\\\?\\C:\\G\\a.pak"},
+      {L"C:\\G..\\...\\a.pak", L"", L"\\\\?\\C:\\G..\\...\\a.pak"},
+      {L"C:\\G\\x. \\", L"", L"\\\\?\\C:\\G\\x. "},
+      {L"a.pak.", L"C:\\G.", L"\\\\?\\C:\\G\\a.pak"},
+      // Already extended, or a device: as it is, "/" and all.
+      {L"\\\\?\\C:\\G/a.pak", L"D:\\x", L"\\\\?\\C:\\G/a.pak"},
+      {L"\\\\.\\pipe\\p", L"C:\\x", L"\\\\.\\pipe\\p"},
+      // Nothing to make it absolute with: the system's own meaning.
+      {L"D:a.pak", L"C:\\x", L"D:a.pak"},
+      {L"a.pak", L"", L"a.pak"},
+      {L"a/b.pak", L"relative", L"a\\b.pak"},
+      {L"\\\\server", L"C:\\x", L"\\\\server"},
+      {L"", L"C:\\x", L""},
+  };
+  for (const Case& c : cases) {
+    EXPECT_EQ(platform::extendedPath(c.path, c.current), c.handed) << "path " << platform::utf8Text(c.path);
+  }
 }
 
 }  // namespace

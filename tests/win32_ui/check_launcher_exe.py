@@ -1,13 +1,16 @@
 #!/usr/bin/env python3
-"""Checks the built Launcher.exe without running it: a 32-bit GUI program
-whose resources hold the borderless dialog 103, the icon group 107 and a
-manifest that never asks for elevation and declares DPI awareness.
+"""Checks the built Launcher.exe without running it: a 32-bit,
+terminal-server-aware GUI program whose resources hold the borderless dialog
+103, the icon group 107 and a manifest that never asks for elevation,
+declares per-monitor DPI awareness (v2 where available, with the older
+forms as fallbacks), the Windows versions 7 to 11 and long-path awareness.
 
 Usage: check_launcher_exe.py path/to/Launcher.exe
 Prints every mismatch and exits 1 when there is one, 0 otherwise.
 """
 import struct
 import sys
+import xml.etree.ElementTree as ElementTree
 
 RT_ICON = 3
 RT_DIALOG = 5
@@ -16,6 +19,19 @@ RT_MANIFEST = 24
 
 MACHINE_I386 = 0x14C
 SUBSYSTEM_WINDOWS_GUI = 2
+DLLCHARACTERISTICS_TERMINAL_SERVER_AWARE = 0x8000
+
+ASM_V1 = "urn:schemas-microsoft-com:asm.v1"
+ASM_V3 = "urn:schemas-microsoft-com:asm.v3"
+COMPATIBILITY = "urn:schemas-microsoft-com:compatibility.v1"
+SETTINGS_2005 = "http://schemas.microsoft.com/SMI/2005/WindowsSettings"
+SETTINGS_2016 = "http://schemas.microsoft.com/SMI/2016/WindowsSettings"
+SUPPORTED_OS = {
+    "{35138b9a-5d96-4fbd-8e2d-a2440225f93a}": "Windows 7",
+    "{4a2f28e3-53b9-4441-ba9c-d69d4a4a6e38}": "Windows 8",
+    "{1f676c76-80e1-4239-95bb-83d0f6d0da78}": "Windows 8.1",
+    "{8e0f7a12-bfb3-4fe8-b9a5-48fd50a15a9a}": "Windows 10 and 11",
+}
 
 DS_SETFONT = 0x40
 DS_FIXEDSYS = 0x8
@@ -43,6 +59,7 @@ class PeImage:
         if magic not in (0x10B, 0x20B):
             raise FormatError("unknown optional header magic %#x" % magic)
         self.subsystem = self.u16(optional + 68)
+        self.dll_characteristics = self.u16(optional + 70)
         directories = optional + (96 if magic == 0x10B else 112)
         self.resource_rva, self.resource_size = struct.unpack_from("<II", data, directories + 2 * 8)
         self.sections = []
@@ -122,6 +139,47 @@ def parse_dialogex(data):
     return dialog
 
 
+def manifest_problems(text, per_monitor=True):
+    """What the manifest lacks of the settings both programs declare: the
+    supported Windows versions, DPI awareness (per-monitor with its
+    fallbacks, or system-wide), long-path awareness, each in the namespace
+    Windows reads it from (an element in another namespace is silently
+    ignored)."""
+    problems = []
+    try:
+        root = ElementTree.fromstring(text)
+    except ElementTree.ParseError as error:
+        return ["manifest is no XML: %s" % error]
+    if root.tag != "{%s}assembly" % ASM_V1:
+        problems.append("manifest root is %s" % root.tag)
+    found = {element.get("Id", "").lower()
+             for element in root.iterfind("{%s}compatibility/{%s}application/{%s}supportedOS"
+                                          % (COMPATIBILITY, COMPATIBILITY, COMPATIBILITY))}
+    for guid, name in SUPPORTED_OS.items():
+        if guid not in found:
+            problems.append("manifest does not declare %s (supportedOS %s)" % (name, guid))
+    settings = "{%s}application/{%s}windowsSettings/" % (ASM_V3, ASM_V3)
+
+    def setting(namespace, name):
+        element = root.find(settings + "{%s}%s" % (namespace, name))
+        return None if element is None else (element.text or "").strip()
+
+    dpi_aware = setting(SETTINGS_2005, "dpiAware")
+    if per_monitor:
+        if dpi_aware is None or dpi_aware.lower() != "true/pm":
+            problems.append("dpiAware is %r, expected true/pm (per-monitor, system-aware before 8.1)" % dpi_aware)
+        dpi_awareness = setting(SETTINGS_2016, "dpiAwareness")
+        values = [value.strip().lower() for value in (dpi_awareness or "").split(",")]
+        if values[:2] != ["permonitorv2", "permonitor"]:
+            problems.append("dpiAwareness is %r, expected PerMonitorV2, PerMonitor" % dpi_awareness)
+    elif dpi_aware is None or dpi_aware.lower() != "true":
+        problems.append("dpiAware is %r, expected true (system-aware)" % dpi_aware)
+    long_paths = setting(SETTINGS_2016, "longPathAware")
+    if long_paths is None or long_paths.lower() != "true":
+        problems.append("longPathAware is %r, expected true" % long_paths)
+    return problems
+
+
 def check(path):
     problems = []
 
@@ -133,6 +191,7 @@ def check(path):
         image = PeImage(f.read())
     expect("machine", image.machine, MACHINE_I386)
     expect("subsystem", image.subsystem, SUBSYSTEM_WINDOWS_GUI)
+    expect("terminal-server aware", bool(image.dll_characteristics & DLLCHARACTERISTICS_TERMINAL_SERVER_AWARE), True)
     resources = image.resources()
 
     template = resources.get(RT_DIALOG, {}).get(103)
@@ -174,8 +233,8 @@ def check(path):
         problems.append("no manifest 1")
     else:
         text = manifest.decode("utf-8", "replace")
-        for needed in ('level="asInvoker"', 'uiAccess="false"', ">true</dpiAware>",
-                       "Microsoft.Windows.Common-Controls"):
+        problems.extend(manifest_problems(manifest))
+        for needed in ('level="asInvoker"', 'uiAccess="false"', "Microsoft.Windows.Common-Controls"):
             if needed not in text:
                 problems.append("manifest lacks %s" % needed)
         if "requireAdministrator" in text or "highestAvailable" in text:

@@ -4,7 +4,10 @@
 #include <gtest/gtest.h>
 
 #include <cstdint>
+#include <cstdio>
+#include <cstdlib>
 #include <functional>
+#include <new>
 #include <string>
 #include <vector>
 
@@ -106,6 +109,22 @@ TEST(Dialog, EveryTimerIdReachesTheMessageMapWithItsId) {
   EXPECT_EQ(dialog.doModal(nullptr, 0), 31);
   const std::vector<std::string> expected{"init 0", "timer 7", "destroy"};
   EXPECT_EQ(dialog.log, expected);
+}
+
+// What a step throws stops at the dialog procedure, above user32's frames,
+// which the 32-bit unwinder cannot pass: the launcher ends as every fatal
+// condition ends it, with exit code 0, not in terminate (exit code 3).
+TEST(DialogDeathTest, WhatATickThrowsEndsTheProcessAtTheDialogProcedure) {
+  EXPECT_EXIT(
+      {
+        ScriptedDialog dialog;
+        dialog.onInit = [](ScriptedDialog& self) { platform::setTimer(self.window(), 100, 10); };
+        dialog.onTick = [](ScriptedDialog&, int) { throw std::bad_alloc(); };
+        dialog.doModal(nullptr, 0);
+        std::fputs("the dialog returned\n", stderr);
+        std::exit(7);
+      },
+      testing::ExitedWithCode(0), "");
 }
 
 TEST(Dialog, TheTemplateIsABorderlessHiddenPopupOfTheExpectedSize) {

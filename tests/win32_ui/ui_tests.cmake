@@ -25,6 +25,15 @@ target_link_libraries(win32_ui_tests PRIVATE glimmerhold_test_support glimmerhol
 # Runs under Wine without MinGW's runtime DLLs beside it.
 target_link_options(win32_ui_tests PRIVATE -static -static-libgcc -static-libstdc++)
 
+# The real launcher with a page-ready limit of 3 seconds (short_wait.cpp),
+# started by the test of a start where no page ever arrives.
+add_executable(short_wait_launcher WIN32 ${PROJECT_SOURCE_DIR}/src/main/win32_main.cpp
+  ${CMAKE_CURRENT_LIST_DIR}/short_wait.cpp $<TARGET_OBJECTS:glimmerhold_resources>)
+target_compile_options(short_wait_launcher PRIVATE -municode)
+target_link_options(short_wait_launcher PRIVATE -municode -static -static-libgcc -static-libstdc++)
+target_link_libraries(short_wait_launcher PRIVATE glimmerhold_core glimmerhold_gui)
+add_dependencies(win32_ui_tests short_wait_launcher)
+
 # The release executable is the 32-bit one; its check reads the file and
 # runs on the build machine.
 if(TARGET Launcher AND CMAKE_SIZEOF_VOID_P EQUAL 4)

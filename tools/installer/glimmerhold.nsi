@@ -5,20 +5,42 @@
 ;
 ; Built by the `installer` target (tools/installer/CMakeLists.txt), which
 ; passes GAME_NAME, PAGE_HOST, LANGUAGES ("en-US|es-ES"), STAGE (the folder
-; stage_release.py laid out), TARGET (x86-unicode or amd64-unicode) and
-; OUTFILE.
+; stage_release.py laid out), TARGET (x86-unicode or amd64-unicode), OUTFILE
+; and FILES_HELPER (glimmerhold_files.exe, installation_files.cpp).
+;
+; Over an existing folder it places every file it carries, replacing older
+; ones, Launcher.exe included, and leaves every other file alone (the
+; player's own, and what the launcher fetched). The folder's
+; version_list.txt names only files on disk as listed: before anything is
+; placed it is rewritten to the launcher's entries for files the installer
+; does not carry (only when the list is trusted, see TrustVersionList), and
+; once every file is placed, the release's entries are added for the files
+; that are on disk at the listed size (glimmerhold_files.exe, carried in the
+; plug-in folder, with the launcher's own list code). A failure half-way
+; leaves a list that names nothing the installer touched: the launcher then
+; fetches what is missing or old.
+;
+; While the launcher or the game runs from the folder nothing is changed:
+; the installer (and the uninstaller) says so and offers Retry or Cancel.
 ;
 ; Silent use: Setup.exe /S [/LANGUAGE=xx-YY] [/D=FOLDER] (/D last, unquoted).
 ; Exit codes: 0 installed; 1 cancelled by the player; 2 the folder cannot be
 ; written or a file could not be placed (nothing is registered); 3 the game is
-; already installed in another folder (nothing is changed).
+; already installed in another folder (nothing is changed); 4 the launcher or
+; the game is running from the folder (silent: nothing is changed; the
+; uninstaller ends with the same code).
 
 Unicode true
 Target ${TARGET}
 ; Per user: no elevation prompt, and the manifest this embeds (asInvoker)
 ; also keeps Windows from guessing from the file name that it must elevate.
 RequestExecutionLevel user
+; System-aware: its dialogs are laid out once, at the start-up scale.
 ManifestDPIAware true
+; Windows 7 to 11 run it as themselves; where the LongPathsEnabled policy is
+; on, a game file deeper than MAX_PATH is placed too.
+ManifestSupportedOS all
+ManifestLongPathAware true
 SetCompressor /SOLID lzma
 
 !include MUI2.nsh
@@ -32,6 +54,13 @@ SetCompressor /SOLID lzma
 
 Name "${GAME_NAME}"
 OutFile "${OUTFILE}"
+; With a code-signing certificate, the build passes the command that signs a
+; program in place: the installer and the uninstaller inside it are signed
+; as makensis writes them.
+!ifdef CODESIGN
+  !finalize '${CODESIGN}'
+  !uninstfinalize '${CODESIGN}'
+!endif
 InstallDir "$LOCALAPPDATA\Programs\${GAME_NAME}"
 ; An existing installation is offered as the folder again.
 InstallDirRegKey HKCU "${SETTINGS_KEY}" "InstallPath"
@@ -94,6 +123,38 @@ Function CanWrite
   Pop $1
   Exch $0
 FunctionEnd
+
+; The helper in the plug-in folder: the installer and the uninstaller each
+; carry it (see installation_files.cpp for its commands and exit codes).
+!macro CarryFilesHelper
+  InitPluginsDir
+  File "/oname=$PLUGINSDIR\glimmerhold_files.exe" "${FILES_HELPER}"
+!macroend
+
+; Returns once neither the launcher nor the game runs from $INSTDIR; while
+; one does, offers Retry or Cancel. Cancel (and silent use) ends with exit
+; code 4, nothing changed; a helper that cannot run ends with 2.
+!macro WaitUntilClosed un
+Function ${un}WaitUntilClosed
+  ${Do}
+    StrCpy $0 ""
+    ExecWait '"$PLUGINSDIR\glimmerhold_files.exe" in-use "$INSTDIR"' $0
+    ${If} $0 == 0
+      Return
+    ${ElseIf} $0 != 1
+      MessageBox MB_ICONSTOP|MB_OK "The files in $INSTDIR could not be checked." /SD IDOK
+      SetErrorLevel 2
+      Quit
+    ${EndIf}
+    MessageBox MB_ICONEXCLAMATION|MB_RETRYCANCEL "${GAME_NAME} or its launcher is running from $INSTDIR.$\r$\nClose it, then choose Retry." /SD IDCANCEL IDRETRY retry
+    SetErrorLevel 4
+    Quit
+    retry:
+  ${Loop}
+FunctionEnd
+!macroend
+!insertmacro WaitUntilClosed ""
+!insertmacro WaitUntilClosed "un."
 
 Function .onInit
   ; The language: the command line's /LANGUAGE=, else the one an earlier
@@ -173,14 +234,12 @@ Section "Install"
     SetErrorLevel 2
     Abort
   ${EndIf}
-  ; Over an installation the launcher keeps up to date, its files (and its
-  ; list of them) are newer than or equal to the ones carried here: only
-  ; missing files are put back (SetOverwrite is fixed when the script is
-  ; built: no File line below replaces a file). It is ours when registered
-  ; here; its list is trusted as far as it was before. A version_list.txt
-  ; found anywhere else is the player's or someone else's: the release's
-  ; list replaces it and the uninstaller never removes what a list names.
-  ; Only a folder that was new or empty leaves the list to us.
+  !insertmacro CarryFilesHelper
+  Call WaitUntilClosed
+  ; The folder's list is the launcher's when the folder is registered here
+  ; (trusted as far as it was before) or was new or empty; a
+  ; version_list.txt found anywhere else is the player's or someone else's,
+  ; and nothing of it is kept.
   ReadRegStr $0 HKCU "${UNINSTALL_KEY}" "InstallLocation"
   ${DirState} "$INSTDIR" $1
   ${If} $0 == $INSTDIR
@@ -188,14 +247,30 @@ Section "Install"
     ReadRegDWORD $ListTrusted HKCU "${UNINSTALL_KEY}" "TrustVersionList"
   ${ElseIf} $1 == 1
     StrCpy $ListTrusted 0
-    Delete "$INSTDIR\version_list.txt"
   ${Else}
     StrCpy $ListTrusted 1
   ${EndIf}
   ${If} $ListTrusted != 1
     StrCpy $ListTrusted 0
   ${EndIf}
-  SetOverwrite off
+  File "/oname=$PLUGINSDIR\placed_names.txt" "${STAGE}\placed_names.txt"
+  File "/oname=$PLUGINSDIR\version_list.txt" "${STAGE}\carried\version_list.txt"
+  ; Before anything is placed: the list keeps only entries of files the
+  ; installer does not carry, so that it names nothing old whatever happens
+  ; next.
+  CreateDirectory "$INSTDIR"
+  ClearErrors
+  ExecWait '"$PLUGINSDIR\glimmerhold_files.exe" write-list "$INSTDIR" "$PLUGINSDIR\placed_names.txt" $ListTrusted' $0
+  ${If} ${Errors}
+  ${OrIf} $0 != 0
+    MessageBox MB_ICONSTOP|MB_OK "The list of files in $INSTDIR could not be written. ${GAME_NAME} was not installed." /SD IDOK
+    SetErrorLevel 2
+    Abort
+  ${EndIf}
+  ; Every file replaces the one there. A file that cannot be written offers
+  ; Retry or Cancel (silent: Cancel), never to skip it.
+  SetOverwrite on
+  AllowSkipFiles off
   ClearErrors
   !include "${STAGE}\install_files.nsh"
   WriteUninstaller "$INSTDIR\Uninstall.exe"
@@ -204,7 +279,19 @@ Section "Install"
     SetErrorLevel 2
     Abort
   ${EndIf}
-  SetOverwrite on
+  ; Every file is in place: the release's entries for the files on disk as
+  ; listed, after the launcher's entries kept above.
+  ClearErrors
+  ExecWait '"$PLUGINSDIR\glimmerhold_files.exe" write-list "$INSTDIR" "$PLUGINSDIR\placed_names.txt" 1 "$PLUGINSDIR\version_list.txt"' $0
+  ${If} ${Errors}
+  ${OrIf} $0 != 0
+    MessageBox MB_ICONSTOP|MB_OK "The list of files in $INSTDIR could not be written. ${GAME_NAME} was not installed." /SD IDOK
+    SetErrorLevel 2
+    Abort
+  ${EndIf}
+  ; A signed release's record ("version_release.txt", from the served
+  ; folder's "version_list.sig", staged in ${STAGE}\carried) belongs here,
+  ; once its list is written: not written yet.
   CreateShortCut "$SMPROGRAMS\${GAME_NAME}.lnk" "$INSTDIR\Launcher.exe"
   CreateShortCut "$DESKTOP\${GAME_NAME}.lnk" "$INSTDIR\Launcher.exe"
 SectionEnd

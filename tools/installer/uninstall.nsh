@@ -1,9 +1,16 @@
 ; The uninstaller: removes what the installer placed, the game files the
 ; launcher fetched since (its "version_list.txt" names them, when the
 ; installer set the folder up itself, see TrustVersionList), the launcher's
-; side files, the shortcuts, the settings and its own entry, and nothing else.
-; The folder goes only once it is empty, so files the player keeps there (or
-; had there before choosing the folder) stay.
+; working files (update::kWorkingNames, its log), download side files and
+; the empty folders it made (where the list is trusted), the shortcuts, the
+; settings and its own entry, and nothing else. The folder
+; goes only once it is empty, so files the player keeps there (or had there
+; before choosing the folder) stay.
+;
+; While the launcher or the game runs from the folder it removes nothing: it
+; says so and offers Retry or Cancel; Cancel, and silent use, end with exit
+; code 4 (seen by a caller that runs it as Uninstall.exe /S _?=FOLDER; run
+; otherwise, it works from a copy and the first process ends at once).
 
 ; Pops a line of "version_list.txt" and pushes the file it names, relative to
 ; the installation folder with "\" between folders, the way the launcher
@@ -115,6 +122,7 @@ Function un.RemoveListedFiles
     Return
   ${EndIf}
   StrCpy $2 0 ; 1 while the rest of a long line is read
+  StrCpy $5 "?" ; the folder whose side files went last (no folder is "?")
   ${Do}
     ClearErrors
     FileRead $0 $1
@@ -148,7 +156,13 @@ Function un.RemoveListedFiles
     Pop $1
     ${If} $1 != ""
       Delete "$INSTDIR\$1"
-      Delete "$INSTDIR\$1.ghpart"
+      ; The download side files of the file's folder ("<16 hex digits>.ghpart"),
+      ; once per run of entries in one folder.
+      ${GetParent} $1 $3
+      ${If} $3 != $5
+        Delete "$INSTDIR\$3\*.ghpart"
+        StrCpy $5 $3
+      ${EndIf}
       Push $1
       Call un.RemoveEmptyFolders
     ${EndIf}
@@ -157,15 +171,24 @@ Function un.RemoveListedFiles
 FunctionEnd
 
 Section "Uninstall"
+  !insertmacro CarryFilesHelper
+  Call un.WaitUntilClosed
+  ; The launcher's working files but its list, which is read next, and the
+  ; side file of the download in flight, with the launcher's own code.
+  ExecWait '"$PLUGINSDIR\glimmerhold_files.exe" remove-working "$INSTDIR"'
   Call un.RemoveListedFiles
   !include "${STAGE}\uninstall_files.nsh"
-  ; The launcher's side files: the list being replaced, its own copy during
-  ; a self-update.
   Delete "$INSTDIR\version_list.txt"
-  Delete "$INSTDIR\version_list.txt.tmp"
-  Delete "$INSTDIR\Launcher.exe.tmp"
-  Delete "$INSTDIR\Launcher.exe.new"
+  Delete "$INSTDIR\*.ghpart"
   Delete "$INSTDIR\Uninstall.exe"
+  ; In a folder the installer set up itself, the empty folders the launcher
+  ; made for files it had not fetched yet.
+  ReadRegStr $0 HKCU "${UNINSTALL_KEY}" "InstallLocation"
+  ReadRegDWORD $1 HKCU "${UNINSTALL_KEY}" "TrustVersionList"
+  ${If} $0 == $INSTDIR
+  ${AndIf} $1 == 1
+    ExecWait '"$PLUGINSDIR\glimmerhold_files.exe" remove-empty-folders "$INSTDIR"'
+  ${EndIf}
   RMDir "$INSTDIR"
 
   Delete "$SMPROGRAMS\${GAME_NAME}.lnk"

@@ -1,6 +1,9 @@
 #include "publish.h"
 
+#include <chrono>
 #include <limits>
+#include <memory>
+#include <optional>
 #include <sstream>
 #include <string>
 #include <vector>
@@ -12,12 +15,16 @@
 #include "release_scan.h"
 #include "served_tree.h"
 #include "signing.h"
+#include "update/download_plan.h"
 #include "update/list_signature.h"
+#include "update/update_key.h"
 #include "update/version_list.h"
 
-using update::kMaxRelease;
+using update::formatUtcTime;
+using update::kLauncherEntryName;
 using update::kSignatureName;
 using update::kVersionListName;
+using update::ListSignature;
 using update::saveLocalList;
 using update::VersionList;
 
@@ -30,6 +37,19 @@ namespace {
 constexpr const char* kProgram = "glimmerhold-publish";
 
 std::ostream& complain(std::ostream& err) { return err << kProgram << ": "; }
+
+std::int64_t nowSeconds() {
+  return std::chrono::duration_cast<std::chrono::seconds>(std::chrono::system_clock::now().time_since_epoch()).count();
+}
+
+// 1 to update::kMaxEpoch in plain decimal, else 0.
+std::uint32_t epochArgument(const std::string& text) {
+  if (text.empty() || text.size() > 5 || text[0] == '0' || text.find_first_not_of("0123456789") != std::string::npos) {
+    return 0;
+  }
+  const unsigned long value = std::stoul(text);
+  return value <= update::kMaxEpoch ? static_cast<std::uint32_t>(value) : 0;
+}
 
 std::string shown(const fs::path& path) { return quotedName(path.string()); }
 
@@ -52,27 +72,44 @@ bool describe(const ReleaseFile& file, const fs::path& path, VersionList& list, 
   return true;
 }
 
-// Signs the list at `listPath` with the release after the one the signature
-// at `previousSignature` holds, writing `signaturePath`.
-int sign(const PublishOptions& options, const fs::path& listPath, const fs::path& previousSignature,
-         const fs::path& signaturePath, std::uint32_t* release, std::ostream& err) {
-  std::string error;
-  std::unique_ptr<SigningKey> key = SigningKey::load(options.signingKey, error);
-  std::optional<std::uint32_t> previous;
-  if (key) previous = previousRelease(previousSignature, error);
-  if (previous && *previous >= kMaxRelease)
-    error = "the release number cannot grow past " + std::to_string(kMaxRelease);
-  if (!key || !previous || *previous >= kMaxRelease ||
-      !writeListSignature(*key, listPath, *previous + 1, signaturePath, error)) {
-    complain(err) << error << "\n";
-    return kFailed;
+// The release's Launcher.exe, or an empty path when it has none.
+fs::path releaseLauncher(const ReleaseScan& scan) {
+  for (const ReleaseFile& file : scan.files) {
+    if (file.entryName == kLauncherEntryName) return file.source;
   }
-  *release = *previous + 1;
-  return kDone;
+  return {};
 }
 
-std::string signedText(const PublishOptions& options, std::uint32_t release) {
-  return options.signingKey.empty() ? std::string() : ", signed as release " + std::to_string(release);
+// Loads the key and decides the signature's fields from the signature at
+// `previousSignature` over `previousList` and the release's `launcher`.
+std::unique_ptr<SigningKey> planSigning(const PublishOptions& options, const fs::path& launcher,
+                                        const fs::path& previousSignature, const fs::path& previousList,
+                                        ListSignature& planned, std::ostream& err) {
+  std::string error;
+  std::unique_ptr<SigningKey> key = SigningKey::load(options.signingKey, error);
+  if (!key || !planSignature(*key, options.signRequest, launcher, previousSignature, previousList, planned, error)) {
+    complain(err) << error << "\n";
+    return nullptr;
+  }
+  return key;
+}
+
+bool sign(const SigningKey& key, const fs::path& listPath, const ListSignature& planned, const fs::path& signaturePath,
+          std::ostream& err) {
+  std::string error;
+  if (!writeListSignature(key, listPath, planned, signaturePath, error)) {
+    complain(err) << error << "\n";
+    return false;
+  }
+  return true;
+}
+
+std::string signedText(const PublishOptions& options, const ListSignature& planned) {
+  if (options.signingKey.empty()) return std::string();
+  std::string text = ", signed as release " + std::to_string(planned.release) + " of epoch " +
+                     std::to_string(planned.epoch) + " for " + planned.product + ", channel " + planned.channel;
+  text += planned.expires != 0 ? ", expiring " + formatUtcTime(planned.expires) : ", never expiring";
+  return text;
 }
 
 int check(const PublishOptions& options, const ReleaseScan& scan, std::ostream& out, std::ostream& err) {
@@ -104,23 +141,34 @@ int writeInPlace(const PublishOptions& options, const ReleaseScan& scan, std::os
     if (!describe(file, file.source, list, err)) return kFailed;
   }
   const fs::path listPath = options.release / kVersionListName;
+  const fs::path signaturePath = options.release / kSignatureName;
+  // Decided before the list is replaced: the previous signature is checked
+  // over the list it signed.
+  ListSignature planned;
+  std::unique_ptr<SigningKey> key;
+  if (!options.signingKey.empty()) {
+    key = planSigning(options, releaseLauncher(scan), signaturePath, listPath, planned, err);
+    if (!key) return kFailed;
+  }
   if (!saveLocalList(listPath.c_str(), list)) {
     complain(err) << "cannot write " << shown(listPath) << "\n";
     return kFailed;
   }
-  std::uint32_t release = 0;
-  const fs::path signaturePath = options.release / kSignatureName;
-  if (!options.signingKey.empty()) {
-    if (int signedOutcome = sign(options, listPath, signaturePath, signaturePath, &release, err);
-        signedOutcome != kDone) {
-      return signedOutcome;
-    }
-  }
-  out << "wrote " << shown(listPath) << " (" << count(list.size(), "file") << signedText(options, release) << ")\n";
+  if (key && !sign(*key, listPath, planned, signaturePath, err)) return kFailed;
+  out << "wrote " << shown(listPath) << " (" << count(list.size(), "file") << signedText(options, planned) << ")\n";
   return kDone;
 }
 
 int layOut(const PublishOptions& options, const ReleaseScan& scan, std::ostream& out, std::ostream& err) {
+  // Decided before anything is laid out: the folder's signature is checked
+  // over the list it serves now.
+  ListSignature planned;
+  std::unique_ptr<SigningKey> key;
+  if (!options.signingKey.empty()) {
+    key = planSigning(options, releaseLauncher(scan), options.out / kSignatureName, options.out / kVersionListName,
+                      planned, err);
+    if (!key) return kFailed;
+  }
   ServedTree tree(options.out, options.hardLink);
   std::string error;
   if (!tree.open(options.release, error)) {
@@ -142,25 +190,49 @@ int layOut(const PublishOptions& options, const ReleaseScan& scan, std::ostream&
   }
   // Signed in the side folder, so the list and its signature are served
   // together or not at all; the number follows the folder being replaced.
-  std::uint32_t release = 0;
-  if (!options.signingKey.empty()) {
-    const fs::path signaturePath = tree.listPath().parent_path() / kSignatureName;
-    if (int signedOutcome = sign(options, tree.listPath(), options.out / kSignatureName, signaturePath, &release, err);
-        signedOutcome != kDone) {
-      return signedOutcome;
-    }
+  if (key && !sign(*key, tree.listPath(), planned, tree.listPath().parent_path() / kSignatureName, err)) {
+    return kFailed;
   }
   if (!tree.commit(error)) {
     complain(err) << error << "\n";
     return kFailed;
   }
   out << "laid out " << shown(options.out) << " (" << count(list.size(), "file") << " and " << kVersionListName
-      << signedText(options, release) << ")\n";
+      << signedText(options, planned) << ")\n";
   return kDone;
 }
 
+// Signs the served folder's list again as the release it is, with the
+// request's expiry; no file of the folder but the signature changes.
+int resign(const PublishOptions& options, std::ostream& out, std::ostream& err) {
+  const fs::path folder = options.release;
+  const fs::path listPath = folder / kVersionListName;
+  std::error_code code;
+  const fs::path launcher = fs::exists(folder / kLauncherEntryName, code) ? folder / kLauncherEntryName : fs::path();
+  ListSignature planned;
+  std::unique_ptr<SigningKey> key = planSigning(options, launcher, folder / kSignatureName, listPath, planned, err);
+  if (!key || !sign(*key, listPath, planned, folder / kSignatureName, err)) return kFailed;
+  out << "signed " << shown(listPath) << " again" << signedText(options, planned) << "\n";
+  return kDone;
+}
+
+// --expires: a number of days from now, a date (its midnight, UTC) or a
+// time "YYYY-MM-DDTHH:MM:SSZ"; nothing when it is none of them or not in the
+// future.
+std::optional<std::int64_t> parseExpiry(const std::string& text, std::int64_t now) {
+  if (!text.empty() && text.size() <= 5 && text.find_first_not_of("0123456789") == std::string::npos) {
+    const long days = std::stol(text);
+    if (days < 1 || days > 36500) return std::nullopt;
+    return now + days * 86400;
+  }
+  std::optional<std::int64_t> time = update::parseUtcTime(text.size() == 10 ? text + "T00:00:00Z" : text);
+  if (!time || *time <= now) return std::nullopt;
+  return time;
+}
+
 constexpr const char* kHelp = R"help(Usage: glimmerhold-publish [--out DIR [--hardlink]] [--follow-links | --skip-links]
-                           [--sign KEY] [--check] RELEASE_FOLDER
+                           [--sign KEY [SIGNING OPTIONS]] [--check] RELEASE_FOLDER
+       glimmerhold-publish --resign SERVED_FOLDER --sign KEY [SIGNING OPTIONS]
        glimmerhold-publish --new-key NAME
 
 Writes RELEASE_FOLDER/version_list.txt: one line per file below the folder
@@ -174,6 +246,11 @@ Latin-1 byte) are escaped. Any other white space or non-ASCII character, "%",
 once escaped, a Windows device name, a name ending in a dot or a blank, two
 names that differ only in letter case, and the names of the launcher's own
 files are refused, each with a message naming the file; nothing is written.
+A name whose path would pass Windows' limit of 259 characters in a typical
+per-user installation (C:\Users\<user>\AppData\Local\Programs\<game>, 85
+characters: a 20-letter user name, a 32-letter game folder) is listed with
+a warning: the launcher installs it, but the game, the installer and
+Explorer may not open it where Windows' long-path policy is off.
 Symbolic links to files inside the folder are followed; links that lead to
 folders are refused, and so are links that lead out of the folder or
 nowhere, unless --follow-links or --skip-links says otherwise. Files of
@@ -199,11 +276,34 @@ Options:
              nowhere, each with a warning.
   --sign KEY Sign the list with the private key KEY (PEM, ECDSA P-256):
              writes version_list.sig beside version_list.txt, holding the
-             release number, one more than the one the folder's previous
-             signature holds (1 for the first), and the signature over the
-             number and the list's exact bytes. A launcher built with the
-             public key installs only what it signed, and never a release
-             older than one it has installed.
+             product, the channel, the key's epoch, the release number, the
+             expiry if any, and the signature over them and the list's exact
+             bytes. The release number is one more than the one the
+             folder's previous signature holds, once that signature has
+             verified with KEY (1 for the first, and 1 again for the first
+             of a later epoch). A launcher built with the public key installs
+             only what it signed, and never a release older than one it has
+             installed. The release's Launcher.exe must carry the key (or
+             only keys of later epochs): its epoch is the key's there.
+  --product NAME
+             The product the signature names (default: the game's name this
+             tool was built with, GLIMMERHOLD_GAME_NAME).
+  --channel NAME
+             The channel the signature names (default: the channel this tool
+             was built with, GLIMMERHOLD_UPDATE_CHANNEL). A launcher refuses
+             a list signed for another product or channel; publish each
+             channel into a folder of its own.
+  --epoch N  The signing key's epoch, when the release carries no
+             Launcher.exe (default 1) or carries a launcher with keys of
+             later epochs only.
+  --expires WHEN
+             The signature expires WHEN: a number of days from now, a date
+             YYYY-MM-DD (its midnight, UTC) or YYYY-MM-DDTHH:MM:SSZ. A
+             launcher refuses an expired list; sign again before then.
+  --resign SERVED_FOLDER
+             Sign the served folder's list again as the same release, with
+             a new --expires (or none), changing nothing but
+             version_list.sig.
   --new-key NAME
              Make a key pair: NAME.pem, the private key (readable by you
              only; keep it off the update server), and NAME.pub.pem, the
@@ -222,7 +322,8 @@ Exit codes:
   2  the command line is wrong
   3  files that cannot be published (each named); nothing was written
   4  a file or folder could not be read or written, or the list could not
-     be signed (the key or the previous signature is unusable)
+     be signed (the key, the previous signature or the release's
+     Launcher.exe is unusable)
 )help";
 
 }  // namespace
@@ -265,6 +366,24 @@ int publishMain(int argc, const char* const* argv, std::ostream& out, std::ostre
       options.out = argv[++i];
     } else if (argument == "--sign" && i + 1 < argc && argv[i + 1][0] != '\0') {
       options.signingKey = argv[++i];
+    } else if (argument == "--product" && i + 1 < argc && update::isValidProduct(argv[i + 1])) {
+      options.signRequest.product = argv[++i];
+    } else if (argument == "--channel" && i + 1 < argc && update::isValidChannel(argv[i + 1])) {
+      options.signRequest.channel = argv[++i];
+    } else if (argument == "--epoch" && i + 1 < argc && epochArgument(argv[i + 1]) != 0) {
+      options.signRequest.epoch = epochArgument(argv[++i]);
+    } else if (argument == "--expires" && i + 1 < argc) {
+      const std::optional<std::int64_t> expires = parseExpiry(argv[++i], nowSeconds());
+      if (!expires) {
+        complain(err) << "--expires \"" << printableName(argv[i])
+                      << "\": give a number of days, YYYY-MM-DD or YYYY-MM-DDTHH:MM:SSZ, in the future (see --help)\n";
+        return kUsage;
+      }
+      options.signRequest.expires = *expires;
+    } else if (argument == "--resign" && i + 1 < argc && argv[i + 1][0] != '\0' && !haveRelease) {
+      options.resign = true;
+      options.release = argv[++i];
+      haveRelease = true;
     } else if (argument == "--new-key" && i + 1 < argc && argv[i + 1][0] != '\0' && argc == 3) {
       std::string error;
       if (!makeKeyPair(argv[i + 1], error)) {
@@ -281,10 +400,17 @@ int publishMain(int argc, const char* const* argv, std::ostream& out, std::ostre
       haveRelease = true;
     }
   }
-  if (!haveRelease || (!copyMode.empty() && options.out.empty()) || (options.check && !options.signingKey.empty())) {
-    const std::string problem = !haveRelease    ? "no release folder given"
-                                : options.check ? "--check does not sign"
-                                                : copyMode + " needs --out DIR";
+  const bool signingOptions = !options.signRequest.product.empty() || !options.signRequest.channel.empty() ||
+                              options.signRequest.epoch != 0 || options.signRequest.expires != 0;
+  const bool resignClash = options.resign && (options.signingKey.empty() || options.check || !options.out.empty() ||
+                                              !copyMode.empty() || options.outsideLinks != OutsideLinks::Refuse);
+  if (!haveRelease || (!copyMode.empty() && options.out.empty()) || (options.check && !options.signingKey.empty()) ||
+      (signingOptions && options.signingKey.empty()) || resignClash) {
+    const std::string problem = !haveRelease  ? "no release folder given"
+                                : resignClash ? "--resign takes --sign and its options only"
+                                : options.check && !options.signingKey.empty() ? "--check does not sign"
+                                : signingOptions && options.signingKey.empty() ? "signing options need --sign KEY"
+                                                                               : copyMode + " needs --out DIR";
     complain(err) << problem << " (see --help)\n";
     return kUsage;
   }
@@ -298,7 +424,11 @@ int publishMain(int argc, const char* const* argv, std::ostream& out, std::ostre
       return kUsage;
     }
   }
-  return publishRelease(options, out, err);
+  const update::UpdateTrust built = update::compiledUpdateTrust();
+  if (options.signRequest.product.empty()) options.signRequest.product = built.product;
+  if (options.signRequest.channel.empty()) options.signRequest.channel = built.channel;
+  options.signRequest.sameRelease = options.resign;
+  return options.resign ? resign(options, out, err) : publishRelease(options, out, err);
 }
 
 }  // namespace publish

@@ -6,6 +6,7 @@
 #include <ostream>
 
 #include "release_scan.h"
+#include "signing.h"
 
 namespace publish {
 
@@ -26,6 +27,11 @@ struct PublishOptions {
   OutsideLinks outsideLinks = OutsideLinks::Refuse;
   // --sign: the private key that signs the list, with the next release number.
   std::filesystem::path signingKey{};
+  // --product, --channel, --epoch, --expires: the signature's fields.
+  SignRequest signRequest{};
+  // --resign DIR: sign the served folder's list again (a new expiry), as the
+  // release it is; `release` is then that folder.
+  bool resign = false;
 };
 
 int publishRelease(const PublishOptions& options, std::ostream& out, std::ostream& err);

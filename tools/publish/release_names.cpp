@@ -112,6 +112,22 @@ std::string reservedNameFault(std::string_view localName) {
   return {};
 }
 
+std::string longPathWarning(std::string_view localName) {
+  const std::string installed = installedName(localName);
+  const std::size_t slash = installed.rfind('/');
+  const std::size_t folderUnits =
+      slash == std::string::npos ? 0 : text::utf16FromUtf8(installed.substr(0, slash + 1)).size();
+  const std::size_t nameUnits = text::utf16FromUtf8(installed).size();
+  constexpr std::size_t kSideFileName = 16 + std::string_view(kPartialSuffix).size();
+  const std::size_t longest = kTypicalInstallFolder + 1 + std::max(nameUnits, folderUnits + kSideFileName);
+  if (longest <= kMaxPathCharacters) return {};
+  return "its path would be " + std::to_string(longest) +
+         " characters long in a typical installation (C:\\Users\\<user>\\AppData\\Local\\Programs\\<game>, " +
+         std::to_string(kTypicalInstallFolder) + " characters), past Windows' " + std::to_string(kMaxPathCharacters) +
+         ": the launcher installs it, but the game, the installer and Explorer may not open it where the "
+         "long-path policy is off";
+}
+
 std::string installedName(std::string_view localName) { return text::utf8FromLatin1(localName); }
 
 std::string foldedName(std::string_view localName) {

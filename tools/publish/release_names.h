@@ -7,6 +7,7 @@
 // installedName), and the escaped form of that is the entry name.
 #pragma once
 
+#include <cstddef>
 #include <string>
 #include <string_view>
 
@@ -30,6 +31,27 @@ std::string windowsNameFault(std::string_view localName);
 // its top folder, a download side file (*.ghpart) at any level, and any
 // other spelling of "Launcher.exe", which only the self-update replaces.
 std::string reservedNameFault(std::string_view localName);
+
+// The installation folder the long-path warning assumes: a per-user install
+// into %LOCALAPPDATA%\Programs, "C:\Users\<user>\AppData\Local\Programs\<game>",
+// for a user name of 20 characters (the most a local Windows account has)
+// and a game folder of 32: 85 characters.
+constexpr std::size_t kTypicalUserName = 20;
+constexpr std::size_t kTypicalGameFolder = 32;
+constexpr std::size_t kTypicalInstallFolder = std::string_view("C:\\Users\\").size() + kTypicalUserName +
+                                              std::string_view("\\AppData\\Local\\Programs\\").size() +
+                                              kTypicalGameFolder;
+// The longest path Windows takes without the extended-length form or the
+// long-path policy: MAX_PATH (260) with its terminating null.
+constexpr std::size_t kMaxPathCharacters = 259;
+
+// Why a player's Windows may not reach the file, or empty when it will: its
+// path, or that of the side file the launcher fetches it into (16 hex digits
+// and ".ghpart" in its folder), counted in UTF-16 units below
+// kTypicalInstallFolder, passes kMaxPathCharacters. The launcher installs it
+// all the same; the game, the installer and Explorer may not open it on a
+// Windows whose LongPathsEnabled policy is off.
+std::string longPathWarning(std::string_view localName);
 
 // The name the launcher installs a file of this local name under: the same
 // text in UTF-8, each Latin-1 byte as its two-byte form.

@@ -120,6 +120,8 @@ class Scanner {
           refusal(disk, "on Windows it is the same file as \"" + printableName(first->second) + "\""));
       return;
     }
+    std::string longPath = longPathWarning(local);
+    if (!longPath.empty()) scan.warnings.push_back("\"" + printableName(disk) + "\": " + longPath);
     scan.files.push_back({std::move(source), disk, std::move(local), std::move(encoded.name), outside});
   }
 

@@ -19,7 +19,7 @@ struct ReleaseFile {
 struct ReleaseScan {
   std::vector<ReleaseFile> files;     // sorted by entryName, byte for byte
   std::vector<std::string> problems;  // one message per file that cannot be listed
-  std::vector<std::string> warnings;  // one message per file left out on purpose
+  std::vector<std::string> warnings;  // one message per file left out on purpose or listed with a doubt
   bool unreadable = false;            // a folder could not be walked
 };
 

@@ -15,8 +15,11 @@
 
 #include "platform/files.h"
 #include "update/list_signature.h"
+#include "update/update_key.h"
 
 using update::formatListSignature;
+using update::kKeyTableHeaderBytes;
+using update::kMaxRelease;
 using update::kMaxSignatureBytes;
 using update::ListSignature;
 using update::parseListSignature;
@@ -83,7 +86,8 @@ struct SigningKey::Key {
   PrivateKey pkey;
 };
 
-SigningKey::SigningKey(std::unique_ptr<Key> key) : key_(std::move(key)) {}
+SigningKey::SigningKey(std::unique_ptr<Key> key, const platform::P256PublicKey& publicKey)
+    : key_(std::move(key)), publicKey_(publicKey) {}
 SigningKey::~SigningKey() = default;
 
 bool makeKeyPair(const fs::path& name, std::string& error) {
@@ -131,9 +135,21 @@ std::unique_ptr<SigningKey> SigningKey::load(const fs::path& pem, std::string& e
     error = "\"" + pem.string() + "\" is not an ECDSA P-256 key (make one with --new-key)";
     return nullptr;
   }
+  // The public key's DER ends with the point's X||Y, as the launcher's build
+  // takes it (cmake/update_key.cmake).
+  unsigned char* der = nullptr;
+  const int length = i2d_PUBKEY(key.get(), &der);
+  platform::P256PublicKey publicKey{};
+  const bool readable = length == 91 && der != nullptr;
+  if (readable) std::memcpy(publicKey.data(), der + 27, publicKey.size());
+  OPENSSL_free(der);
+  if (!readable) {
+    error = "cannot read the public half of \"" + pem.string() + "\": " + opensslError();
+    return nullptr;
+  }
   auto held = std::make_unique<Key>();
   held->pkey = std::move(key);
-  return std::unique_ptr<SigningKey>(new SigningKey(std::move(held)));
+  return std::unique_ptr<SigningKey>(new SigningKey(std::move(held), publicKey));
 }
 
 bool SigningKey::sign(std::string_view message, platform::P256Signature& signature, std::string& error) const {
@@ -164,19 +180,141 @@ bool SigningKey::sign(std::string_view message, platform::P256Signature& signatu
   return true;
 }
 
-std::optional<std::uint32_t> previousRelease(const fs::path& path, std::string& error) {
-  std::error_code code;
-  if (!fs::exists(path, code)) return 0;
-  const std::optional<std::string> text = platform::readWholeFile(path.c_str(), kMaxSignatureBytes);
-  std::optional<ListSignature> signature = text ? parseListSignature(*text) : std::nullopt;
-  if (!signature) {
-    error = "\"" + path.string() + "\" is not a signature this tool wrote; the next release number cannot be known";
-    return std::nullopt;
+std::optional<KeyTable> findKeyTable(std::string_view program) {
+  // As update/update_key.cpp lays out the table.
+  constexpr std::string_view kKeyTableMarker = "GlimmerholdKeys1";
+  for (std::size_t at = program.find(kKeyTableMarker); at != std::string_view::npos;
+       at = program.find(kKeyTableMarker, at + 1)) {
+    const std::string_view rest = program.substr(at);
+    if (rest.size() < kKeyTableHeaderBytes) break;
+    const auto byte = [&rest](std::size_t i) {
+      return static_cast<std::uint32_t>(static_cast<unsigned char>(rest[i]));
+    };
+    const std::uint32_t firstEpoch = byte(16) << 8 | byte(17);
+    const std::uint32_t count = byte(18) << 8 | byte(19);
+    if (firstEpoch == 0 || count == 0 || count > 255 || rest.size() < kKeyTableHeaderBytes + count * 64) continue;
+    KeyTable table;
+    table.firstEpoch = firstEpoch;
+    table.keys.resize(count);
+    for (std::uint32_t k = 0; k < count; ++k) {
+      std::memcpy(table.keys[k].data(), rest.data() + kKeyTableHeaderBytes + k * 64, 64);
+    }
+    return table;
   }
-  return signature->release;
+  return std::nullopt;
 }
 
-bool writeListSignature(const SigningKey& key, const fs::path& listPath, std::uint32_t release,
+namespace {
+
+std::string epochText(std::uint32_t epoch) { return "epoch " + std::to_string(epoch); }
+
+// The epoch the release's launcher gives the key, or the reason it cannot
+// carry the release.
+bool epochFromLauncher(const SigningKey& key, const SignRequest& request, const fs::path& launcher,
+                       std::uint32_t& epoch, std::string& error) {
+  epoch = request.epoch != 0 ? request.epoch : 1;
+  if (launcher.empty()) return true;
+  const std::optional<std::string> program =
+      platform::readWholeFile(launcher.c_str(), std::numeric_limits<std::size_t>::max());
+  if (!program) {
+    error = "cannot read \"" + launcher.string() + "\" to see which keys it carries";
+    return false;
+  }
+  const std::optional<KeyTable> table = findKeyTable(*program);
+  const std::string builtWith = " (build it with -DGLIMMERHOLD_UPDATE_KEY naming the public key)";
+  if (!table) {
+    error =
+        "the release's Launcher.exe carries no update key: players who install it would accept unsigned "
+        "updates from then on" +
+        builtWith;
+    return false;
+  }
+  for (std::size_t i = 0; i < table->keys.size(); ++i) {
+    if (table->keys[i] != key.publicKey()) continue;
+    const std::uint32_t carried = table->firstEpoch + static_cast<std::uint32_t>(i);
+    if (request.epoch != 0 && request.epoch != carried) {
+      error = "--epoch " + std::to_string(request.epoch) +
+              " given, but the release's Launcher.exe carries the key as " + epochText(carried);
+      return false;
+    }
+    epoch = carried;
+    return true;
+  }
+  // A launcher of the epochs after this key's may be carried by its last
+  // release.
+  if (request.epoch != 0 && table->firstEpoch > request.epoch) return true;
+  error = "the release's Launcher.exe does not carry the signing key (its keys are " + epochText(table->firstEpoch) +
+          " to " + std::to_string(table->firstEpoch + table->keys.size() - 1) +
+          "): players who install it would refuse every later release" + builtWith;
+  return false;
+}
+
+}  // namespace
+
+bool planSignature(const SigningKey& key, const SignRequest& request, const fs::path& launcher,
+                   const fs::path& previousSignature, const fs::path& previousList, ListSignature& planned,
+                   std::string& error) {
+  planned = ListSignature{};
+  planned.product = request.product;
+  planned.channel = request.channel;
+  planned.expires = request.expires;
+  if (!epochFromLauncher(key, request, launcher, planned.epoch, error)) return false;
+  std::error_code code;
+  if (!fs::exists(previousSignature, code)) {
+    if (request.sameRelease) {
+      error = "\"" + previousSignature.string() + "\" does not exist: there is no signed release to sign again";
+      return false;
+    }
+    planned.release = 1;
+    return true;
+  }
+  const std::optional<std::string> text = platform::readWholeFile(previousSignature.c_str(), kMaxSignatureBytes);
+  std::optional<ListSignature> previous = text ? parseListSignature(*text) : std::nullopt;
+  if (!previous) {
+    error = "\"" + previousSignature.string() +
+            "\" is not a signature this tool wrote; the next release number cannot be known";
+    return false;
+  }
+  if (previous->product != planned.product || previous->channel != planned.channel) {
+    error = "\"" + previousSignature.string() + "\" is signed for " + previous->product + ", channel " +
+            previous->channel + "; this signature would be for " + planned.product + ", channel " + planned.channel +
+            ": publish each product and channel into a folder of its own";
+    return false;
+  }
+  if (previous->epoch > planned.epoch) {
+    error = "\"" + previousSignature.string() + "\" is signed in " + epochText(previous->epoch) +
+            ", and launchers that accepted it refuse every key of an earlier epoch, as this one is (" +
+            epochText(planned.epoch) + ")";
+    return false;
+  }
+  if (previous->epoch < planned.epoch) {
+    // A new epoch counts from 1: nothing the earlier key signed is trusted.
+    planned.release = 1;
+    return true;
+  }
+  const std::optional<std::string> list =
+      platform::readWholeFile(previousList.c_str(), std::numeric_limits<std::size_t>::max());
+  const std::string message = list ? signedListMessage(*previous, *list) : std::string();
+  if (!list || !platform::verifyP256Sha256(key.publicKey(), message.data(), message.size(), previous->signature)) {
+    error = "\"" + previousSignature.string() + "\" does not verify with the signing key over \"" +
+            previousList.string() +
+            "\": its release number cannot be trusted; restore the folder from your copy of the last publish";
+    return false;
+  }
+  if (request.sameRelease) {
+    planned.release = previous->release;
+    return true;
+  }
+  if (previous->release >= kMaxRelease) {
+    error = "the release number cannot grow past " + std::to_string(kMaxRelease) + " in " + epochText(planned.epoch) +
+            "; sign with the next epoch's key";
+    return false;
+  }
+  planned.release = previous->release + 1;
+  return true;
+}
+
+bool writeListSignature(const SigningKey& key, const fs::path& listPath, const ListSignature& planned,
                         const fs::path& signaturePath, std::string& error) {
   const std::optional<std::string> list =
       platform::readWholeFile(listPath.c_str(), std::numeric_limits<std::size_t>::max());
@@ -184,9 +322,8 @@ bool writeListSignature(const SigningKey& key, const fs::path& listPath, std::ui
     error = "cannot read \"" + listPath.string() + "\" to sign it";
     return false;
   }
-  ListSignature signature;
-  signature.release = release;
-  if (!key.sign(signedListMessage(release, *list), signature.signature, error)) return false;
+  ListSignature signature = planned;
+  if (!key.sign(signedListMessage(signature, *list), signature.signature, error)) return false;
   const fs::path side = signaturePath.string() + ".tmp";
   std::error_code code;
   fs::remove(side, code);

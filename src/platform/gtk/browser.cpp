@@ -122,7 +122,7 @@ gboolean BrowserView::onDecidePolicy(WebKitWebView*, WebKitPolicyDecision* decis
   if (!webkit_response_policy_decision_is_main_frame_main_resource(response)) return FALSE;
   WebKitURIRequest* request = webkit_response_policy_decision_get_request(response);
   const gchar* uri = request != nullptr ? webkit_uri_request_get_uri(request) : nullptr;
-  if (!browser->navigationFilter_(text::utf16FromUtf8(uri != nullptr ? uri : ""), true)) {
+  if (!browser->navigationFilter_(NavigationEvent::Before, text::utf16FromUtf8(uri != nullptr ? uri : ""), true)) {
     webkit_policy_decision_ignore(decision);
     return TRUE;
   }
@@ -133,7 +133,10 @@ gboolean BrowserView::onLoadFailed(WebKitWebView*, WebKitLoadEvent, gchar* faili
   auto* browser = static_cast<BrowserView*>(self);
   if (!browser->navigationFilter_) return FALSE;
   // TRUE: no error page; the document in the view stays the launcher page.
-  return browser->navigationFilter_(text::utf16FromUtf8(failingUri != nullptr ? failingUri : ""), true) ? FALSE : TRUE;
+  return browser->navigationFilter_(NavigationEvent::Failed,
+                                    text::utf16FromUtf8(failingUri != nullptr ? failingUri : ""), true)
+             ? FALSE
+             : TRUE;
 }
 
 void BrowserView::onDestroy(GtkWidget*, gpointer self) {

@@ -15,6 +15,7 @@
 #include <vector>
 
 #include "platform/automation.h"
+#include "platform/browser.h"
 #include "platform/gtk/page_call.h"
 
 namespace platform::gtk {
@@ -55,9 +56,7 @@ class BrowserView : public std::enable_shared_from_this<BrowserView> {
   void bindMouseDown(const std::string& handle, ComPtr<IDispatch> handler);
 
   // Navigations the view may follow (see WebBrowser2::setNavigationFilter).
-  void setNavigationFilter(std::function<bool(std::u16string_view, bool)> filter) {
-    navigationFilter_ = std::move(filter);
-  }
+  void setNavigationFilter(WebBrowser2::NavigationFilter filter) { navigationFilter_ = std::move(filter); }
 
   // The name under which the page posts mouse-down messages.
   static constexpr const char* kMouseDownChannel = "glimmerholdMouseDown";
@@ -93,7 +92,7 @@ class BrowserView : public std::enable_shared_from_this<BrowserView> {
   std::map<std::string, ComPtr<IDispatch>> mouseDownHandlers_;
   std::map<std::string, DISPID, std::less<>> ids_;
   std::vector<std::string> names_;
-  std::function<bool(std::u16string_view, bool)> navigationFilter_;
+  WebBrowser2::NavigationFilter navigationFilter_;
 };
 
 }  // namespace platform::gtk

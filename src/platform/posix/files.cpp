@@ -51,6 +51,7 @@ File File::open(const char* path, Access access) {
   int flags = O_RDONLY;
   if (access == Access::CreateAlways) flags = O_WRONLY | O_CREAT | O_TRUNC;
   if (access == Access::CreateNew) flags = O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW;
+  if (access == Access::Append) flags = O_WRONLY | O_CREAT | O_APPEND | O_NOFOLLOW;
   // Without O_NONBLOCK, opening a pipe waits for its other end for ever.
   int fd;
   do {

@@ -1,6 +1,10 @@
 // Files and folders through the kernel's wide file calls: paths arrive in
-// UTF-8 and go to Windows in UTF-16, whatever the system's code page. Windows
-// takes "\" and "/" alike as folder separators.
+// UTF-8 and go to Windows in UTF-16, whatever the system's code page, in the
+// extended-length form ("\\?\C:\..."), so a game file deeper than MAX_PATH
+// installs on a Windows whose long-path policy is off. "\" and "/" are
+// both folder separators. The current folder is the exception: Windows
+// takes no extended form there, and a process started in one longer than
+// MAX_PATH fails, so it gets the path as it is.
 #include "platform/files.h"
 
 #include <windows.h>
@@ -15,17 +19,42 @@ namespace {
 
 HANDLE native(std::intptr_t handle) { return reinterpret_cast<HANDLE>(handle); }
 
+std::wstring currentFolder() {
+  std::wstring folder(MAX_PATH, L'\0');
+  // Bounded: the folder can change between the calls, never grow forever.
+  for (int attempt = 0; attempt < 4; ++attempt) {
+    const DWORD length = ::GetCurrentDirectoryW(static_cast<DWORD>(folder.size()), folder.data());
+    if (length == 0) return {};
+    if (length < folder.size()) {
+      folder.resize(length);
+      return folder;
+    }
+    folder.resize(length);
+  }
+  return {};
+}
+
+// The path a wide file call gets: empty when the UTF-8 is not well formed.
+std::wstring systemPath(const char* path) {
+  const std::wstring wide = wideText(path);
+  if (wide.empty()) return wide;
+  return extendedPath(wide, currentFolder());
+}
+
 }  // namespace
 
 File File::open(const char* path, Access access) {
   File file;
   if (path == nullptr) return file;
-  const std::wstring wide = wideText(path);
+  const std::wstring wide = systemPath(path);
   if (wide.empty()) return file;
   HANDLE handle = INVALID_HANDLE_VALUE;
   if (access == Access::ReadExisting) {
     handle = ::CreateFileW(wide.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL,
                            nullptr);
+  } else if (access == Access::Append) {
+    handle = ::CreateFileW(wide.c_str(), FILE_APPEND_DATA | FILE_READ_ATTRIBUTES, FILE_SHARE_READ, nullptr, OPEN_ALWAYS,
+                           FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
   } else {
     // FILE_FLAG_OPEN_REPARSE_POINT: a new file is made in place of nothing,
     // never at the end of a link.
@@ -85,21 +114,21 @@ bool File::close() {
 
 bool deleteFile(const char* path) {
   if (path == nullptr) return false;
-  const std::wstring wide = wideText(path);
+  const std::wstring wide = systemPath(path);
   return !wide.empty() && ::DeleteFileW(wide.c_str()) != 0;
 }
 
 bool replaceFile(const char* from, const char* to) {
   if (from == nullptr || to == nullptr) return false;
-  const std::wstring source = wideText(from);
-  const std::wstring target = wideText(to);
+  const std::wstring source = systemPath(from);
+  const std::wstring target = systemPath(to);
   if (source.empty() || target.empty()) return false;
   return ::MoveFileExW(source.c_str(), target.c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH) != 0;
 }
 
 int accessCheck(const char* path) {
   if (path == nullptr) return EINVAL;
-  const std::wstring wide = wideText(path);
+  const std::wstring wide = systemPath(path);
   if (wide.empty()) return EINVAL;
   if (::GetFileAttributesW(wide.c_str()) != INVALID_FILE_ATTRIBUTES) return 0;
   const DWORD error = ::GetLastError();
@@ -108,7 +137,7 @@ int accessCheck(const char* path) {
 
 bool createDirectory(const char* path) {
   if (path == nullptr) return false;
-  const std::wstring wide = wideText(path);
+  const std::wstring wide = systemPath(path);
   return !wide.empty() && ::CreateDirectoryW(wide.c_str(), nullptr) != 0;
 }
 

@@ -8,7 +8,6 @@
 
 #include "platform/automation.h"
 #include "platform/win32/ui/browser_host.h"
-#include "platform/win32/ui/document_mode.h"
 #include "platform/win32/ui/navigation_events.h"
 #include "platform/win32/ui/page_objects.h"
 #include "platform/win32/ui/win_handles.h"
@@ -88,8 +87,9 @@ HRESULT createWebBrowser(WindowHandle hostWindow, std::unique_ptr<WebBrowser2>* 
   CLSID classId;
   HRESULT result = CLSIDFromString(reinterpret_cast<LPCOLESTR>(kWebBrowserClassId), &classId);
   if (FAILED(result)) return result;
-  // Read by the engine when it first loads in the process.
-  win32::useCurrentDocumentMode();
+  // The engine mode comes from the page's own X-UA-Compatible declaration
+  // (docs/publishing.md): nothing is written to the registry, where the
+  // value would hold for every program of this file name.
   ComPtr<IWebBrowser2> control;
   result = win32::createHostedControl(win32::hwndOf(hostWindow), classId, IID_IWebBrowser2,
                                       reinterpret_cast<void**>(control.put()));

@@ -6,6 +6,7 @@
 #include <oleidl.h>
 
 #include <atomic>
+#include <new>
 
 #include "platform/automation.h"
 
@@ -327,9 +328,14 @@ bool isHostWindow(HWND window) {
 
 LRESULT CALLBACK browserHostProcedure(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
   switch (message) {
-    case WM_CREATE:
-      SetWindowLongPtrW(window, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(new BrowserSite(window)));
+    case WM_CREATE: {
+      // No exception crosses user32's frames: without memory for the site
+      // the window is not made, and the launcher has no browser.
+      auto* site = new (std::nothrow) BrowserSite(window);
+      if (site == nullptr) return -1;
+      SetWindowLongPtrW(window, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(site));
       return 0;
+    }
     case WM_SIZE:
       if (BrowserSite* site = siteOf(window)) site->resize();
       return 0;

@@ -1,6 +1,7 @@
 // The modal dialog of template 103 and its message routing.
 #include <windows.h>
 
+#include "platform/process.h"
 #include "platform/win32/ui/win_handles.h"
 #include "platform/window.h"
 
@@ -38,6 +39,20 @@ class WindowIcon {
   HICON icon_;
 };
 
+// The launcher is per-monitor aware (its manifest): on a monitor of another
+// scale the dialog keeps its size in pixels, the size of the page it holds,
+// which is laid out in pixels. Windows 10 1703 and later would otherwise
+// resize a dialog from its template and move its children on such a change.
+// Earlier Windows have no such call and no such resizing.
+void keepSizeAcrossScales(HWND dialog) {
+  using SetBehavior = BOOL(WINAPI*)(HWND, DIALOG_DPI_CHANGE_BEHAVIORS, DIALOG_DPI_CHANGE_BEHAVIORS);
+  HMODULE user32 = GetModuleHandleW(L"user32.dll");
+  if (user32 == nullptr) return;
+  const auto setBehavior =
+      reinterpret_cast<SetBehavior>(reinterpret_cast<void*>(GetProcAddress(user32, "SetDialogDpiChangeBehavior")));
+  if (setBehavior != nullptr) setBehavior(dialog, DDC_DISABLE_ALL, DDC_DISABLE_ALL);
+}
+
 ModalRun* runOf(HWND window) { return reinterpret_cast<ModalRun*>(GetWindowLongPtrW(window, GWLP_USERDATA)); }
 
 // Handled messages answer TRUE with their result in DWLP_MSGRESULT, except
@@ -48,7 +63,7 @@ INT_PTR handled(HWND window, std::intptr_t result) {
   return TRUE;
 }
 
-INT_PTR CALLBACK dialogProcedure(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
+INT_PTR routeMessage(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
   if (message == WM_INITDIALOG) {
     auto* run = reinterpret_cast<ModalRun*>(lParam);
     SetWindowLongPtrW(window, GWLP_USERDATA, lParam);
@@ -75,6 +90,23 @@ INT_PTR CALLBACK dialogProcedure(HWND window, UINT message, WPARAM wParam, LPARA
   }
 }
 
+// The boundary between the launcher and user32: no C++ exception may unwind
+// into the system's frames (on 32-bit Windows the unwinder cannot pass them
+// and the process would end in terminate). The page calls absorb their own
+// out-of-memory error; anything else arrives here in the middle of a step
+// of the launcher -- a tick half done -- and the launcher ends, as every
+// fatal condition ends it (exit code 0), with no box, which would need the
+// memory that just ran out. The installation is as after a kill: what was
+// finished is recorded and the next start goes on from there.
+INT_PTR CALLBACK dialogProcedure(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
+  try {
+    return routeMessage(window, message, wParam, lParam);
+  } catch (...) {
+    exitProcess(0);
+  }
+  return FALSE;
+}
+
 }  // namespace
 
 // Not DialogBoxParamW: its modal loop shows the dialog the first time the
@@ -93,6 +125,7 @@ std::intptr_t DialogImpl::doModal(WindowHandle owner, std::intptr_t initParam) {
     window_ = nullptr;
     return -1;
   }
+  keepSizeAcrossScales(dialog);
   if (ownerWasEnabled) EnableWindow(ownerWindow, FALSE);
 
   MSG message;

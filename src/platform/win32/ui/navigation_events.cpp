@@ -81,9 +81,37 @@ STDMETHODIMP NavigationSink::Invoke(DISPID member, REFIID, LCID, WORD, DISPPARAM
       if (params->cArgs != 7 || !filter_) return S_OK;
       const VARIANT& url = params->rgvarg[5];
       const VARIANT* text = url.vt == (VT_BYREF | VT_VARIANT) ? url.pvarVal : &url;
-      std::u16string address;
-      if (text != nullptr && text->vt == VT_BSTR) address = bstrText(text->bstrVal);
-      if (!filter_(address, isTopFrame(params->rgvarg[6]))) cancel(*params);
+      // The engine's frames are below: nothing thrown may leave. A
+      // navigation that cannot be checked (no memory for its address) is
+      // not followed.
+      bool allowed = false;
+      try {
+        std::u16string address;
+        if (text != nullptr && text->vt == VT_BSTR) address = bstrText(text->bstrVal);
+        allowed = filter_(NavigationEvent::Before, address, isTopFrame(params->rgvarg[6]));
+      } catch (...) {
+        allowed = false;
+      }
+      if (!allowed) cancel(*params);
+      return S_OK;
+    }
+    case DISPID_NAVIGATEERROR: {
+      // pDisp, URL, TargetFrameName, StatusCode, Cancel. Cancel stops the
+      // control's own error page from replacing the failed navigation.
+      if (params->cArgs != 5 || !filter_) return S_OK;
+      const VARIANT& url = params->rgvarg[3];
+      const VARIANT* text = url.vt == (VT_BYREF | VT_VARIANT) ? url.pvarVal : &url;
+      // As above: a failure that cannot be checked keeps the control's
+      // error page away.
+      bool allowed = false;
+      try {
+        std::u16string address;
+        if (text != nullptr && text->vt == VT_BSTR) address = bstrText(text->bstrVal);
+        allowed = filter_(NavigationEvent::Failed, address, isTopFrame(params->rgvarg[4]));
+      } catch (...) {
+        allowed = false;
+      }
+      if (!allowed) cancel(*params);
       return S_OK;
     }
     case DISPID_NEWWINDOW2:

@@ -16,8 +16,10 @@ set_source_files_properties(${GLIMMERHOLD_UI_DIR}/launcher.rc PROPERTIES
 
 add_executable(Launcher WIN32 ${PROJECT_SOURCE_DIR}/src/main/win32_main.cpp $<TARGET_OBJECTS:glimmerhold_resources>)
 target_compile_options(Launcher PRIVATE -municode)
-# Runs on a bare Windows: no MinGW runtime DLLs beside it.
-target_link_options(Launcher PRIVATE -municode -static -static-libgcc -static-libstdc++)
+# Runs on a bare Windows: no MinGW runtime DLLs beside it. --tsaware marks
+# the PE terminal-server aware: in a Remote Desktop session Windows gives it
+# no per-user compatibility layer over its registry and INI calls.
+target_link_options(Launcher PRIVATE -municode -static -static-libgcc -static-libstdc++ -Wl,--tsaware)
 target_link_libraries(Launcher PRIVATE glimmerhold_core glimmerhold_gui)
 # bin/Launcher.exe: the name the self-update protocol and the version lists use.
 set_target_properties(Launcher PROPERTIES OUTPUT_NAME "Launcher")

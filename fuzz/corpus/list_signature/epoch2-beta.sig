@@ -1,0 +1,5 @@
+product Other Game
+channel beta
+epoch 2
+release 1
+ecdsa-p256-sha256 9f148dfd30c2b60336f5ddaba7d0560db06b00d621967820643ae7e06b5f0e17b0ecdb452f7452f0fdf02474f7a0452a63f93cb679657f90eb12619d63424a2d

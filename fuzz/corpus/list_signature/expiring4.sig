@@ -1,0 +1,6 @@
+product Glimmerhold
+channel stable
+epoch 1
+release 4
+expires 2030-01-01T00:00:00Z
+ecdsa-p256-sha256 90b3aefa8ae8d39b92876dad9f6e795d036c444da271a93bfd8c8977c10b75080ff36b13dbfac17305c82411154a02212a625dbbf3ecf15e93bdf0195d91e942

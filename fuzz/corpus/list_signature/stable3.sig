@@ -1,0 +1,5 @@
+product Glimmerhold
+channel stable
+epoch 1
+release 3
+ecdsa-p256-sha256 9aa7b7d33c1e3154f26021533c395ea6433252c7e3b431a1e0c96f1609afe68738072b99e2488d34fb0e93625d6a70aa60c82568286abe04cdb7407dea12a033
