@@ -1,6 +1,6 @@
 // Files and folders, shaped after CreateFileW / GetFileSizeEx / ReadFile /
 // WriteFile / FlushFileBuffers / CloseHandle, DeleteFileW, MoveFileExW,
-// CreateDirectoryW, SetCurrentDirectoryW, GetModuleFileNameW,
+// CreateDirectoryW, RemoveDirectoryW, SetCurrentDirectoryW, GetModuleFileNameW,
 // GetFileAttributesW, GetFileAttributesExW and Sleep.
 //
 // Paths are UTF-8 texts: the Windows backend hands them to the wide calls as
@@ -94,6 +94,10 @@ int fileSizeCheck(const char* path, std::uint64_t* bytes);
 
 // CreateDirectoryW with default security.
 bool createDirectory(const char* path);
+
+// RemoveDirectoryW: removes an empty folder; false for anything else (a
+// file, a link, a folder with something in it). A link is never followed.
+bool removeDirectory(const char* path);
 
 // SetCurrentDirectoryW.
 bool setCurrentDirectory(const char* path);

@@ -55,6 +55,9 @@ void finishSelfReplacement(std::string& installPath) {
 // An ordinary start: remove what a self-replacement left behind.
 void removeLeftoverLauncher(const std::string& installPath) {
   const std::string leftover = installPath + "\\Launcher.exe.tmp";
+  // An empty folder in its place, left by an older launcher's fault, goes
+  // too; one with something in it is the update run's to report.
+  static_cast<void>(platform::removeDirectory(leftover.c_str()));
   // A left-over that differs from the installed launcher means the
   // replacement never completed (the new launcher did not start, or could
   // not copy itself): forget the launcher's version so it is fetched again.
@@ -79,23 +82,31 @@ int launcherMain(const std::u16string& commandLine) {
   // Held until the process ends. Another launcher running on this
   // installation owns its files: this one neither fetches nor writes.
   platform::InstanceLock lock = platform::InstanceLock::acquire(installPath.c_str(), handOver ? kHandOverWaitMs : 0);
-  if (!lock.isHeld()) {
+  if (lock.heldElsewhere()) {
     platform::messageBox(nullptr, kAlreadyRunningText, messageText(kMsgCaption), platform::kMbOk);
     return 0;
   }
+  // No lock to be had at all: an installation the player cannot write (a
+  // read-only mount, another user's folder). Nothing is written then, so no
+  // other launcher's files are touched either: the game still plays when it
+  // is up to date, and the run says it cannot write when it is not.
+  const bool mayWrite = lock.isHeld();
   // Only the launcher that holds the installation writes its log.
-  runLog().open(installPath);
-  runLog().write(std::string("start: version ") + GLIMMERHOLD_VERSION + ", arguments \"" +
-                 text::utf8FromUtf16(commandLine) + "\", installation " + installPath);
-  if (handOver) {
+  if (mayWrite) {
+    runLog().open(installPath);
+    runLog().write(std::string("start: version ") + GLIMMERHOLD_VERSION + ", arguments \"" +
+                   text::utf8FromUtf16(commandLine) + "\", installation " + installPath);
+  }
+  if (mayWrite && handOver) {
     finishSelfReplacement(installPath);
-  } else {
+  } else if (mayWrite) {
     removeLeftoverLauncher(installPath);
   }
 
   platform::atlAxWinInit();
   {
     Updater updater;
+    updater.updateRun.mayWrite = mayWrite;
     updater.doModal(platform::activeWindow(), 0);
     platform::atlAxWinTerm();
   }

@@ -40,4 +40,19 @@ void removeDownloadLeftovers() {
   platform::deleteFile(versionListSideName(kVersionListName).c_str());
 }
 
+bool clearWorkingFilePlaces() {
+  bool clear = true;
+  for (const std::string_view working : kWorkingNames) {
+    if (working == "Launcher.lock") continue;
+    const std::string name(working);
+    // An empty folder goes; a file stays, as does a folder that is not empty.
+    static_cast<void>(platform::removeDirectory(name.c_str()));
+    if (platform::accessCheck(name.c_str()) == 0 &&
+        !platform::File::open(name.c_str(), platform::File::Access::ReadExisting).isOpen()) {
+      clear = false;
+    }
+  }
+  return clear;
+}
+
 }  // namespace update

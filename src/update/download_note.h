@@ -22,4 +22,11 @@ bool noteDownloadInFlight(const std::string& sidePath);
 // the installation and ends as a download side file is removed.
 void removeDownloadLeftovers();
 
+// Clears the places of the launcher's working files (kWorkingNames, but for
+// the lock, which is the lock's own) of empty folders an older launcher may
+// have left there. False when one of them still holds something the
+// launcher cannot use as its file: a folder with something in it, or a file
+// it may not open.
+[[nodiscard]] bool clearWorkingFilePlaces();
+
 }  // namespace update

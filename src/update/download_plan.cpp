@@ -2,10 +2,9 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <functional>
 #include <limits>
-#include <optional>
 #include <string_view>
-#include <unordered_set>
 
 #include "platform/files.h"
 #include "update/entry_names.h"
@@ -14,19 +13,6 @@ namespace update {
 
 namespace {
 
-struct PlanState {
-  const VersionList& localList;
-  VersionList& downloadList;
-  std::uint32_t& totalKiB;
-  SkippedEntries* skipped;
-  // Folder paths (up to their last "/") already prepared by this plan: a
-  // list of many files in few folders asks the disk about each folder once.
-  std::unordered_set<std::string> preparedFolders;
-  // Folded names of the files already considered: a later entry for the
-  // same file (in any letter case) is not another file to fetch.
-  std::unordered_set<std::string> seenFiles;
-};
-
 void addKiB(std::uint32_t& total, std::uint32_t size) {
   // Only a progress figure, but a wrapped one would run backwards.
   std::uint32_t kib = size / 1024;
@@ -34,27 +20,14 @@ void addKiB(std::uint32_t& total, std::uint32_t size) {
       kib > std::numeric_limits<std::uint32_t>::max() - total ? std::numeric_limits<std::uint32_t>::max() : total + kib;
 }
 
-// Makes the folders along `fileName` that this plan has not prepared yet.
-// The disk is asked only below the deepest folder already prepared, and each
-// folder once, made or not: a list of many deep, distinct folders then costs
-// time in proportion to its size, not to its size times the depth.
-void prepareFolders(PlanState& plan, const std::string& fileName) {
-  const std::size_t lastSlash = fileName.rfind('/');
-  if (lastSlash == std::string::npos) return;
-  std::size_t from = 0;
-  for (std::size_t slash = lastSlash; slash != std::string::npos;
-       slash = slash == 0 ? std::string::npos : fileName.rfind('/', slash - 1)) {
-    if (plan.preparedFolders.contains(fileName.substr(0, slash + 1))) {
-      from = slash + 1;
-      break;
-    }
+std::size_t launcherEntry(const VersionList& remoteList) {
+  const std::string_view launcher = kLauncherEntryName;
+  std::size_t at = 0;
+  for (const VersionEntryRef remote : remoteList) {
+    if (remote.name == launcher) return at;
+    ++at;
   }
-  if (from > lastSlash) return;
-  const std::string folder = fileName.substr(0, lastSlash + 1);
-  makeDirectories(folder, from);
-  for (std::size_t slash = folder.find('/', from); slash != std::string::npos; slash = folder.find('/', slash + 1)) {
-    plan.preparedFolders.insert(folder.substr(0, slash + 1));
-  }
+  return VersionList::npos;
 }
 
 // Up to date: the local entry records the listed version at the listed
@@ -71,49 +44,89 @@ bool isInstalledAsListed(const VersionEntryRef& local, const VersionEntryRef& re
   return error != 0 || onDisk == remote.size;
 }
 
-void considerEntry(PlanState& plan, const VersionEntryRef& remote) {
-  const std::string fileName = decodeEntryName(remote.name);
-  // A name the launcher may not install is neither fetched nor given
-  // folders, but kept with its reason; a file already planned is planned
-  // once, from its first entry, as the local list's lookup reads a list.
-  if (NameRefusal refusal = entryNameRefusal(fileName); refusal != NameRefusal::None) {
-    if (plan.skipped != nullptr) plan.skipped->add(remote.name, refusal);
-    return;
-  }
-  if (!plan.seenFiles.insert(foldedEntryName(fileName)).second) return;
-
-  // Folders are prepared for every entry, fetched or not, so that the
-  // installation's tree is whole even where the files are up to date. "\"
-  // separates folders as "/" does.
-  std::string folders = fileName;
-  std::replace(folders.begin(), folders.end(), '\\', '/');
-  prepareFolders(plan, folders);
-
-  const std::optional<VersionEntryRef> local = plan.localList.find(remote.name);
-  if (local && isInstalledAsListed(*local, remote, fileName)) return;
-
-  plan.downloadList.append(remote.name, remote.version, remote.size);
-  addKiB(plan.totalKiB, remote.size);
+std::size_t cellsFor(std::size_t entries) {
+  std::size_t cells = 16;
+  while (cells < entries * 2) cells *= 2;
+  return cells;
 }
 
 }  // namespace
 
-void planDownloads(const VersionList& remoteList, const VersionList& localList, VersionList& downloadList,
-                   std::uint32_t& totalKiB, SkippedEntries* skipped) {
+PlanBuilder::PlanBuilder(const VersionList& remoteList, const VersionList& localList, LocalFileIndex& localIndex,
+                         VersionList& downloadList, std::uint32_t& totalKiB, SkippedEntries* skipped)
+    : remoteList_(remoteList),
+      localList_(localList),
+      localIndex_(localIndex),
+      downloadList_(downloadList),
+      totalKiB_(totalKiB),
+      skipped_(skipped),
+      launcherAt_(launcherEntry(remoteList)),
+      seenFiles_(cellsFor(remoteList.size())) {
   downloadList.clear();
   totalKiB = 0;
-  PlanState plan{localList, downloadList, totalKiB, skipped, {}, {}};
-  // The launcher goes first: when it is replaced, the new one finishes the
-  // update, so nothing else should be fetched before it.
-  const std::string_view launcher = kLauncherEntryName;
-  for (const VersionEntryRef remote : remoteList) {
-    if (remote.name == launcher) {
-      considerEntry(plan, remote);
-      break;
+  // Room for every entry at once (address space; pages are touched only as
+  // they fill), so that no step copies what the earlier ones planned.
+  downloadList_.reserve(remoteList_.size(), remoteList_.textSize());
+}
+
+bool PlanBuilder::firstOfItsFile(std::size_t at, std::string_view folded) {
+  const std::size_t hash = std::hash<std::string_view>{}(folded);
+  const std::size_t mask = seenFiles_.size() - 1;
+  for (std::size_t cell = hash & mask;; cell = (cell + 1) & mask) {
+    SeenFile& seen = seenFiles_[cell];
+    if (seen.entry == 0) {
+      seen = {hash, at + 1};
+      return true;
+    }
+    if (seen.hash == hash && foldedEntryName(decodeEntryName(remoteList_[seen.entry - 1].name)) == folded) {
+      return false;
     }
   }
-  for (const VersionEntryRef remote : remoteList) {
-    if (remote.name != launcher) considerEntry(plan, remote);
+}
+
+bool PlanBuilder::step(std::size_t entries) {
+  if (!localIndexed_) {
+    localIndexed_ = localIndex_.indexStep(localList_, entries);
+    return false;
+  }
+  // The launcher goes first: when it is replaced, the new one finishes the
+  // update, so nothing else should be fetched before it.
+  if (!launcherDone_) {
+    launcherDone_ = true;
+    if (launcherAt_ != VersionList::npos) consider(launcherAt_);
+  }
+  for (std::size_t done = 0; done < entries && next_ < remoteList_.size(); ++next_) {
+    if (next_ == launcherAt_) continue;
+    consider(next_);
+    ++done;
+  }
+  return next_ >= remoteList_.size();
+}
+
+void PlanBuilder::consider(std::size_t at) {
+  const VersionEntryRef remote = remoteList_[at];
+  const std::string fileName = decodeEntryName(remote.name);
+  // A name the launcher may not install is not fetched, but kept with its
+  // reason; a file already planned is planned once, from its first entry,
+  // as the local list's lookup reads a list.
+  if (NameRefusal refusal = entryNameRefusal(fileName); refusal != NameRefusal::None) {
+    if (skipped_ != nullptr) skipped_->add(remote.name, refusal);
+    return;
+  }
+  if (!firstOfItsFile(at, foldedEntryName(fileName))) return;
+
+  const std::size_t local = localIndex_.find(localList_, remote.name);
+  if (local != LocalFileIndex::npos && isInstalledAsListed(localList_[local], remote, fileName)) return;
+
+  downloadList_.append(remote.name, remote.version, remote.size);
+  addKiB(totalKiB_, remote.size);
+}
+
+void planDownloads(const VersionList& remoteList, const VersionList& localList, VersionList& downloadList,
+                   std::uint32_t& totalKiB, SkippedEntries* skipped, NameCase nameCase) {
+  LocalFileIndex localIndex(nameCase, localList.size());
+  PlanBuilder builder(remoteList, localList, localIndex, downloadList, totalKiB, skipped);
+  while (!builder.step(remoteList.size() + 1)) {
   }
 }
 

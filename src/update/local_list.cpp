@@ -9,14 +9,14 @@ namespace update {
 
 using settings::readInstallPath;
 
-bool loadLocalList(std::string& installPath, VersionList& list) {
+bool loadLocalList(std::string& installPath, VersionList& list, bool mayWrite) {
   if (!readInstallPath(installPath)) return false;
   // Every relative name of the update engine -- this list, the fetched files
   // and their folders -- is taken from here on inside the installation. A
   // folder that cannot be entered leaves the current folder where it was,
   // which is no place to write the game into.
   if (!platform::setCurrentDirectory(installPath.c_str())) return false;
-  removeDownloadLeftovers();
+  if (mayWrite) removeDownloadLeftovers();
   // No list (a first run) or an unreadable one: everything gets fetched.
   readVersionListFile(kVersionListName, list);
   return true;

@@ -73,8 +73,37 @@ std::uint16_t progressPercent(std::uint32_t doneKiB, std::uint32_t receivedBytes
   return static_cast<std::uint16_t>(fetchedKiB * 100 / totalKiB);
 }
 
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+// Read per slice, and planned per slice, between looks at the clock: a
+// small list is read and planned in one tick whatever the machine's load.
+constexpr std::size_t kListSliceBytes = std::size_t{64} * 1024;
+constexpr std::size_t kPlanSliceEntries = 256;
+
+// Where a slice of the list that starts at `begin` may end: after a line's
+// end at or beyond `begin + size`, or at `end`.
+const char* sliceEnd(const char* begin, const char* end, std::size_t size) {
+  if (static_cast<std::size_t>(end - begin) <= size) return end;
+  for (const char* at = begin + size; at < end; ++at) {
+    if (*at == '\n') return at + 1;
+    // A lone CR ends a line too; the LF of a CR LF stays with its CR.
+    if (*at == '\r' && at + 1 < end && at[1] != '\n') return at + 1;
+  }
+  return end;
+}
+
+bool budgetLeft(Clock::time_point started) {
+  return Clock::now() - started < std::chrono::milliseconds(UpdateRun::kTickBudgetMs);
+}
+
+}  // namespace
+
 bool UpdateRun::loadLocalList() {
-  if (update::loadLocalList(installPath, localList)) {
+  if (update::loadLocalList(installPath, localList, mayWrite)) {
+    workingPlaceBlocked_ = mayWrite && !clearWorkingFilePlaces();
+    nameCase = installationNameCase();
     runLog().write("local list: " + std::to_string(localList.size()) + " entries");
     return true;
   }
@@ -84,7 +113,7 @@ bool UpdateRun::loadLocalList() {
 
 void UpdateRun::planDownloads() {
   skippedEntries.clear();
-  update::planDownloads(remoteList, localList, downloadList, totalKiB, &skippedEntries);
+  update::planDownloads(remoteList, localList, downloadList, totalKiB, &skippedEntries, nameCase);
 }
 
 void UpdateRun::startListFetch() { startJob(kVersionListName, "", ""); }
@@ -104,6 +133,8 @@ void UpdateRun::tick() {
   switch (state) {
     case UpdateState::FetchingList: finishListFetch(); break;
     case UpdateState::FetchingSignature: finishSignatureFetch(); break;
+    case UpdateState::ReadingList: readListPiece(); break;
+    case UpdateState::PlanningFiles: planPiece(); break;
     case UpdateState::Planned:
       current = 0;
       state = UpdateState::Downloading;
@@ -142,7 +173,7 @@ void UpdateRun::fail(std::int32_t status) {
   state = UpdateState::Failed;
   // The failed job removed its side file before it reported: the note names
   // nothing that is left.
-  platform::deleteFile(kDownloadNoteName);
+  if (mayWrite) platform::deleteFile(kDownloadNoteName);
   display_.showError(text);
   display_.endProcess();
 }
@@ -174,7 +205,7 @@ void UpdateRun::finishSignatureFetch() {
   // Recorded before any file of it is installed: once a release has begun to
   // replace files, no older one can take its place, even if this run is cut
   // short.
-  if (refusal == 0 && isLater(release, installed) && !recordInstalledRelease(kReleaseRecordName, release)) {
+  if (refusal == 0 && isLater(release, installed) && mayWrite && !recordInstalledRelease(kReleaseRecordName, release)) {
     refusal = statusCode(UpdateRefusal::ReleaseNotRecorded);
   }
   if (refusal != 0) {
@@ -186,29 +217,82 @@ void UpdateRun::finishSignatureFetch() {
                  std::to_string(release.epoch) + " (installed before: release " + std::to_string(installed.release) +
                  " of epoch " + std::to_string(installed.epoch) + ")");
   signedRelease = release;
-  const std::string list = std::move(signedList_);
-  signedList_.clear();
-  acceptList(list.data(), list.data() + list.size());
+  acceptList(signedList_.data(), signedList_.data() + signedList_.size());
 }
 
-// Parses and plans a list whose job is over (and, when signed, whose
-// signature is verified). Lets go of the list job, if one is still held,
-// once the bytes are parsed.
+// Reads and plans a list whose job is over (and, when signed, whose
+// signature is verified), a piece per tick from the next tick on. The bytes
+// stay where they are (the list job's buffer, or signedList_) until read.
 void UpdateRun::acceptList(const char* begin, const char* end) {
-  bool withinBounds = begin == nullptr || parseVersionList(afterByteOrderMark(begin, end), end, remoteList);
+  // The names and versions take at most the list's bytes: room for them at
+  // once (address space until filled), so that no tick copies what the
+  // earlier ones read.
+  listBytes_ = begin == nullptr ? 0 : static_cast<std::size_t>(end - begin);
+  if (begin != nullptr) remoteList.reserve(0, listBytes_);
+  // A byte-order mark before the first line is no part of any name.
+  listAt_ = begin == nullptr ? nullptr : afterByteOrderMark(begin, end);
+  listEnd_ = begin == nullptr ? nullptr : end;
+  state = UpdateState::ReadingList;
+}
+
+void UpdateRun::readListPiece() {
+  const Clock::time_point started = Clock::now();
+  bool withinBounds = true;
+  while (withinBounds && listAt_ != listEnd_) {
+    const char* to = sliceEnd(listAt_, listEnd_, kListSliceBytes);
+    withinBounds = parseVersionList(listAt_, to, remoteList, kMaxListEntries - remoteList.size());
+    listAt_ = to;
+    if (!budgetLeft(started)) break;
+  }
+  if (withinBounds && listAt_ != listEnd_) return;
   job.reset();
+  signedList_.clear();
+  signedList_.shrink_to_fit();
+  listAt_ = listEnd_ = nullptr;
   if (!withinBounds) {
     fail(statusCode(RunStatus::ListTooLarge));
     return;
   }
-  planDownloads();
-  runLog().write("list " + std::string(kVersionListName) + ": " + std::to_string(end - begin) + " bytes, " +
+  state = UpdateState::PlanningFiles;
+}
+
+void UpdateRun::planPiece() {
+  if (planner_ == nullptr) {
+    // A tick of its own, after the reading's.
+    localIndex_ = std::make_unique<LocalFileIndex>(nameCase, localList.size() + remoteList.size());
+    skippedEntries.clear();
+    planner_ =
+        std::make_unique<PlanBuilder>(remoteList, localList, *localIndex_, downloadList, totalKiB, &skippedEntries);
+    return;
+  }
+  const Clock::time_point started = Clock::now();
+  bool planned = false;
+  do {
+    planned = planner_->step(kPlanSliceEntries);
+  } while (!planned && budgetLeft(started));
+  if (planned) startDownloads();
+}
+
+void UpdateRun::startDownloads() {
+  planner_.reset();
+  runLog().write("list " + std::string(kVersionListName) + ": " + std::to_string(listBytes_) + " bytes, " +
                  std::to_string(remoteList.size()) + " entries; " + std::to_string(downloadList.size()) +
                  " to fetch, " + std::to_string(totalKiB) + " KiB" + (trust.keys.empty() ? " (unsigned updates)" : ""));
   logEntriesSkippedForTheirNames(skippedEntries);
   // Judged by the files, not by their sizes: a plan of small files (all
   // under 1 KiB, a total of 0 KiB) still has work to do.
-  state = downloadList.empty() ? UpdateState::Finishing : UpdateState::Planned;
+  if (downloadList.empty()) {
+    state = UpdateState::Finishing;
+    return;
+  }
+  // Nothing is asked of the server that could not be put in place.
+  if (!mayWrite) {
+    fail(statusCode(DownloadStatus::DestinationFailed));
+  } else if (workingPlaceBlocked_) {
+    fail(statusCode(RunStatus::WorkingFileBlocked));
+  } else {
+    state = UpdateState::Planned;
+  }
 }
 
 void UpdateRun::startCurrentFile() {
@@ -223,6 +307,14 @@ void UpdateRun::startCurrentFile() {
   }
   display_.showStatusText(display_.messageText(kMsgDownloading) + text::utf16FromUtf8(localName));
   if (entry.name == kLauncherEntryName) localName += ".tmp";
+  // The file's folders are made as its download starts, not all at once
+  // by the plan. A folder that cannot be made fails the download (10).
+  // "\\" separates folders as "/" does.
+  std::string folders = localName;
+  std::replace(folders.begin(), folders.end(), '\\', '/');
+  if (const std::size_t slash = folders.rfind('/'); slash != std::string::npos) {
+    static_cast<void>(makeDirectories(folders.substr(0, slash + 1)));
+  }
   noteDownloadInFlight(partialFilePath(localName));
   // With a verified list the version token is the file's content digest,
   // checked before the file takes anything's place. Launcher.exe.tmp is
@@ -249,11 +341,7 @@ void UpdateRun::pollCurrentFile() {
   const bool isLauncher = entry.name == kLauncherEntryName;
   VersionList beforeLauncher;
   if (isLauncher) beforeLauncher = localList;
-  if (std::size_t local = localList.indexOf(entry.name); local != VersionList::npos) {
-    localList.update(local, entry.version, fetched);
-  } else {
-    localList.append(entry.name, entry.version, fetched);
-  }
+  localIndex_->recordFile(localList, entry.name, entry.version, fetched);
   const bool saved = saveLocalList(kVersionListName, localList);
   job.reset();
   // Going on would fetch files that are never recorded, and show "End" over
@@ -285,7 +373,7 @@ void UpdateRun::pollCurrentFile() {
 
 void UpdateRun::finish() {
   // Every side file has taken its file's place: the note names none.
-  removeDownloadLeftovers();
+  if (mayWrite) removeDownloadLeftovers();
   runLog().write("up to date");
   display_.enablePlay();
   display_.showStatusText(display_.messageText(kMsgEnd));

@@ -6,6 +6,7 @@
 #include <chrono>
 #include <cstddef>
 #include <cstdint>
+#include <memory>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -32,6 +33,10 @@ enum class UpdateState : std::int32_t {
   Downloading = 2,
   // Signed updates only: the list has arrived, its signature is awaited.
   FetchingSignature = 3,
+  // The list has arrived (and verified): it is read, then planned, a
+  // bounded piece per tick.
+  ReadingList = 4,
+  PlanningFiles = 6,
   Finishing = 5,
   Finished = 10,
   // A new launcher was started to take this one's place; the process ends.
@@ -41,13 +46,18 @@ enum class UpdateState : std::int32_t {
 
 // The run's own failures. They are reported as a failed job's status is,
 // through message 15 with the number, so they stay clear of the job's codes
-// (1 to 11, 14, 15, 20) and of the socket layer's numbers.
+// (1 to 11, 14, 15, 20), of the signed updates' refusals (21 to 28) and of
+// the socket layer's numbers.
 enum class RunStatus : std::int32_t {
   // "version_list.txt" could not be rewritten after a fetched file: nothing
   // of that file is recorded, so the next start fetches it again.
   ListSaveFailed = 12,
   // The server's list holds more than kMaxListEntries entries.
   ListTooLarge = 13,
+  // Something stands where the launcher keeps one of its own files (a
+  // folder with something in it, a file it may not open; see
+  // clearWorkingFilePlaces), and files are to be fetched: nothing is.
+  WorkingFileBlocked = 30,
 };
 
 constexpr std::int32_t statusCode(RunStatus status) { return static_cast<std::int32_t>(status); }
@@ -74,6 +84,15 @@ class UpdateRun {
   void tick();
   // Fills downloadList and totalKiB from the two lists.
   void planDownloads();
+  // Takes the bytes of a list that has arrived (and, signed, verified): the
+  // ticks from the next on read it and plan it, a piece per tick. The bytes
+  // must stay in place until the plan is made (the list job's buffer, or a
+  // verified copy the run holds).
+  void acceptList(const char* begin, const char* end);
+
+  // How long one tick may read or plan the server's list before it leaves
+  // the rest to the next tick; the window answers between ticks.
+  static constexpr int kTickBudgetMs = 40;
 
   std::string installPath;
   UpdateState state = UpdateState::FetchingList;
@@ -99,6 +118,16 @@ class UpdateRun {
   // in list order. The run goes on with the others, and the launcher reports
   // these.
   SkippedEntries skippedEntries;
+  // Whether this launcher may write the installation: false when it could
+  // not take the installation's lock (a folder the player cannot write).
+  // The run then writes nothing: an installation that is up to date plays,
+  // and one with anything to fetch ends with status 10 before any request
+  // for a file.
+  bool mayWrite = true;
+  // How the installation's file system compares names: loadLocalList asks
+  // it (installationNameCase); the plan and the record look up local
+  // entries so.
+  NameCase nameCase = NameCase::Exact;
 
  private:
   void failIfJobFailed();
@@ -106,7 +135,9 @@ class UpdateRun {
   void fail(std::int32_t status);
   void finishListFetch();
   void finishSignatureFetch();
-  void acceptList(const char* begin, const char* end);
+  void readListPiece();
+  void planPiece();
+  void startDownloads();
   void startCurrentFile();
   void pollCurrentFile();
   void finish();
@@ -116,8 +147,19 @@ class UpdateRun {
                 std::uint32_t memoryLimit = net::kMaxMemoryBody);
 
   RunDisplay& display_;
-  // The list's bytes while its signature is fetched.
+  // The list's bytes while its signature is fetched, and while a verified
+  // list is read.
   std::string signedList_;
+  // What of the list is still to be read, and its size.
+  std::size_t listBytes_ = 0;
+  const char* listAt_ = nullptr;
+  const char* listEnd_ = nullptr;
+  std::unique_ptr<PlanBuilder> planner_;
+  // The local list's index from the plan on.
+  std::unique_ptr<LocalFileIndex> localIndex_;
+  // A working file's place is taken by something the launcher could not
+  // remove (see clearWorkingFilePlaces).
+  bool workingPlaceBlocked_ = false;
   // What the last job fetched, and when it started, for the log.
   std::string fetching_;
   std::chrono::steady_clock::time_point jobStarted_;

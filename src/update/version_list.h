@@ -103,6 +103,8 @@ class VersionList {
   void update(std::size_t at, std::string_view version, std::uint32_t size);
 
   std::size_t size() const { return slots_.size(); }
+  // The bytes of names and versions held, for reserve.
+  std::size_t textSize() const { return text_.size(); }
   bool empty() const { return slots_.empty(); }
   VersionEntryRef operator[](std::size_t at) const;
   const_iterator begin() const { return {this, 0}; }
@@ -157,11 +159,11 @@ const char* afterByteOrderMark(const char* begin, const char* end);
 bool readVersionListFile(const char* fileName, VersionList& list);
 
 // Reads the installation folder, makes it the current folder, removes what an
-// earlier run left behind (see removeDownloadLeftovers) and loads its
-// "version_list.txt" into `list` (empty when there is none or it cannot be
-// read). False, with nothing changed on disk, when there is no installation
-// or its folder cannot be entered.
-[[nodiscard]] bool loadLocalList(std::string& installPath, VersionList& list);
+// earlier run left behind (see removeDownloadLeftovers; not when
+// `mayWrite` is false) and loads its "version_list.txt" into `list` (empty
+// when there is none or it cannot be read). False, with nothing changed on
+// disk, when there is no installation or its folder cannot be entered.
+[[nodiscard]] bool loadLocalList(std::string& installPath, VersionList& list, bool mayWrite = true);
 
 // Rewrites the named list file from `list`, atomically: a crash leaves either
 // the old file or the new one, never a truncated one. Each entry is written as

@@ -3,8 +3,9 @@
 WebKitGTK under Xvfb, the demo launcher page and update files served by nginx
 on port 80 of this process's own network namespace.
 
-Run as: unshare -rn python3 launcher_e2e.py LAUNCHER PUBLISH_TOOL REPO_ROOT
-(ctest does this). Every wait is bounded; nothing is sent off the loopback.
+Run as: unshare -rmn python3 launcher_e2e.py LAUNCHER PUBLISH_TOOL REPO_ROOT
+(ctest does this; the mount namespace lets a test mount the installation
+read-only). Every wait is bounded; nothing is sent off the loopback.
 """
 import os
 import select
@@ -304,6 +305,48 @@ class LauncherTest(unittest.TestCase):
         self.assertEqual(self.local_list(), listed)
         self.press(window, CLOSE)
         self.assertEqual(self.wait_exit(first), 0)
+
+    def test_an_installation_the_player_cannot_write_plays_or_says_it_cannot_be_written(self):
+        # The game notes where it ran outside the installation, which will
+        # be read-only.
+        ran = os.path.join(self.scratch, "game-ran.txt")
+        self.publish_game()
+        self.site.put("Glimmerhold.exe", ("#!/bin/sh\npwd > '%s'\n" % ran).encode())
+        self.site.publish()
+        self.site.start()
+        launcher = self.start_launcher()
+        window = self.window_of(launcher)
+        self.wait_up_to_date()
+        # Played once while it could be written: the game has its execute
+        # permission, which the launcher gives a program as it first starts
+        # it (and could not give it on a read-only medium).
+        wait_for(lambda: (self.press(window, PLAY), os.path.exists(ran))[1], ACTION, "the game to start")
+        self.assertEqual(self.wait_exit(launcher), 0)
+        os.remove(ran)
+        # A read-only medium with no lock file on it: none can be made.
+        os.remove(os.path.join(self.install, "Launcher.lock"))
+        listed = self.local_list()
+        subprocess.run(["mount", "--bind", self.install, self.install], check=True)
+        try:
+            subprocess.run(["mount", "-o", "remount,bind,ro", self.install], check=True)
+            # Up to date: no box, and Play starts the game.
+            launcher = self.start_launcher()
+            window = self.window_of(launcher)
+            wait_for(lambda: (self.press(window, PLAY), os.path.exists(ran))[1], ACTION, "the game to start")
+            self.assertEqual(self.wait_exit(launcher), 0)
+            # Something to fetch: the error box, not "already running", and
+            # no file asked for.
+            self.site.put("settings.ini", b"[graphics]\nwidth=2560\n")
+            self.site.publish()
+            before = len(self.site.file_requests())
+            launcher = self.start_launcher()
+            self.answer_box("Error")
+            self.assertEqual(self.wait_exit(launcher), 0)
+            self.assertEqual(len(self.site.file_requests()), before)
+        finally:
+            run("umount", "-l", self.install)
+        self.assertEqual(self.local_list(), listed)
+        self.assertFalse(os.path.exists(os.path.join(self.install, "Launcher.lock")))
 
     def test_a_changed_small_file_is_fetched_again_alone(self):
         self.publish_game()

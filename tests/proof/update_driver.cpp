@@ -3,10 +3,16 @@
 // the scripted page, ticked at full speed or at a fixed period.
 //
 //   update_driver [--base HOST/PATH/] [--tick-ms N] [--limit-s N] [--key HEX]
+//                 [--kill-in-transfer N | --kill-after-record N]
 //
 // --key gives the update keys the launcher would have compiled in, in epoch
 // order from epoch 1 (128 hex digits each, X||Y, separated by ","): the run
 // then installs only what they signed, for the build's product and channel.
+// --kill-in-transfer ends the process with SIGKILL once the N-th file this
+// run fetches has begun to arrive (0: the last file planned), before it is
+// recorded; --kill-after-record once the run has recorded N files. Both are
+// judged on the run's own state, so the moment is the same however busy the
+// machine is.
 //
 // The installation comes from the registry file named by
 // GLIMMERHOLD_REGISTRY_FILE, as in the launcher. On every way out -- the run
@@ -15,6 +21,7 @@
 //   planned=<files planned> started=<file downloads started> state=<UpdateState>
 //   box=<caption>|<text>        (one line per message box)
 #include <chrono>
+#include <csignal>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -49,6 +56,9 @@ struct Options {
   int tickMs = 0;
   int limitSeconds = 120;
   std::string key;
+  // At most one of them is set; -1 when not.
+  long killInTransfer = -1;
+  long killAfterRecord = -1;
 };
 
 bool parseKeys(const std::string& list, std::vector<platform::P256PublicKey>& keys) {
@@ -73,11 +83,38 @@ bool parseOptions(int argc, char** argv, Options& options) {
       options.limitSeconds = std::atoi(value);
     } else if (name == "--key") {
       options.key = value;
+    } else if (name == "--kill-in-transfer") {
+      options.killInTransfer = std::atol(value);
+    } else if (name == "--kill-after-record") {
+      options.killAfterRecord = std::atol(value);
     } else {
       return false;
     }
   }
-  return argc % 2 == 1 && options.tickMs >= 0 && options.limitSeconds > 0;
+  return argc % 2 == 1 && options.tickMs >= 0 && options.limitSeconds > 0 &&
+         (options.killInTransfer < 0 || options.killAfterRecord < 0);
+}
+
+// Whether the run has come to the moment --kill-in-transfer or
+// --kill-after-record names. A file is recorded in the tick that sees its
+// job complete, before `current` moves on, so while the job of file
+// `current` exists, exactly `current` files of this run are recorded.
+bool killMomentCame(const Options& options, const UpdateRun& run) {
+  if (run.state != UpdateState::Downloading) return false;
+  if (options.killAfterRecord > 0) return run.current >= static_cast<std::size_t>(options.killAfterRecord);
+  if (options.killInTransfer < 0 || run.job == nullptr) return false;
+  const std::size_t file =
+      options.killInTransfer == 0 ? run.downloadList.size() : static_cast<std::size_t>(options.killInTransfer);
+  return run.current + 1 == file && run.job->received.load() > 0;
+}
+
+void killIfMomentCame(const Options& options, const UpdateRun& run) {
+  if (!killMomentCame(options, run)) return;
+  std::fflush(stdout);
+#ifdef SIGKILL
+  std::raise(SIGKILL);
+#endif
+  std::_Exit(137);
 }
 
 // The run being driven, for the report written when the process ends from
@@ -103,8 +140,10 @@ void report() {
 
 // Waits until the job in flight has ended or the deadline passed: at full
 // speed a tick is only worth making when there is something to see.
-void awaitJob(const cStreamingFile& job, Clock::time_point deadline) {
+void awaitJob(const Options& options, const UpdateRun& run, Clock::time_point deadline) {
+  const cStreamingFile& job = *run.job;
   while (job.status.load() == 0 && !job.done.load(std::memory_order_acquire) && Clock::now() < deadline) {
+    killIfMomentCame(options, run);
     std::this_thread::sleep_for(std::chrono::microseconds(100));
   }
 }
@@ -114,7 +153,9 @@ void awaitJob(const cStreamingFile& job, Clock::time_point deadline) {
 int main(int argc, char** argv) {
   Options options;
   if (!parseOptions(argc, argv, options)) {
-    std::fprintf(stderr, "usage: update_driver [--base HOST/PATH/] [--tick-ms N] [--limit-s N] [--key HEX]\n");
+    std::fprintf(stderr,
+                 "usage: update_driver [--base HOST/PATH/] [--tick-ms N] [--limit-s N] [--key HEX]\n"
+                 "                     [--kill-in-transfer N | --kill-after-record N]\n");
     return 2;
   }
   testsupport::resetFakes();
@@ -152,9 +193,11 @@ int main(int argc, char** argv) {
         nextTick += period;
         std::this_thread::sleep_until(nextTick);
       } else if (updater.updateRun.job != nullptr) {
-        awaitJob(*updater.updateRun.job, deadline);
+        awaitJob(options, updater.updateRun, deadline);
       }
+      killIfMomentCame(options, updater.updateRun);
       updater.onTimer();
+      killIfMomentCame(options, updater.updateRun);
     }
     report();
     // A job that never ended is left to the process's end, as the launcher

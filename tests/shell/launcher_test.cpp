@@ -14,6 +14,10 @@
 #include "support/launcher_fixture.h"
 #include "support/temp_dir.h"
 
+#if defined(__linux__)
+#include "support/linux/read_only_mount.h"
+#endif
+
 using shell::copyFile;
 using shell::launcherMain;
 using shell::modulePath;
@@ -80,6 +84,30 @@ TEST_F(StartupTest, ASecondLauncherOnTheInstallationOnlySaysSo) {
   EXPECT_EQ(testsupport::fakeWindow().dialog, nullptr);
   EXPECT_EQ(readFile(install() / "Launcher.exe.tmp"), "left over") << "the running launcher's files are its own";
 }
+
+#if defined(__linux__)
+// A read-only medium: no lock file can be made (nor, the second time, opened
+// for writing), and that is no other launcher. The dialog runs (the update
+// run then writes nothing, see update_run_test), and nothing is touched.
+TEST_F(StartupTest, AnInstallationThePlayerCannotWriteStillStarts) {
+  registerInstallation(install().string());
+  writeFile(install() / "Launcher.exe", "launcher v1");
+  writeFile(install() / "Launcher.exe.tmp", "launcher v2");
+  writeFile(install() / "version_list.txt", "Launcher.exe v2 11\n");
+  for (const bool lockFileThere : {false, true}) {
+    SCOPED_TRACE(lockFileThere ? "a lock file from before" : "no lock file");
+    if (lockFileThere) writeFile(install() / "Launcher.lock", "");
+    testsupport::ReadOnlyMount readOnly(install());
+    ASSERT_TRUE(readOnly.mounted()) << readOnly.error();
+    testsupport::fakeWindow().dialog = nullptr;
+    EXPECT_EQ(launcherMain(u""), 0);
+    EXPECT_TRUE(shownBoxes().empty());
+    EXPECT_NE(testsupport::fakeWindow().dialog, nullptr);
+    EXPECT_EQ(readFile(install() / "version_list.txt"), "Launcher.exe v2 11\n");
+    EXPECT_EQ(readFile(install() / "Launcher.exe.tmp"), "launcher v2");
+  }
+}
+#endif
 
 TEST_F(StartupTest, OnlyTheExactWordPauseIsARestart) {
   registerInstallation(install().string());

@@ -5,6 +5,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <filesystem>
 #include <regex>
@@ -12,6 +13,7 @@
 
 #include "net/streaming_file.h"
 #include "platform/files.h"
+#include "support/fake_ui.h"
 #include "support/job_wait.h"
 #include "support/launcher_fixture.h"
 #include "support/test_http_server.h"
@@ -19,12 +21,16 @@
 #include "update/recording_display.h"
 #include "update/run_log.h"
 
+#if defined(__linux__)
+#include "support/linux/read_only_mount.h"
+#endif
+
 using net::partialFilePath;
 using update::downloadErrorText;
 using update::kVersionListName;
-using update::progressPercent;
-using update::nameRefusalText;
 using update::NameRefusal;
+using update::nameRefusalText;
+using update::progressPercent;
 using update::removeDownloadLeftovers;
 using update::runLog;
 using update::UpdateRun;
@@ -252,15 +258,171 @@ TEST_F(UpdateRunTest, PageErrorTextsAreNeverAFormatBeyondTheStatus) {
 TEST_F(UpdateRunTest, AListThatCannotBeSavedStopsTheRunWithItsStatus) {
   display.texts[15] = u"Fallo %i";
   serve("a.txt 1 1\nb.txt 1 1\n", {{"a.txt", "a"}, {"b.txt", "b"}});
-  // The side file the list is written through cannot be made.
-  fs::create_directory(install() / versionListSideName(kVersionListName));
   start();
+  // The side file the list is written through cannot be made.
+  fs::create_directories(install() / versionListSideName(kVersionListName) / "taken");
   runUntil(UpdateState::Failed);
   EXPECT_FALSE(fs::exists("b.txt"));
   EXPECT_EQ(display.errors, std::vector<std::u16string>{u"Fallo 12"});
   EXPECT_EQ(display.processEnds, 1);
   EXPECT_EQ(readFile(kVersionListName), "");
 }
+
+// An older launcher's fault may have left a folder where the launcher keeps
+// a file of its own: an empty one is removed, one with something in it stops
+// the run, with a status of its own, before any file is asked for.
+TEST_F(UpdateRunTest, AFolderInAWorkingFilesPlaceIsRemovedOrNamed) {
+  serve("a.txt 1 1\n", {{"a.txt", "a"}});
+  for (const char* working :
+       {"version_list.txt", "version_list.txt.tmp", "Launcher.exe.tmp", "download_in_progress.txt"}) {
+    SCOPED_TRACE(working);
+    fs::remove_all(install());
+    fs::create_directories(install() / working);
+    UpdateRun emptied{display};
+    ASSERT_TRUE(emptied.loadLocalList());
+    emptied.startListFetch();
+    for (int i = 0; i < 50 && emptied.state != UpdateState::Finished; ++i) {
+      if (emptied.job != nullptr) {
+        ASSERT_TRUE(testsupport::jobEnded(*emptied.job));
+      }
+      emptied.tick();
+    }
+    EXPECT_EQ(emptied.state, UpdateState::Finished);
+    EXPECT_EQ(readFile(install() / kVersionListName), "a.txt 1 1\n");
+
+    fs::remove_all(install());
+    fs::create_directories(install() / working / "something");
+    UpdateRun blocked{display};
+    ASSERT_TRUE(blocked.loadLocalList());
+    blocked.startListFetch();
+    for (int i = 0; i < 50 && blocked.state != UpdateState::Failed; ++i) {
+      if (blocked.job != nullptr) {
+        ASSERT_TRUE(testsupport::jobEnded(*blocked.job));
+      }
+      blocked.tick();
+    }
+    EXPECT_EQ(blocked.state, UpdateState::Failed);
+    EXPECT_EQ(display.errors.back(), u"Download error code 30");
+    EXPECT_FALSE(fs::exists(install() / "a.txt"));
+    EXPECT_TRUE(fs::exists(install() / working / "something"));
+  }
+  EXPECT_EQ(display.errors.size(), 4u);
+  // Only the lists were asked for, twice per case.
+  const std::vector<std::string> paths = requestedPaths();
+  EXPECT_EQ(std::count(paths.begin(), paths.end(), "/up/a.txt"), 4);
+}
+
+// Where the installation ignores letter case (Windows; here, asked for), a
+// case-only rename and a rollback are one file with one version: the
+// rollback is fetched, not taken as the version already there.
+TEST_F(UpdateRunTest, ACaseOnlyRenameAndARollbackAreOneFile) {
+  writeFile(install() / "Data.pak", "one");
+  writeFile(install() / kVersionListName, "Data.pak r1 3\n");
+  const auto release = [&](const std::string& list, const std::string& name, const std::string& bytes) {
+    server_.reset();
+    serve(list, {{name, bytes}});
+    UpdateRun next{display};
+    ASSERT_TRUE(next.loadLocalList());
+#if defined(_WIN32)
+    EXPECT_EQ(next.nameCase, update::NameCase::Ignored) << "the installation was asked";
+#else
+    EXPECT_EQ(next.nameCase, update::NameCase::Exact) << "the installation was asked";
+    next.nameCase = update::NameCase::Ignored;
+#endif
+    next.startListFetch();
+    for (int i = 0; i < 50 && next.state != UpdateState::Finished; ++i) {
+      if (next.job != nullptr) {
+        ASSERT_TRUE(testsupport::jobEnded(*next.job));
+      }
+      next.tick();
+    }
+    ASSERT_EQ(next.state, UpdateState::Finished);
+  };
+  release("data.pak r2 3\n", "data.pak", "two");
+  EXPECT_EQ(readFile(kVersionListName), "Data.pak r2 3\n");
+  release("Data.pak r1 3\n", "Data.pak", "one");
+  EXPECT_EQ(requestedPaths(), (std::vector<std::string>{"/up/version_list.txt", "/up/Data.pak"}));
+  EXPECT_EQ(readFile(kVersionListName), "Data.pak r1 3\n");
+
+  // A list that a launcher with a byte-for-byte lookup wrote, naming the
+  // file twice: neither entry is trusted, and once fetched they agree.
+  writeFile(install() / kVersionListName, "Data.pak r1 3\ndata.pak r2 3\n");
+  release("Data.pak r1 3\n", "Data.pak", "one");
+  EXPECT_EQ(requestedPaths(), (std::vector<std::string>{"/up/version_list.txt", "/up/Data.pak"}));
+  EXPECT_EQ(readFile(kVersionListName), "Data.pak r1 3\ndata.pak r1 3\n");
+  release("Data.pak r1 3\n", "Data.pak", "one");
+  EXPECT_EQ(requestedPaths(), (std::vector<std::string>{"/up/version_list.txt"}));
+}
+
+// The plan makes no folder: a file's folders are made as its download
+// starts, and only for the files fetched.
+TEST_F(UpdateRunTest, FoldersAreMadeAsTheirFirstFileStarts) {
+  writeFile(install() / "kept" / "deep" / "k.pak", "k");
+  writeFile(install() / kVersionListName, "kept/deep/k.pak 1 1\nold/gone.pak 1 1\n");
+  serve("kept/deep/k.pak 1 1\nnew/a/b/c.pak 1 1\nnew/a/d.pak 1 1\nold/gone.pak 1 1\n",
+        {{"new/a/b/c.pak", "c"}, {"new/a/d.pak", "d"}, {"old/gone.pak", "g"}});
+  start();
+  runUntil(UpdateState::Planned);
+  EXPECT_FALSE(fs::exists(install() / "new"));
+  EXPECT_FALSE(fs::exists(install() / "old"));
+  runUntil(UpdateState::Finished);
+  EXPECT_EQ(readFile(install() / "new" / "a" / "b" / "c.pak"), "c");
+  EXPECT_EQ(readFile(install() / "new" / "a" / "d.pak"), "d");
+  EXPECT_EQ(readFile(install() / "old" / "gone.pak"), "g");
+}
+
+#if defined(__linux__)
+// An installation the player cannot write (a read-only medium here): an
+// installation that is up to date plays, one with anything to fetch says it
+// cannot be written, asks the server for no file and changes nothing. With
+// the installation's lock (a lock file there from before) the run does not
+// know it cannot write, and the first file's side file tells it; without
+// (none could be made) it knows, and writes nothing at all.
+TEST_F(UpdateRunTest, AnInstallationThatCannotBeWrittenPlaysOrSaysSo) {
+  writeFile(install() / "game.pak", "game");
+  writeFile(install() / kVersionListName, "game.pak 1 4\n");
+  writeFile(install() / "version_list.txt.tmp", "left by a killed run");
+  testsupport::ReadOnlyMount readOnly(install());
+  ASSERT_TRUE(readOnly.mounted()) << readOnly.error();
+  for (const bool mayWrite : {false, true}) {
+    SCOPED_TRACE(mayWrite ? "with the lock" : "without the lock");
+    for (const char* list : {"game.pak 1 4\n", "game.pak 2 4\nnew/more.pak 1 4\n"}) {
+      const bool upToDate = std::string(list) == "game.pak 1 4\n";
+      server_.reset();
+      serve(list, {{"game.pak", "GAME"}, {"new/more.pak", "more"}});
+      RecordingDisplay shown;
+      shown.texts = display.texts;
+      UpdateRun readOnlyRun{shown};
+      readOnlyRun.mayWrite = mayWrite;
+      ASSERT_TRUE(readOnlyRun.loadLocalList());
+      readOnlyRun.startListFetch();
+      const UpdateState until = upToDate ? UpdateState::Finished : UpdateState::Failed;
+      for (int i = 0; i < 50 && readOnlyRun.state != until; ++i) {
+        if (readOnlyRun.job != nullptr) {
+          ASSERT_TRUE(testsupport::jobEnded(*readOnlyRun.job));
+        }
+        readOnlyRun.tick();
+      }
+      ASSERT_EQ(readOnlyRun.state, until)
+          << (shown.errors.empty() ? std::string() : testsupport::narrow(shown.errors[0]));
+      if (upToDate) {
+        EXPECT_EQ(shown.playEnabled, 1);
+        EXPECT_TRUE(shown.errors.empty());
+      } else {
+        EXPECT_EQ(shown.errors, std::vector<std::u16string>{u"Download error code 10"});
+        EXPECT_EQ(shown.playEnabled, 0);
+        if (!mayWrite) {
+          EXPECT_EQ(requestedPaths(), std::vector<std::string>{"/up/version_list.txt"});
+        }
+      }
+    }
+  }
+  EXPECT_EQ(readFile(install() / "game.pak"), "game");
+  EXPECT_EQ(readFile(install() / kVersionListName), "game.pak 1 4\n");
+  EXPECT_EQ(readFile(install() / "version_list.txt.tmp"), "left by a killed run");
+  EXPECT_FALSE(fs::exists(install() / "new"));
+}
+#endif
 
 TEST_F(UpdateRunTest, AResetMidBodyShowsTheSocketErrorNumber) {
   server_ = std::make_unique<TestHttpServer>([](const std::string& request) {

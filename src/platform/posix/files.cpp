@@ -162,6 +162,11 @@ bool createDirectory(const char* path) {
   return ::mkdir(native.c_str(), 0755) == 0;
 }
 
+bool removeDirectory(const char* path) {
+  std::string native = nativePath(path);
+  return ::rmdir(native.c_str()) == 0;
+}
+
 bool setCurrentDirectory(const char* path) {
   std::string native = nativePath(path);
   return ::chdir(native.c_str()) == 0;

@@ -156,6 +156,12 @@ bool createDirectory(const char* path) {
   return !wide.empty() && ::CreateDirectoryW(wide.c_str(), nullptr) != 0;
 }
 
+bool removeDirectory(const char* path) {
+  if (path == nullptr) return false;
+  const std::wstring wide = wideText(path);
+  return !wide.empty() && ::RemoveDirectoryW(wide.c_str()) != 0;
+}
+
 bool setCurrentDirectory(const char* path) {
   if (path == nullptr) return false;
   const std::wstring wide = wideText(path);

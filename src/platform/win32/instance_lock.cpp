@@ -62,6 +62,7 @@ InstanceLock InstanceLock::acquire(const char* installPath, std::uint32_t waitMi
   if (mutex == nullptr) return lock;
   const DWORD waited = ::WaitForSingleObject(mutex, waitMilliseconds);
   if (waited != WAIT_OBJECT_0 && waited != WAIT_ABANDONED) {
+    lock.heldElsewhere_ = waited == WAIT_TIMEOUT;
     ::CloseHandle(mutex);
     return lock;
   }
