@@ -1,8 +1,10 @@
 #include "update/installer_list.h"
 
+#include <limits>
 #include <unordered_set>
 
 #include "update/entry_names.h"
+#include "update/release_record.h"
 
 namespace update {
 
@@ -40,6 +42,21 @@ VersionList installerList(const VersionList& carried, const std::vector<std::str
     }
   }
   return written;
+}
+
+CarriedRelease recordCarriedRelease(const UpdateTrust& trust, std::string_view list, std::string_view signatureFile) {
+  if (trust.keys.empty()) return CarriedRelease::Unsigned;
+  const ReleaseMark installed = readInstalledRelease(kReleaseRecordName);
+  ReleaseMark carried;
+  // Judged against no record: an installation newer than the installer
+  // keeps its own record, and the launcher refuses what is older than it.
+  // The earliest time there is: no expiry has passed at it.
+  constexpr std::int64_t kNoExpiryPassed = std::numeric_limits<std::int64_t>::min();
+  if (verifyListSignature(trust, list, signatureFile, {}, kNoExpiryPassed, &carried) != 0) {
+    return CarriedRelease::NotVerified;
+  }
+  if (!isLater(carried, installed)) return CarriedRelease::AlreadyLater;
+  return recordInstalledRelease(kReleaseRecordName, carried) ? CarriedRelease::Recorded : CarriedRelease::NotWritten;
 }
 
 }  // namespace update

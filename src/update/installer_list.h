@@ -10,6 +10,7 @@
 #include <string>
 #include <vector>
 
+#include "update/list_signature.h"
 #include "update/version_list.h"
 
 namespace update {
@@ -32,5 +33,18 @@ using InstalledFileSize = std::function<std::optional<std::uint64_t>(const std::
 // "/" and "\" alike), so that no file has two entries that disagree.
 VersionList installerList(const VersionList& carried, const std::vector<std::string>& placedNames,
                           const VersionList& previous, bool previousTrusted, const InstalledFileSize& sizeOf);
+
+// The release record ("version_release.txt", in the current folder) the
+// installer leaves for the signed release it carries: the mark of
+// `signatureFile` over `list` when it verifies under `trust`, only when later
+// than the record found (a record never moves back). Without keys (unsigned
+// updates) there is nothing to record. So a fresh installation refuses, from
+// its first start, every release older than the one it was installed with.
+// The signature's expiry is not held against it: the installer is the
+// studio's own package, not an answer from the network, and an installer
+// kept for a year must still install (its launcher then updates as usual).
+enum class CarriedRelease : std::uint8_t { Unsigned, Recorded, AlreadyLater, NotVerified, NotWritten };
+[[nodiscard]] CarriedRelease recordCarriedRelease(const UpdateTrust& trust, std::string_view list,
+                                                  std::string_view signatureFile);
 
 }  // namespace update

@@ -4,8 +4,11 @@
 
 #include <gtest/gtest.h>
 
+#include <filesystem>
+
 #include "support/signing_vector.h"
 #include "support/temp_dir.h"
+#include "update/installer_list.h"
 #include "update/release_record.h"
 
 using update::formatListSignature;
@@ -236,6 +239,28 @@ TEST(ListSignatureTest, VerifiesTheFieldsTheListAndTheInstallationsStanding) {
         << row.what;
     EXPECT_EQ(accepted, ReleaseMark{}) << row.what;
   }
+}
+
+// The record the game's installer leaves for the signed release it carries:
+// a fresh installation refuses older releases from its first start, and an
+// installation newer than the installer keeps its own record.
+TEST(ListSignatureTest, TheInstallerRecordsTheReleaseItCarriesOnlyForward) {
+  testsupport::TempDir dir;
+  testsupport::CurrentDirGuard folder;
+  std::filesystem::current_path(dir.path());
+  const std::string list(testsupport::kVectorList);
+  const std::string stable3 = signatureFile(kStable3, kStable3Signature);
+  using update::CarriedRelease;
+  using update::recordCarriedRelease;
+  EXPECT_EQ(recordCarriedRelease(UpdateTrust{}, list, stable3), CarriedRelease::Unsigned);
+  EXPECT_FALSE(std::filesystem::exists(kReleaseRecordName));
+  EXPECT_EQ(recordCarriedRelease(trust(), list + " ", stable3), CarriedRelease::NotVerified);
+  EXPECT_FALSE(std::filesystem::exists(kReleaseRecordName));
+  EXPECT_EQ(recordCarriedRelease(trust(), list, stable3), CarriedRelease::Recorded);
+  EXPECT_EQ(readInstalledRelease(kReleaseRecordName), (ReleaseMark{1, 3}));
+  ASSERT_TRUE(recordInstalledRelease(kReleaseRecordName, {1, 7}));
+  EXPECT_EQ(recordCarriedRelease(trust(), list, stable3), CarriedRelease::AlreadyLater);
+  EXPECT_EQ(readInstalledRelease(kReleaseRecordName), (ReleaseMark{1, 7}));
 }
 
 TEST(ListSignatureTest, TheReleaseRecordReadsBackAndIsReplacedWhole) {

@@ -289,9 +289,21 @@ Section "Install"
     SetErrorLevel 2
     Abort
   ${EndIf}
-  ; A signed release's record ("version_release.txt", from the served
-  ; folder's "version_list.sig", staged in ${STAGE}\carried) belongs here,
-  ; once its list is written: not written yet.
+  ; A signed release's record ("version_release.txt"), once its list is
+  ; written: from then on the launcher refuses every older release. Only
+  ; forward, and only for a signature that verifies under the launcher's
+  ; keys; an unsigned installer has none to write.
+!if /FileExists "${STAGE}\carried\version_list.sig"
+  File "/oname=$PLUGINSDIR\version_list.sig" "${STAGE}\carried\version_list.sig"
+  ; A signature its launcher's keys do not verify (a build that mixed them
+  ; up) records nothing: the launcher checks the served lists itself.
+  ExecWait '"$PLUGINSDIR\glimmerhold_files.exe" record-release "$INSTDIR" "$PLUGINSDIR\version_list.txt" "$PLUGINSDIR\version_list.sig"' $0
+  ${If} $0 == 2
+    MessageBox MB_ICONSTOP|MB_OK "The release record in $INSTDIR could not be written. ${GAME_NAME} was not installed." /SD IDOK
+    SetErrorLevel 2
+    Abort
+  ${EndIf}
+!endif
   CreateShortCut "$SMPROGRAMS\${GAME_NAME}.lnk" "$INSTDIR\Launcher.exe"
   CreateShortCut "$DESKTOP\${GAME_NAME}.lnk" "$INSTDIR\Launcher.exe"
 SectionEnd

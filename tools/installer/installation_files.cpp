@@ -16,6 +16,15 @@
 //     installer will not touch. Exits with 0 once written, 2 when it could
 //     not be.
 //
+//   glimmerhold_files.exe record-release FOLDER LIST SIGNATURE
+//     Writes FOLDER\version_release.txt for the signed release the installer
+//     carries (update::recordCarriedRelease): when SIGNATURE verifies over
+//     LIST under the keys this program was built with, and only forward.
+//     Its expiry is not held against it. Exits with 0 when recorded or when
+//     there is nothing to record (no keys, a later record there), 3 when the
+//     signature does not verify, 2 when the files cannot be read or the
+//     record written.
+//
 //   glimmerhold_files.exe remove-working FOLDER
 //     Removes the launcher's working files (update::kWorkingNames) but
 //     version_list.txt, which the uninstaller reads afterwards, and the side
@@ -45,6 +54,8 @@
 #include "update/download_note.h"
 #include "update/entry_names.h"
 #include "update/installer_list.h"
+#include "update/list_signature.h"
+#include "update/update_key.h"
 #include "update/version_list.h"
 
 namespace {
@@ -111,11 +122,19 @@ int writeList(const std::string& folder, const std::string& placedPath, bool tru
     return bytes;
   };
   const update::VersionList written = update::installerList(carried, *placed, previous, trusted, sizeOf);
-  // The release record ("version_release.txt") of a signed release belongs
-  // here, written from the carried "version_list.sig" once every carried
-  // file is placed and listed. Not yet: the installer writes none, so a
-  // signed launcher accepts the first signed list it is served.
   return update::saveLocalList(update::kVersionListName, written) ? 0 : 2;
+}
+
+int recordRelease(const std::string& folder, const std::string& listPath, const std::string& signaturePath) {
+  const std::optional<std::string> list = platform::readWholeFile(listPath.c_str(), update::kMaxListBytes);
+  const std::optional<std::string> signature =
+      platform::readWholeFile(signaturePath.c_str(), update::kMaxSignatureBytes);
+  if (!list || !signature || !platform::setCurrentDirectory(folder.c_str())) return 2;
+  switch (update::recordCarriedRelease(update::compiledUpdateTrust(), *list, *signature)) {
+    case update::CarriedRelease::NotVerified: return 3;
+    case update::CarriedRelease::NotWritten: return 2;
+    default: return 0;
+  }
 }
 
 int removeWorking(const std::string& folder) {
@@ -161,6 +180,9 @@ int WINAPI wWinMain(HINSTANCE, HINSTANCE, PWSTR, int) {
 
   if (arguments.size() == 2 && arguments[0] == "in-use") return inUse(arguments[1]);
   if (arguments.size() == 2 && arguments[0] == "remove-working") return removeWorking(arguments[1]);
+  if (arguments.size() == 4 && arguments[0] == "record-release") {
+    return recordRelease(arguments[1], arguments[2], arguments[3]);
+  }
   if (arguments.size() == 2 && arguments[0] == "remove-empty-folders") {
     static_cast<void>(removeEmptyFolders(platform::wideText(arguments[1]), 0));
     return 0;
