@@ -48,10 +48,14 @@ UpdateTrust compiledUpdateTrust() {
   trust.firstEpoch = GLIMMERHOLD_UPDATE_KEY_EPOCH;
   trust.product = GLIMMERHOLD_UPDATE_PRODUCT;
   trust.channel = GLIMMERHOLD_UPDATE_CHANNEL;
-  trust.keys.resize(GLIMMERHOLD_UPDATE_KEY_COUNT);
-  std::size_t at = kKeyTableHeaderBytes;
-  for (platform::P256PublicKey& key : trust.keys) {
-    for (std::uint8_t& byte : key) byte = kKeyTable[at++];
+  // Without keys the table is its header alone: GCC at -O3 would warn about
+  // reading keys past it, in a loop that never runs.
+  if constexpr (GLIMMERHOLD_UPDATE_KEY_COUNT > 0) {
+    trust.keys.resize(GLIMMERHOLD_UPDATE_KEY_COUNT);
+    std::size_t at = kKeyTableHeaderBytes;
+    for (platform::P256PublicKey& key : trust.keys) {
+      for (std::uint8_t& byte : key) byte = kKeyTable[at++];
+    }
   }
   return trust;
 }

@@ -108,7 +108,7 @@ class Scanner {
       return;
     }
     std::string longPath = longPathWarning(listed.installedName);
-    if (!longPath.empty()) scan.warnings.push_back("\"" + printableName(disk) + "\": " + longPath);
+    if (!longPath.empty()) scan.warnings.push_back(quotedName(disk).append(": ").append(longPath));
     scan.files.push_back({std::move(source), disk, std::move(listed.servedName), std::move(listed.entryName), outside});
   }
 
