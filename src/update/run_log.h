@@ -17,9 +17,6 @@ constexpr const char* kLogName = "Launcher.log";
 constexpr const char* kOldLogName = "Launcher.old.log";
 constexpr std::uint64_t kLogLimitBytes = std::uint64_t{1} << 20;
 
-// "1970-01-01T00:00:00Z" for 0: the time as ISO 8601 in UTC.
-std::string isoUtcTime(std::int64_t secondsSince1970);
-
 class RunLog {
  public:
   // Lines go to folder\Launcher.log from now on.

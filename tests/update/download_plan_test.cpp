@@ -136,12 +136,12 @@ TEST_F(DownloadPlan, LocalEntriesAreLookedUpAsTheFileSystemComparesNames) {
     writeFile(dir / file, "x");
   }
   VersionList local =
-      makeList({{"Data.pak", "1", 0}, {"Espa%f1a.txt", "1", 0}, {"Two.pak", "1", 0}, {"TWO.PAK", "2", 0}});
-  VersionList remote = makeList({{"data.pak", "1", 0},
+      makeList({{"Data.pak", "1", 1}, {"Espa%f1a.txt", "1", 1}, {"Two.pak", "1", 1}, {"TWO.PAK", "2", 1}});
+  VersionList remote = makeList({{"data.pak", "1", 1},
                                  {"ESPA\xc3\x91"
                                   "A.TXT",
-                                  "1", 0},
-                                 {"Two.pak", "1", 0}});
+                                  "1", 1},
+                                 {"Two.pak", "1", 1}});
   plan(remote, local);
   EXPECT_EQ(names(downloadList), (std::vector<std::string>{"data.pak",
                                                            "ESPA\xc3\x91"

@@ -139,6 +139,11 @@ TEST(ListSignatureTest, UtcTimesReadAndWriteBack) {
   EXPECT_EQ(parseUtcTime("2030-01-01T00:00:00Z"), kExpiry);
   EXPECT_EQ(parseUtcTime("2000-02-29T12:34:56Z"), 951827696);
   EXPECT_EQ(update::formatUtcTime(951827696), "2000-02-29T12:34:56Z");
+  // The launcher's log stamps its lines so too, before 1970 and after 2038.
+  EXPECT_EQ(update::formatUtcTime(0), "1970-01-01T00:00:00Z");
+  EXPECT_EQ(update::formatUtcTime(-1), "1969-12-31T23:59:59Z");
+  EXPECT_EQ(update::formatUtcTime(1796726700), "2026-12-08T10:45:00Z");
+  EXPECT_EQ(update::formatUtcTime(4102444799), "2099-12-31T23:59:59Z");
   for (const char* bad : {"2001-02-29T00:00:00Z", "2030-13-01T00:00:00Z", "2030-01-01T24:00:00Z",
                           "2030-01-01T00:60:00Z", "2030-01-01T00:00:00", "2030-1-01T00:00:00Z"}) {
     EXPECT_FALSE(parseUtcTime(bad)) << bad;

@@ -493,14 +493,6 @@ TEST_F(UpdateRunTest, TheLogSaysWhatWasFetchedSkippedAndWhereTheRunFailed) {
   EXPECT_EQ(events[4], "failed fetching missing.pak: status 4: Invalid response from the server.");
 }
 
-TEST(RunLogTest, TimesAreUtcInIso8601) {
-  EXPECT_EQ(update::isoUtcTime(0), "1970-01-01T00:00:00Z");
-  EXPECT_EQ(update::isoUtcTime(-1), "1969-12-31T23:59:59Z");
-  EXPECT_EQ(update::isoUtcTime(951782400), "2000-02-29T00:00:00Z");
-  EXPECT_EQ(update::isoUtcTime(1796726700), "2026-12-08T10:45:00Z");
-  EXPECT_EQ(update::isoUtcTime(4102444799), "2099-12-31T23:59:59Z");
-}
-
 TEST(RunLogTest, StaysWithinItsLimitKeepsOneOlderLogAndWritesNowhereElse) {
   testsupport::TempDir folder;
   testsupport::CurrentDirGuard current;
