@@ -106,13 +106,12 @@ DownloadStatus planBody(cStreamingFile& job, std::string_view headerBlock, BodyP
   if (length.kind == ContentLength::Kind::Announced && length.value < 0) return DownloadStatus::LengthInvalid;
   plan->announced = length.kind == ContentLength::Kind::Announced;
   plan->length = static_cast<std::uint32_t>(plan->announced ? length.value : kDefaultLength);
-  // A signed entry's size is a promise: nothing past it is ever written, so
-  // another announced length is refused before the body, and a body without
-  // one may only be that long.
-  if (job.listedSize && !job.expectedDigest.empty()) {
-    if (plan->announced && plan->length != *job.listedSize) return DownloadStatus::SizeMismatch;
-    if (!plan->announced) plan->length = *job.listedSize;
-  }
+  // An answer that announces another length than the list gives is not the
+  // file (a portal's page, a hostile mirror's endless body): refused before
+  // the body, so nothing of it is written. A signed entry's size is a
+  // promise besides: a body without a length may only be that long.
+  if (job.listedSize && plan->announced && plan->length != *job.listedSize) return DownloadStatus::SizeMismatch;
+  if (job.listedSize && !job.expectedDigest.empty() && !plan->announced) plan->length = *job.listedSize;
   if (job.inMemory && plan->length > job.memoryLimit) return DownloadStatus::BodyTooLarge;
   platform::CriticalSectionLock hold(job.lock);
   job.expectedLength.store(static_cast<std::int32_t>(plan->length), std::memory_order_release);

@@ -28,13 +28,16 @@ TransferLimits transferLimits() {
 ProgressWindow::ProgressWindow(const TransferLimits& limits, Clock::time_point start)
     : length_(limits.windowMs), least_(limits.windowBytes), windowStart_(start) {}
 
-// A window is judged when the first bytes after its end arrive: those bytes
-// belong to the next window, which starts then. A server that sends its
-// bytes one every receive limit is judged within a window and a receive.
+// The windows follow one another from the start, each judged when the first
+// bytes after its end arrive (those belong to a later window): a window that
+// ended while nothing arrived brought nothing. Starting the next window at
+// that arrival instead would let a server stretch each window by up to a
+// receive limit and stay below the least rate. A server that sends its bytes
+// one every receive limit is judged within a window and a receive.
 bool ProgressWindow::arrived(std::uint32_t count, Clock::time_point now) {
-  if (now - windowStart_ >= length_) {
+  while (now - windowStart_ >= length_) {
     if (bytes_ < least_) return false;
-    windowStart_ = now;
+    windowStart_ += length_;
     bytes_ = 0;
   }
   bytes_ += count;

@@ -237,19 +237,18 @@ TEST_F(DownloadJob, AFileTakesItsPlaceOnlyAtTheSizeTheListGivesIt) {
   const std::string full = randomBytes(40000, 3);
   const std::vector<Answer> answers = {
       // A login page, a whole answer of its own length.
-      {ok(page), 40000, statusCode(DownloadStatus::SizeMismatch)},
+      {ok(page), 40000, statusCode(DownloadStatus::SizeMismatch), false, false},
       // A body without a length, cut at the one length such a body may have.
       {ok(full.substr(0, 32768), false), 40000, statusCode(DownloadStatus::SizeMismatch)},
-      {ok(""), 40000, statusCode(DownloadStatus::SizeMismatch)},
-      {ok(full), 39999, statusCode(DownloadStatus::SizeMismatch)},
+      {ok(""), 40000, statusCode(DownloadStatus::SizeMismatch), false, false},
+      {ok(full), 39999, statusCode(DownloadStatus::SizeMismatch), false, false},
       {ok(full), 40000, 0},
       {ok(""), 0, 0},
-      // A signed entry's size is a promise kept while the body arrives: an
-      // announced length of its own (512 MiB here) is refused before the
-      // body, and a body without one stops at the listed size.
+      // In every build an announced length of its own is refused before the
+      // body (512 MiB here); a signed entry's size is a promise besides: a
+      // body without a length stops at the listed size.
       {"HTTP/1.0 200 OK\r\nContent-Length: 536870912\r\n\r\n" + full, 40000, statusCode(DownloadStatus::SizeMismatch),
-       true, false},
-      {ok(full), 39999, statusCode(DownloadStatus::SizeMismatch), true, false},
+       false, false},
       {ok(full + full, false), 40000, statusCode(DownloadStatus::LengthMissing), true},
       {ok(full, false), 40000, 0, true},
       {ok(full), 40000, 0, true},
@@ -364,6 +363,20 @@ TEST(ProgressWindow, EachWindowMustBringItsBytes) {
        {{30000, 4096}, {60000, 10}, {90000, 10}, {120000, 10}},
        false},
       {"bytes only after a long silence", {{200000, 4096}}, false},
+      // 4 KiB, then a byte every 29 s, for an 87-second rhythm: each window
+      // stretched to the next arrival would pass at 47 bytes a second.
+      {"windows stretched by late arrivals",
+       {{0, 4096},
+        {29000, 1},
+        {58000, 1},
+        {87000, 4096},
+        {116000, 1},
+        {145000, 1},
+        {174000, 4096},
+        {203000, 1},
+        {232000, 1},
+        {261000, 4096}},
+       false},
   };
   for (const Case& c : cases) {
     net::ProgressWindow window(limits, start);
