@@ -46,8 +46,9 @@ void logEntriesSkippedForTheirNames(const SkippedEntries& skipped) {
   if (!runLog().isOpen()) return;
   std::size_t logged = 0;
   for (const SkippedEntry& entry : skipped.kept) {
-    if (logged++ == kMaxLoggedSkips) break;
+    if (logged == kMaxLoggedSkips) break;
     logSkippedEntry(entry.name, nameRefusalText(entry.reason));
+    ++logged;
   }
   if (skipped.count > logged) {
     runLog().write("skipped " + std::to_string(skipped.count - logged) + " more entries for their names");
@@ -122,7 +123,11 @@ void UpdateRun::startJob(const std::string& name, const std::string& localPath, 
                          std::optional<std::uint32_t> listedSize, std::uint32_t memoryLimit) {
   fetching_ = name;
   jobStarted_ = std::chrono::steady_clock::now();
-  job.reset(new cStreamingFile(updateBase(display_) + name, localPath, expectedDigest, listedSize, memoryLimit));
+  // "\\" separates folders as "/" does, on the server too, where only "/" is
+  // one.
+  std::string path = name;
+  std::replace(path.begin(), path.end(), '\\', '/');
+  job.reset(new cStreamingFile(updateBase(display_) + path, localPath, expectedDigest, listedSize, memoryLimit));
 }
 
 void UpdateRun::tick() {

@@ -185,11 +185,11 @@ TEST_F(UpdateRunTest, NamesAsStudiosWriteThemInstallAndRefusedOnesAreSkippedWith
   serve(
       "\xef\xbb\xbf../escape.txt 1 4\r/etc/escape 1 4\r\nC:/escape.txt 1 4\nsub/../../escape 1 4\nok.txt 1 2\r"
       "Ping\xc3\xbcino.png 1 3\nM\xfcller\\data.txt 1 2\r\naux.txt 1 1\n",
-      {{"../escape.txt", "evil"}, {"ok.txt", "ok"}, {"Ping%C3%BCino.png", "png"}, {"M%FCller\\data.txt", "md"}});
+      {{"../escape.txt", "evil"}, {"ok.txt", "ok"}, {"Ping%C3%BCino.png", "png"}, {"M%FCller/data.txt", "md"}});
   start();
   runUntil(UpdateState::Finished);
   EXPECT_EQ(requestedPaths(), (std::vector<std::string>{"/up/version_list.txt", "/up/ok.txt", "/up/Ping%C3%BCino.png",
-                                                        "/up/M%FCller\\data.txt"}));
+                                                        "/up/M%FCller/data.txt"}));
   EXPECT_EQ(readFile(install() / u8"Ping\u00fcino.png"), "png");
   EXPECT_EQ(readFile(install() / u8"M\u00fcller" / "data.txt"), "md");
   EXPECT_EQ(readFile(install() / kVersionListName), "ok.txt 1 2\nPing\xc3\xbcino.png 1 3\nM\xfcller\\data.txt 1 2\n");
