@@ -27,10 +27,17 @@ std::uint32_t readNumber(std::string_view digits, std::uint32_t max) {
 }  // namespace
 
 ReleaseMark readInstalledRelease(const char* fileName) {
-  // "999999999 epoch 65535\n" is the longest record; anything longer is none.
-  const std::optional<std::string> text = platform::readWholeFile(fileName, 32);
-  if (!text || text->empty() || text->back() != '\n') return {};
-  std::string_view line(text->data(), text->size() - 1);
+  // "999999999 epoch 65535\n" is the longest record; anything much longer is
+  // none. White space after it (a "\r\n" or a blank line a text editor or a
+  // sync tool added) is no reason to read the record as none, which would
+  // let an older release back in.
+  const std::optional<std::string> text = platform::readWholeFile(fileName, 64);
+  if (!text) return {};
+  std::string_view line(*text);
+  while (!line.empty() && (line.back() == '\n' || line.back() == '\r' || line.back() == ' ' || line.back() == '\t')) {
+    line.remove_suffix(1);
+  }
+  if (line.empty()) return {};
   std::uint32_t epoch = 1;
   if (std::size_t separator = line.find(kEpochSeparator); separator != std::string_view::npos) {
     epoch = readNumber(line.substr(separator + kEpochSeparator.size()), kMaxEpoch);

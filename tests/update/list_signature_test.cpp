@@ -281,8 +281,15 @@ TEST(ListSignatureTest, TheReleaseRecordReadsBackAndIsReplacedWhole) {
   EXPECT_EQ(testsupport::readFile(path), "1 epoch 2\n");
   EXPECT_EQ(readInstalledRelease(path.c_str()), (ReleaseMark{2, 1}));
   EXPECT_EQ(formatReleaseRecord({65535, 999999999}), "999999999 epoch 65535\n");
-  for (const char* damaged : {"", "42", "4x2\n", "1000000000\n", "123456789012345\n", "042\n", "1 epoch 1\n",
-                              "1 epoch 0\n", "1 epoch 65536\n", "epoch 2\n", "1 epoch 2 \n", "0 epoch 2\n"}) {
+  // What an editor or a sync tool does to the line still reads as the record.
+  for (const char* touched : {"42", "42\r\n", "42\n\n", "42 \r\n\r\n"}) {
+    testsupport::writeFile(path, touched);
+    EXPECT_EQ(readInstalledRelease(path.c_str()), (ReleaseMark{1, 42})) << touched;
+  }
+  testsupport::writeFile(path, "1 epoch 2\r\n");
+  EXPECT_EQ(readInstalledRelease(path.c_str()), (ReleaseMark{2, 1}));
+  for (const char* damaged : {"", "\r\n", "4x2\n", "1000000000\n", "123456789012345\n", "042\n", "1 epoch 1\n",
+                              "1 epoch 0\n", "1 epoch 65536\n", "epoch 2\n", "0 epoch 2\n"}) {
     testsupport::writeFile(path, damaged);
     EXPECT_EQ(readInstalledRelease(path.c_str()), ReleaseMark{}) << damaged;
   }
