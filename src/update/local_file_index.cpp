@@ -36,8 +36,12 @@ NameCase installationNameCase() {
 LocalFileIndex::LocalFileIndex(NameCase nameCase, std::size_t expectedEntries)
     : nameCase_(nameCase), cells_(cellsFor(expectedEntries)) {}
 
+// The file a name stands for: its decoded text, so that the escapes, UTF-8
+// and a Western code page's spelling of one name are one file, as they are on
+// disk; folded too where the file system ignores case.
 std::string LocalFileIndex::key(std::string_view name) const {
-  return nameCase_ == NameCase::Exact ? std::string(name) : foldedEntryName(decodeEntryName(name));
+  std::string decoded = decodeEntryName(name);
+  return nameCase_ == NameCase::Exact ? decoded : foldedEntryName(decoded);
 }
 
 std::size_t LocalFileIndex::cellFor(const VersionList& list, std::string_view key, std::uint32_t hash) const {
@@ -72,7 +76,7 @@ void LocalFileIndex::insert(const VersionList& list, std::size_t at) {
   if (cell->entry == 0) {
     *cell = {hashKey(entryKey), static_cast<std::uint32_t>(at + 1)};
     ++used_;
-  } else if (nameCase_ == NameCase::Ignored && list[(cell->entry & ~kDisagree) - 1].version != list[at].version) {
+  } else if (list[(cell->entry & ~kDisagree) - 1].version != list[at].version) {
     cell->entry |= kDisagree;
   }
 }

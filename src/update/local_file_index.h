@@ -49,7 +49,7 @@ class ZeroedCells {
 
 // How the installation's file system compares names.
 enum class NameCase : std::uint8_t {
-  Exact,    // byte for byte, as the list spells the name
+  Exact,    // the decoded names, letter for letter
   Ignored,  // as foldedEntryName compares decoded names
 };
 
@@ -62,11 +62,11 @@ NameCase installationNameCase();
 // A lookup from names to the first entry of a list for their file, built in
 // steps of bounded size (the list may hold a million entries) and kept up as
 // entries are appended. Entries updated in place keep their name, so they
-// stay found. A file named more than once is found by its first entry;
-// but where case is ignored and its entries disagree on the version (a list
-// written before its lookup ignored case: "Data.pak" and "data.pak"), none
-// of them can say what is on disk, and the file is not found until
-// recordFile settles it.
+// stay found. A file named more than once is found by its first entry; but
+// where its entries disagree on the version (a list written before the
+// lookup ignored case, "Data.pak" and "data.pak", or before it decoded
+// names, "Espa%f1a.txt" and "España.txt"), none of them can say what is on
+// disk, and the file is not found until recordFile settles it.
 class LocalFileIndex {
  public:
   static constexpr std::size_t npos = VersionList::npos;
