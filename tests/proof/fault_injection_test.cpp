@@ -275,7 +275,8 @@ TEST_F(FaultInjectionTest, ALyingContentLengthNeverPassesForABody) {
     std::string text;
   };
   const std::vector<Lie> lies = {
-      {"Content-Length: 9000", "Download error code " + std::to_string(statusCode(DownloadStatus::BodyTruncated))},
+      // Another length than the list gives the file: refused at the header.
+      {"Content-Length: 9000", "Download error code " + std::to_string(statusCode(DownloadStatus::SizeMismatch))},
       {"Content-Length: -5", "Download error code " + std::to_string(statusCode(DownloadStatus::LengthInvalid))},
       {"Content-Length: 99999999999",
        "Download error code " + std::to_string(statusCode(DownloadStatus::BodyTooLarge))},
