@@ -86,7 +86,7 @@ TEST_F(DialogRunTest, ClosingDuringADownloadKeepsTheListAsAfterTheLastFile) {
   server_->stop();
   server_ = std::make_unique<TestHttpServer>([](const std::string& request) {
     if (TestHttpServer::requestPath(request) == "/up/version_list.txt") {
-      return HttpScript().send(testsupport::httpResponse("HTTP/1.0 200 OK", "a.txt 2 1\nb.txt 1 1\n"));
+      return HttpScript().send(testsupport::httpResponse("HTTP/1.0 200 OK", "a.txt 2 1000\nb.txt 1 1\n"));
     }
     return HttpScript().send("HTTP/1.0 200 OK\r\nContent-Length: 1000\r\n\r\npartial").holdOpen();
   });
