@@ -34,11 +34,16 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   // Only the exact format: written again it is the input, byte for byte.
   const std::string written = formatListSignature(*parsed);
   FUZZ_CHECK(written == text);
-  // The signed message is the file's lines before the signature's, after a
-  // prefix of its own: what the file says is what was signed.
+  // The signed message is the file's lines before the signature's, between
+  // a prefix of its own and the line that ends the fields before the list:
+  // what the file says is what was signed, and nothing of it can pass for
+  // the list.
   const std::string message = signedListMessage(*parsed, "");
   const std::string_view prefix = "glimmerhold signed list\n";
-  FUZZ_CHECK(message.starts_with(prefix) && text.starts_with(std::string_view(message).substr(prefix.size())) &&
-             text.substr(message.size() - prefix.size()).starts_with("ecdsa-p256-sha256 "));
+  const std::string_view listLine = "list\n";
+  FUZZ_CHECK(message.starts_with(prefix) && message.ends_with(listLine));
+  const std::string_view fields =
+      std::string_view(message).substr(prefix.size(), message.size() - prefix.size() - listLine.size());
+  FUZZ_CHECK(text.starts_with(fields) && text.substr(fields.size()).starts_with("ecdsa-p256-sha256 "));
   return 0;
 }
