@@ -132,7 +132,8 @@ TEST_F(DownloadPlan, LocalEntriesAreLookedUpAsTheFileSystemComparesNames) {
                            "ESPA\xc3\x91"
                            "A.TXT",
                            "Two.pak"}) {
-    writeFile(dir / file, "x");
+    // UTF-8 names, whatever the system's narrow code page.
+    writeFile(dir.path() / fs::path(reinterpret_cast<const char8_t*>(file)), "x");
   }
   VersionList local =
       makeList({{"Data.pak", "1", 1}, {"Espa%f1a.txt", "1", 1}, {"Two.pak", "1", 1}, {"TWO.PAK", "2", 1}});

@@ -276,6 +276,9 @@ TEST_F(UpdateRunTest, AFolderInAWorkingFilesPlaceIsRemovedOrNamed) {
   for (const char* working :
        {"version_list.txt", "version_list.txt.tmp", "Launcher.exe.tmp", "download_in_progress.txt"}) {
     SCOPED_TRACE(working);
+    // The run made the installation the current folder, which Windows does
+    // not let anyone remove.
+    fs::current_path(install().parent_path());
     fs::remove_all(install());
     fs::create_directories(install() / working);
     UpdateRun emptied{display};
@@ -290,6 +293,7 @@ TEST_F(UpdateRunTest, AFolderInAWorkingFilesPlaceIsRemovedOrNamed) {
     EXPECT_EQ(emptied.state, UpdateState::Finished);
     EXPECT_EQ(readFile(install() / kVersionListName), "a.txt 1 1\n");
 
+    fs::current_path(install().parent_path());
     fs::remove_all(install());
     fs::create_directories(install() / working / "something");
     UpdateRun blocked{display};
