@@ -149,12 +149,12 @@ for _ in $(seq 60); do
   [ $? -eq 1 ] && break
 done
 # The launcher's log may grow meanwhile: it is the launcher's to write.
-kept=$(contents "$install" | grep -v ' ./launcher_log')
+kept=$(contents "$install" | grep -v -E ' \./Launcher(\.old)?\.log$')
 run "$setup" /S
 check "the installer cancels with exit code 4" test $? -eq 4
 run "$install/Uninstall.exe" /S "_?=$install_dir"
 check "the uninstaller cancels with exit code 4" test $? -eq 4
-check "nothing is changed" test "$(contents "$install" | grep -v ' ./launcher_log')" = "$kept"
+check "nothing is changed" test "$(contents "$install" | grep -v -E ' \./Launcher(\.old)?\.log$')" = "$kept"
 check "still registered" test "$(key_exists "$settings_key"; echo $?)$(key_exists "$apps_entry"; echo $?)" = 00
 # Only this script's own prefix: its processes are the launcher's.
 "$WINESERVER" -k 2>/dev/null
