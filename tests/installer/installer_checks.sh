@@ -112,11 +112,11 @@ printf 'mine\n' >"$install/notes.txt"
 run "$setup" /S /LANGUAGE=fr-FR
 check "the second installation exits with 0" test $? -eq 0
 check "every carried file is the release's again; nothing else changed" \
-  diff <({ contents "$work/release"; printf '%s  ./extras/fetched.pak\n%s  ./notes.txt\n' \
+  diff <({ contents "$release"; printf '%s  ./extras/fetched.pak\n%s  ./notes.txt\n' \
     "$(md5sum <"$install/extras/fetched.pak" | cut -d' ' -f1)" "$(printf 'mine\n' | md5sum | cut -d' ' -f1)"; } | sort -k2) \
     <(contents "$install" | grep -v ' ./version_list.txt$' | sort -k2)
 check "the list is the release's, then what the launcher fetched" \
-  cmp <(cat "$work/served/version_list.txt"; echo "$fetched_line") "$install/version_list.txt"
+  cmp <(cat "$served/version_list.txt"; echo "$fetched_line") "$install/version_list.txt"
 # Whatever the list names is on disk with the listed size and content.
 check "every listed file is on disk as listed" python3 -c '
 import hashlib, sys
