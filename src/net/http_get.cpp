@@ -26,6 +26,8 @@ constexpr std::int32_t kDefaultLength = 32768;
 // The host part of a url: everything before the first "/".
 std::string hostOf(const std::string& url) { return url.substr(0, url.find('/')); }
 
+}  // namespace
+
 // The url holds nothing a request line cannot carry even escaped: no control
 // character (a CR or LF would start a new header line, a NUL would cut the
 // name), and a host of printable ASCII alone, as the Host header carries it.
@@ -41,6 +43,8 @@ bool isSendableUrl(std::string_view url) {
            return byte > 0x20 && byte < 0x80;
          });
 }
+
+namespace {
 
 bool isHexDigit(char c) { return (c >= '0' && c <= '9') || (c >= 'a' && c <= 'f') || (c >= 'A' && c <= 'F'); }
 
@@ -69,11 +73,15 @@ std::string requestTarget(std::string_view url) {
   return target;
 }
 
-// The request: the target in absolute form, then exactly four headers.
-std::string requestText(const std::string& url) {
+}  // namespace
+
+// The target in absolute form, then exactly four headers.
+std::string httpRequestText(const std::string& url) {
   return "GET http://" + requestTarget(url) + " HTTP/1.0\r\nHost: " + hostOf(url) +
          "\r\nConnection: close\r\nPragma: no-cache\r\nUser-Agent: QuarvoUpdater\r\n\r\n";
 }
+
+namespace {
 
 // The connection, closed on every way out.
 class Connection {
@@ -168,7 +176,7 @@ std::int32_t exchange(cStreamingFile& job, const Connection& connection, BodyDes
   const TransferLimits limits = transferLimits();
   std::int32_t connected = connect(connection, hostOf(job.url), limits.connectMs);
   if (connected != statusCode(DownloadStatus::None)) return connected;
-  std::string request = requestText(job.url);
+  std::string request = httpRequestText(job.url);
   // Not examined: a broken connection shows at the next receive.
   platform::sendBytes(connection.handle(), request.data(), static_cast<int>(request.size()));
 

@@ -6,6 +6,7 @@
 #include <optional>
 #include <sstream>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "content_hash.h"
@@ -14,6 +15,7 @@
 #include "release_names.h"
 #include "release_scan.h"
 #include "served_tree.h"
+#include "server_check.h"
 #include "signing.h"
 #include "update/download_plan.h"
 #include "update/list_signature.h"
@@ -234,6 +236,7 @@ constexpr const char* kHelp = R"help(Usage: glimmerhold-publish [--out DIR [--ha
                            [--sign KEY [SIGNING OPTIONS]] [--check] RELEASE_FOLDER
        glimmerhold-publish --resign SERVED_FOLDER --sign KEY [SIGNING OPTIONS]
        glimmerhold-publish --new-key NAME
+       glimmerhold-publish --check-server http://HOST/FOLDER/ [--against DIR] [--sample N]
 
 Writes RELEASE_FOLDER/version_list.txt: one line per file below the folder
 (sub-folders included, "/" between folders), its name escaped, a version
@@ -342,13 +345,17 @@ int publishRelease(const PublishOptions& options, std::ostream& out, std::ostrea
 }
 
 int publishMain(int argc, const char* const* argv, std::ostream& out, std::ostream& err) {
+  // Checking a server is a command of its own, with options of its own.
+  for (int i = 1; i < argc; ++i) {
+    if (std::string_view(argv[i]) == "--check-server") return checkServerMain(argc, argv, 1, out, err);
+  }
   PublishOptions options;
   bool haveRelease = false;
   std::string copyMode;  // "--copy" or "--hardlink" when given
   for (int i = 1; i < argc; ++i) {
     const std::string argument = argv[i];
     if (argument == "--help" || argument == "-h") {
-      out << kHelp;
+      out << kHelp << kServerCheckHelp;
       return kDone;
     }
     if (argument == "--check") {
