@@ -21,7 +21,7 @@ namespace {
 // Everything a server writes goes below `work`: the namespace maps only
 // root, and nothing outside the test's folder is touched.
 std::string nginxConfiguration(const std::filesystem::path& work, const std::filesystem::path& root,
-                               const std::string& address) {
+                               const std::string& address, const std::string& serverLines) {
   std::string w = work.string();
   return "daemon off;\n"
          "master_process off;\n"
@@ -57,8 +57,7 @@ std::string nginxConfiguration(const std::filesystem::path& work, const std::fil
          address +
          ":80;\n"
          "    root " +
-         root.string() +
-         ";\n"
+         root.string() + ";\n" + serverLines +
          "  }\n"
          "}\n";
 }
@@ -92,14 +91,14 @@ std::string lighttpdConfiguration(const std::filesystem::path& work, const std::
 
 // The command line that runs the server in the foreground.
 std::vector<std::string> commandLine(StaticServerKind kind, const TempDir& work, const std::filesystem::path& root,
-                                     const std::string& address) {
+                                     const std::string& address, const std::string& nginxLines) {
   if (kind == StaticServerKind::Lighttpd) {
     std::filesystem::path conf = work / "lighttpd.conf";
     writeFile(conf, lighttpdConfiguration(work.path(), root, address));
     return {"/usr/sbin/lighttpd", "-D", "-f", conf.string()};
   }
   std::filesystem::path conf = work / "nginx.conf";
-  writeFile(conf, nginxConfiguration(work.path(), root, address));
+  writeFile(conf, nginxConfiguration(work.path(), root, address, nginxLines));
   return {"/usr/sbin/nginx", "-p", work.str() + "/", "-c", conf.string(), "-e", (work / "error.log").string()};
 }
 
@@ -117,8 +116,9 @@ bool accepts(const std::string& address) {
 
 }  // namespace
 
-StaticServer::StaticServer(StaticServerKind kind, const std::filesystem::path& root, const std::string& address) {
-  std::vector<std::string> args = commandLine(kind, work_, root, address);
+StaticServer::StaticServer(StaticServerKind kind, const std::filesystem::path& root, const std::string& address,
+                           const std::string& nginxLines) {
+  std::vector<std::string> args = commandLine(kind, work_, root, address, nginxLines);
   std::vector<char*> argv;
   for (std::string& arg : args) argv.push_back(arg.data());
   argv.push_back(nullptr);

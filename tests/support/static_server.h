@@ -17,8 +17,10 @@ enum class StaticServerKind { Nginx, Lighttpd };
 class StaticServer {
  public:
   // Starts the server serving `root` on address:80 and waits, bounded,
-  // until it accepts connections.
-  StaticServer(StaticServerKind kind, const std::filesystem::path& root, const std::string& address = "127.0.0.1");
+  // until it accepts connections. `nginxLines` go into nginx's server block
+  // (locations that misbehave on purpose).
+  StaticServer(StaticServerKind kind, const std::filesystem::path& root, const std::string& address = "127.0.0.1",
+               const std::string& nginxLines = "");
   // Stops the server and waits for it.
   ~StaticServer();
   StaticServer(const StaticServer&) = delete;
@@ -36,8 +38,9 @@ class StaticServer {
 
 class NginxServer : public StaticServer {
  public:
-  explicit NginxServer(const std::filesystem::path& root, const std::string& address = "127.0.0.1")
-      : StaticServer(StaticServerKind::Nginx, root, address) {}
+  explicit NginxServer(const std::filesystem::path& root, const std::string& address = "127.0.0.1",
+                       const std::string& serverLines = "")
+      : StaticServer(StaticServerKind::Nginx, root, address, serverLines) {}
 };
 
 }  // namespace testsupport

@@ -286,6 +286,8 @@ class Report {
 
 std::string seconds(std::uint32_t ms) { return std::to_string((ms + 999) / 1000) + " s"; }
 
+constexpr const char* kOtherBytes = "other bytes";
+
 // What a body that is not the file looks like.
 std::string bodyLooks(const std::string& prefix) {
   if (prefix.size() >= 2 && static_cast<unsigned char>(prefix[0]) == 0x1F &&
@@ -293,7 +295,7 @@ std::string bodyLooks(const std::string& prefix) {
     return "a gzip stream";
   if (net::findNoCase(prefix, "<html") != net::kNotFound || net::findNoCase(prefix, "<!doctype html") != net::kNotFound)
     return "an HTML page (a login, portal or error page?)";
-  return "other bytes";
+  return kOtherBytes;
 }
 
 // What a fetch must deliver for the launcher to take it.
@@ -653,10 +655,15 @@ int checkServer(const ServerCheckOptions& options, std::ostream& out, std::ostre
     }
   }
 
+  // A page in the list's place may even read as a list (of nothing): the
+  // launcher would then find nothing to fetch.
   update::VersionList entries;
-  if (!update::parseVersionList(list.body.data(), list.body.data() + list.body.size(), entries)) {
+  const std::string looks = bodyLooks(list.body);
+  if (looks != kOtherBytes ||
+      !update::parseVersionList(list.body.data(), list.body.data() + list.body.size(), entries)) {
     report.add(Severity::Breaks, "list unreadable",
-               std::string(update::kVersionListName) + ": not a version list (" + bodyLooks(list.body) + ")",
+               std::string(update::kVersionListName) + ": not a version list" +
+                   (looks != kOtherBytes ? " but " + looks : std::string()),
                "serve the version_list.txt glimmerhold-publish wrote, untouched");
     return finish(0, 0);
   }
