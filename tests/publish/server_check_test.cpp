@@ -171,6 +171,11 @@ TEST_F(ServerCheckTest, FindsWhatABrokenServerOrCacheDoes) {
          return HttpScript().send("HTTP/1.0 200 OK\r\nContent-Length: 5000\r\n\r\n" + body.substr(0, 100));
        },
        "FAULT: big.bin: the body ended after 100 of the 5000 bytes announced"},
+      {"run past",
+       [](const std::string&, const std::string& body) {
+         return HttpScript().send("HTTP/1.0 200 OK\r\nContent-Length: 5000\r\n\r\n" + body + "and more");
+       },
+       "FAULT: big.bin: the body ran past the 5000 bytes announced"},
       {"no reason phrase",
        [](const std::string&, const std::string& body) {
          return HttpScript().send(httpResponse("HTTP/1.1 200", body));
@@ -205,12 +210,14 @@ TEST_F(ServerCheckTest, FindsWhatABrokenServerOrCacheDoes) {
 }
 
 TEST_F(ServerCheckTest, SendsTheLaunchersRequestsByteForByte) {
-  const std::string listed = list();
+  // A line the launcher skips is worth a warning, not a fault.
+  const std::string listed = list() + "<p>moved</p>\n";
   TestHttpServer server(TestHttpServer::servingUpdates("/up/", listed, {{"big.bin", bigFile()}}));
   ASSERT_TRUE(server.listening());
   const Outcome outcome = checkWith({"http://127.0.0.1/up/", "--sample", "1"});
   EXPECT_EQ(outcome.code, 0) << outcome.out << outcome.err;
   EXPECT_NE(outcome.out.find("the list and 1 of 2 files"), std::string::npos) << outcome.out;
+  EXPECT_NE(outcome.out.find("warning: version_list.txt: 1 line is not an entry"), std::string::npos) << outcome.out;
   const std::vector<std::string> requests = server.requests();
   ASSERT_EQ(requests.size(), 3u);
   EXPECT_EQ(requests[0], net::httpRequestText("127.0.0.1/up/version_list.txt"));

@@ -39,6 +39,8 @@ constexpr std::size_t kKeptPrefix = 512;
 // A list may be cached this long without a warning: about as stale as a
 // player would notice.
 constexpr long kShortCacheSeconds = 300;
+// Files in a row that get no answer before the check gives up on the server.
+constexpr std::size_t kUnansweredLimit = 3;
 // Findings of one kind shown file by file before the rest are counted.
 constexpr std::size_t kShownPerKind = 10;
 
@@ -436,15 +438,16 @@ bool judgeFile(const std::string& url, const Exchange& got, const std::string& s
       good = false;
     }
   }
-  if (announced && got.bodyBytes != *announced) {
+  if (!good) return false;
+  if (got.bodyBytes != *announced) {
     report.add(Severity::Breaks, "body length differs",
-               shown + ": the body " + (got.bodyBytes < *announced ? "ended after " : "ran past ") +
-                   std::to_string(std::min(got.bodyBytes, *announced)) + " of the " + std::to_string(*announced) +
-                   " bytes announced",
+               shown + ": the body " +
+                   (got.bodyBytes < *announced ? "ended after " + std::to_string(got.bodyBytes) + " of the "
+                                               : std::string("ran past the ")) +
+                   std::to_string(*announced) + " bytes announced",
                "check the server's and the CDN's error logs and their limits on answer size and time");
     return false;
   }
-  if (!good) return false;
   if (!expected.token.empty() && got.bodyToken != expected.token) {
     report.add(Severity::Breaks, "body rewritten",
                shown + ": the body is not the published file (" + bodyLooks(got.body) + ", content token " +
@@ -497,6 +500,17 @@ std::vector<std::size_t> chosenEntries(const update::VersionList& list, std::siz
   }
   std::sort(chosen.begin(), chosen.end());
   return chosen;
+}
+
+// The lines of a list that are not blank.
+std::size_t listLines(std::string_view text) {
+  std::size_t lines = 0;
+  while (!text.empty()) {
+    const std::size_t end = std::min(text.find_first_of("\r\n"), text.size());
+    if (text.substr(0, end).find_first_not_of(" \t") != std::string_view::npos) ++lines;
+    text.remove_prefix(std::min(end + 1, text.size()));
+  }
+  return lines;
 }
 
 bool isContentToken(std::string_view version) {
@@ -659,13 +673,22 @@ int checkServer(const ServerCheckOptions& options, std::ostream& out, std::ostre
   // launcher would then find nothing to fetch.
   update::VersionList entries;
   const std::string looks = bodyLooks(list.body);
-  if (looks != kOtherBytes ||
-      !update::parseVersionList(list.body.data(), list.body.data() + list.body.size(), entries)) {
+  const char* const listEnd = list.body.data() + list.body.size();
+  const char* const listStart = update::afterByteOrderMark(list.body.data(), listEnd);
+  if (looks != kOtherBytes || !update::parseVersionList(listStart, listEnd, entries)) {
     report.add(Severity::Breaks, "list unreadable",
                std::string(update::kVersionListName) + ": not a version list" +
                    (looks != kOtherBytes ? " but " + looks : std::string()),
                "serve the version_list.txt glimmerhold-publish wrote, untouched");
     return finish(0, 0);
+  }
+  if (const std::size_t skipped =
+          listLines(std::string_view(listStart, static_cast<std::size_t>(listEnd - listStart))) - entries.size();
+      skipped != 0) {
+    report.add(Severity::Warning, "list lines skipped",
+               std::string(update::kVersionListName) + ": " + std::to_string(skipped) +
+                   (skipped == 1 ? " line is" : " lines are") + " not an entry; the launcher skips them",
+               "serve the version_list.txt glimmerhold-publish wrote, untouched");
   }
 
   const std::vector<std::size_t> chosen = chosenEntries(entries, options.sample);
@@ -674,7 +697,12 @@ int checkServer(const ServerCheckOptions& options, std::ostream& out, std::ostre
   Clock::time_point lastProgress = Clock::now();
   std::uint64_t fetchedBytes = 0;
   std::size_t done = 0;
+  std::size_t unansweredInARow = 0;
   for (std::size_t at : chosen) {
+    if (unansweredInARow == kUnansweredLimit) {
+      out << "stopped: " << kUnansweredLimit << " files in a row got no answer in time\n";
+      break;
+    }
     const update::VersionEntryRef entry = entries[at];
     const std::string name(entry.name);
     Expectation expected;
@@ -685,6 +713,12 @@ int checkServer(const ServerCheckOptions& options, std::ostream& out, std::ostre
     const std::string url = base + name;
     const Exchange got = fetch(url, RequestForm::Absolute, entry.size, false);
     judgeFile(url, got, printableName(name), expected, report);
+    // A server that has stopped answering would cost every file the
+    // launcher's whole wait.
+    const bool unanswered = got.stalled || got.outcome == Exchange::Outcome::ConnectFailed ||
+                            got.outcome == Exchange::Outcome::ConnectStalled ||
+                            got.outcome == Exchange::Outcome::HostNotFound;
+    unansweredInARow = unanswered ? unansweredInARow + 1 : 0;
     fetchedBytes += got.bodyBytes;
     ++done;
     if (Clock::now() - lastProgress >= std::chrono::seconds(2)) {
