@@ -304,6 +304,7 @@ std::string bodyLooks(const std::string& prefix) {
 struct Expectation {
   std::optional<std::uint64_t> size;  // the listed size
   std::string token;                  // the listed content token; empty: not checked
+  std::uint64_t limit = 0;            // the most the launcher takes in memory; 0: a file
 };
 
 // Judges the transport of one exchange (not the status): what breaks the
@@ -430,7 +431,13 @@ bool judgeFile(const std::string& url, const Exchange& got, const std::string& s
     good = false;
   } else {
     announced = static_cast<std::uint64_t>(length.value);
-    if (expected.size && *announced != *expected.size) {
+    if (expected.limit != 0 && *announced > expected.limit) {
+      report.add(Severity::Breaks, "too large",
+                 shown + ": Content-Length is " + std::to_string(*announced) +
+                     " bytes, more than the launcher takes (" + std::to_string(expected.limit) + ")",
+                 "serve the file glimmerhold-publish wrote");
+      good = false;
+    } else if (expected.size && *announced != *expected.size) {
       report.add(Severity::Breaks, "length differs from the list",
                  shown + ": Content-Length is " + std::to_string(*announced) + " bytes, the list gives " +
                      std::to_string(*expected.size),
@@ -623,7 +630,9 @@ int checkServer(const ServerCheckOptions& options, std::ostream& out, std::ostre
   const Exchange list = fetch(listUrl, RequestForm::Absolute, net::kMaxMemoryBody, true);
   // Its size is not known in advance: a list that differs from the
   // published one is stale, not cut.
-  if (!judgeFile(listUrl, list, update::kVersionListName, {}, report)) return finish(0, 0);
+  Expectation listExpected;
+  listExpected.limit = net::kMaxMemoryBody;
+  if (!judgeFile(listUrl, list, update::kVersionListName, listExpected, report)) return finish(0, 0);
   judgeListFreshness(list, update::kVersionListName, report);
   if (publishedList && list.body != *publishedList) {
     report.add(Severity::Breaks, "stale list",
@@ -640,7 +649,9 @@ int checkServer(const ServerCheckOptions& options, std::ostream& out, std::ostre
   const bool signatureServed = signature.outcome == Exchange::Outcome::Answered && net::statusIsOk(signature.header);
   bool signedList = false;
   if (signatureServed || publishedSignature) {
-    if (judgeFile(signatureUrl, signature, update::kSignatureName, {}, report)) {
+    Expectation signatureExpected;
+    signatureExpected.limit = update::kMaxSignatureBytes;
+    if (judgeFile(signatureUrl, signature, update::kSignatureName, signatureExpected, report)) {
       signedList = true;
       judgeListFreshness(signature, update::kSignatureName, report);
       const update::UpdateTrust trust = update::compiledUpdateTrust();
@@ -700,7 +711,7 @@ int checkServer(const ServerCheckOptions& options, std::ostream& out, std::ostre
   std::size_t unansweredInARow = 0;
   for (std::size_t at : chosen) {
     if (unansweredInARow == kUnansweredLimit) {
-      out << "stopped: " << kUnansweredLimit << " files in a row got no answer in time\n";
+      out << "stopped: " << kUnansweredLimit << " files in a row got no connection or no answer in time\n";
       break;
     }
     const update::VersionEntryRef entry = entries[at];
