@@ -227,7 +227,8 @@ TEST_F(ServerCheckTest, SendsTheLaunchersRequestsByteForByte) {
 }
 
 TEST_F(ServerCheckTest, RefusesABaseTheLauncherCannotUse) {
-  for (const char* url : {"https://127.0.0.1/up/", "http://127.0.0.1:8080/up/", "127.0.0.1/up/", "http:///up/"}) {
+  for (const char* url : {"https://127.0.0.1/up/", "http://127.0.0.1:8080/up/", "127.0.0.1/up/", "http:///up/",
+                          "http://127.0.0.1/up\r\nX: y/"}) {
     SCOPED_TRACE(url);
     EXPECT_EQ(checkWith({url}).code, publish::kUsage);
   }

@@ -389,10 +389,14 @@ bool judgeFile(const std::string& url, const Exchange& got, const std::string& s
                  "use a server or CDN that accepts the absolute form, as every HTTP/1.1 server must (nginx, "
                  "lighttpd and Apache do; Python's http.server does not), or map the Host to this site");
     } else {
+      const char* fix = code == 401 || code == 403 || code == 407
+                            ? "make the update folder public: no login, no address, referrer or user-agent rules "
+                              "(the launcher sends \"User-Agent: QuarvoUpdater\")"
+                        : code >= 500 ? "check the server's (or the CDN's origin) error log"
+                                      : "upload the whole published folder (glimmerhold-publish --out) under the "
+                                        "update base, names as laid out; check that the server decodes %xx escapes";
       report.add(Severity::Breaks, "not served",
-                 shown + ": answered \"" + statusLine(got.header) + "\", in both request forms",
-                 "upload the whole published folder (glimmerhold-publish --out) under the update base, names as laid "
-                 "out; check that the server decodes %xx escapes");
+                 shown + ": answered \"" + statusLine(got.header) + "\", in both request forms", fix);
     }
     return false;
   }
@@ -482,6 +486,10 @@ std::string updateBase(const std::string& url, std::string& problem) {
     problem =
         "the launcher connects to port 80 of a host name or address: give http://host/folder/ without a port "
         "or user";
+    return std::string();
+  }
+  if (!net::isSendableUrl(base)) {
+    problem = "the update base holds a control character, or its host a blank or a non-ASCII byte";
     return std::string();
   }
   if (base.back() != '/') base += '/';
