@@ -390,8 +390,7 @@ bool judgeFile(const std::string& url, const Exchange& got, const std::string& s
                  "lighttpd and Apache do; Python's http.server does not), or map the Host to this site");
     } else {
       const char* fix = code == 401 || code == 403 || code == 407
-                            ? "make the update folder public: no login, no address, referrer or user-agent rules "
-                              "(the launcher sends \"User-Agent: QuarvoUpdater\")"
+                            ? "make the update folder public: no login, no address, referrer or user-agent rules"
                         : code >= 500 ? "check the server's (or the CDN's origin) error log"
                                       : "upload the whole published folder (glimmerhold-publish --out) under the "
                                         "update base, names as laid out; check that the server decodes %xx escapes";
