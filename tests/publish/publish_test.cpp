@@ -340,6 +340,64 @@ TEST_F(PublishTest, SigningRefusesWhatItCannotTrustAndLeavesTheFolder) {
   EXPECT_EQ(publishWith({"--check", "--sign", key + ".pem", release().string()}).code, publish::kUsage);
 }
 
+// Release folders: each publish makes a folder no earlier run used, shares
+// what did not change with the current one, never touches a served file, and
+// moves the pointer last; a signed folder's numbers go on from the one it
+// replaces, a folder laid out in place included.
+TEST_F(PublishTest, ReleaseFoldersNeverChangeAServedFileAndMoveThePointerLast) {
+  const std::string key = (scratch_ / "studio").string() + ".pem";
+  ASSERT_EQ(publishWith({"--new-key", (scratch_ / "studio").string()}).code, publish::kDone);
+  const auto publishFolder = [&](std::vector<std::string> more = {}) {
+    std::vector<std::string> args{"--release-folders", "--sign", key, "--out", served().string()};
+    args.insert(args.end(), more.begin(), more.end());
+    args.push_back(release().string());
+    return publishWith(args);
+  };
+  const auto signedRelease = [&](const std::string& folder) {
+    return update::parseListSignature(readFile(served() / folder / "version_list.sig"))->release;
+  };
+  const auto pointer = [&] { return readFile(served() / "release.js"); };
+  put("a.txt", "same");
+  put("b.txt", "one");
+  // Laid out in place first, signed as release 1.
+  ASSERT_EQ(publishWith({"--sign", key, "--out", served().string(), release().string()}).code, publish::kDone);
+
+  Outcome first = publishFolder();
+  ASSERT_EQ(first.code, publish::kDone) << first.err;
+  EXPECT_EQ(pointer(),
+            "// The release the launcher installs, written by glimmerhold-publish.\n"
+            "var glimmerholdRelease = \"releases/1/\";\n");
+  EXPECT_EQ(signedRelease("releases/1"), 2u);
+  EXPECT_NE(first.out.find("2 files unchanged since"), std::string::npos) << first.out;
+  EXPECT_EQ(readFile(served() / "b.txt"), "one") << "the folder laid out in place stays";
+
+  put("b.txt", "two");
+  ASSERT_EQ(publishFolder().code, publish::kDone);
+  EXPECT_EQ(readFile(served() / "releases/1/b.txt"), "one");
+  EXPECT_EQ(readFile(served() / "releases/1/version_list.txt"), line("a.txt", "same") + line("b.txt", "one"));
+  EXPECT_EQ(readFile(served() / "releases/2/version_list.txt"), line("a.txt", "same") + line("b.txt", "two"));
+  EXPECT_EQ(signedRelease("releases/2"), 3u);
+  EXPECT_EQ(publishWith({"--check", "--release-folders", "--out", served().string(), release().string()}).code,
+            publish::kDone);
+
+  // A run that ended after its folder and before the pointer left
+  // releases/3: never used again. A served copy changed on the server is
+  // not copied on: the new folder holds the release's bytes.
+  fs::create_directories(served() / "releases/3");
+  writeFile(served() / "releases/2/a.txt", "SAME");
+  ASSERT_EQ(publishFolder().code, publish::kDone);
+  EXPECT_NE(pointer().find("releases/4/"), std::string::npos) << pointer();
+  EXPECT_EQ(signedRelease("releases/4"), 4u);
+  EXPECT_EQ(readFile(served() / "releases/4/a.txt"), "same");
+  EXPECT_EQ(readFile(served() / "releases/4/version_list.txt"), line("a.txt", "same") + line("b.txt", "two"));
+
+  // A pointer this tool did not write is not replaced, and nothing is made.
+  writeFile(served() / "release.js", "var glimmerholdRelease = \"http://elsewhere/\";\n");
+  EXPECT_EQ(publishFolder().code, publish::kFailed);
+  EXPECT_FALSE(fs::exists(served() / "releases/5"));
+  EXPECT_EQ(publishWith({"--release-folders", release().string()}).code, publish::kUsage);
+}
+
 }  // namespace
 
 namespace {
