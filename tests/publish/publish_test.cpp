@@ -2,7 +2,9 @@
 // the served folder it lays out and the differences --check finds.
 #include "publish.h"
 
+#include <fcntl.h>
 #include <gtest/gtest.h>
+#include <sys/file.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 
@@ -15,6 +17,7 @@
 #include <vector>
 
 #include "content_hash.h"
+#include "release_folders.h"
 #include "signing.h"
 #include "support/signing_vector.h"
 #include "support/temp_dir.h"
@@ -383,9 +386,13 @@ TEST_F(PublishTest, ReleaseFoldersNeverChangeAServedFileAndMoveThePointerLast) {
   // A run that ended after its folder and before the pointer left
   // releases/3: never used again. A served copy changed on the server is
   // not copied on: the new folder holds the release's bytes.
+  // One killed while it laid out its folder left a hidden side folder,
+  // which the next run removes.
   fs::create_directories(served() / "releases/3");
+  writeFile(served() / "releases/.3.publish-Ab12Cd/a.txt", "half");
   writeFile(served() / "releases/2/a.txt", "SAME");
   ASSERT_EQ(publishFolder().code, publish::kDone);
+  EXPECT_FALSE(fs::exists(served() / "releases/.3.publish-Ab12Cd"));
   EXPECT_NE(pointer().find("releases/4/"), std::string::npos) << pointer();
   EXPECT_EQ(signedRelease("releases/4"), 4u);
   EXPECT_EQ(readFile(served() / "releases/4/a.txt"), "same");
@@ -396,6 +403,20 @@ TEST_F(PublishTest, ReleaseFoldersNeverChangeAServedFileAndMoveThePointerLast) {
   EXPECT_EQ(publishFolder().code, publish::kFailed);
   EXPECT_FALSE(fs::exists(served() / "releases/5"));
   EXPECT_EQ(publishWith({"--release-folders", release().string()}).code, publish::kUsage);
+
+  // Another publish into the same root waits for none: it is refused while
+  // one runs (holds the lock), so two never take the same number.
+  writeFile(served() / "release.js", publish::releasePointerText(4));
+  const int running = ::open((served() / "releases").c_str(), O_RDONLY | O_DIRECTORY);
+  ASSERT_EQ(::flock(running, LOCK_EX), 0);
+  Outcome second = publishFolder();
+  EXPECT_EQ(second.code, publish::kFailed);
+  EXPECT_NE(second.err.find("another publish"), std::string::npos) << second.err;
+  ::close(running);
+  EXPECT_EQ(publishFolder().code, publish::kDone);
+  EXPECT_EQ(readFile(served() / "release.js"), publish::releasePointerText(5));
+  EXPECT_EQ(publishWith({"--release-folders", "--out", release().string(), release().string()}).code, publish::kFailed)
+      << "a release folder inside the served root";
 }
 
 }  // namespace

@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "content_hash.h"
+#include "file_descriptor.h"
 #include "list_check.h"
 #include "platform/files.h"
 #include "release_folders.h"
@@ -291,12 +292,24 @@ int layOutInPlace(const PublishOptions& options, const ReleaseScan& scan, std::o
 // A folder of its own for the release, then the pointer moved to it: the
 // old release stays served, complete, until the pointer names the new one.
 int layOutReleaseFolder(const PublishOptions& options, const ReleaseScan& scan, std::ostream& out, std::ostream& err) {
-  ReleaseFolders folders;
   std::string error;
-  if (!readReleaseFolders(options.out, folders, error)) {
+  std::error_code code;
+  const fs::path root = fs::weakly_canonical(fs::absolute(options.out), code);
+  const fs::path relative = code ? fs::path() : fs::canonical(options.release, code).lexically_relative(root);
+  if (!code && !relative.empty() && *relative.begin() != "..") {
+    complain(err) << "the release folder lies inside " << shown(options.out)
+                  << ", which the web server serves whole; publish from outside it\n";
+    return kFailed;
+  }
+  int held = -1;
+  const bool locked = lockReleaseFolders(options.out, held, error);
+  const FileDescriptor lock(held);
+  ReleaseFolders folders;
+  if (!locked || !readReleaseFolders(options.out, folders, error)) {
     complain(err) << error << "\n";
     return kFailed;
   }
+  removeUnfinished(options.out);
   const std::uint64_t number = folders.next();
   Placed placed;
   ListSignature planned;

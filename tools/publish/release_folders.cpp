@@ -1,12 +1,14 @@
 #include "release_folders.h"
 
 #include <fcntl.h>
+#include <sys/file.h>
 #include <unistd.h>
 
 #include <cerrno>
 #include <cstring>
 #include <limits>
 #include <optional>
+#include <vector>
 
 #include "file_descriptor.h"
 #include "platform/files.h"
@@ -46,6 +48,38 @@ bool syncFolder(const fs::path& folder, std::string& error) {
 }  // namespace
 
 std::string releasePointerText(std::uint64_t number) { return kPointerHead + std::to_string(number) + kPointerTail; }
+
+bool lockReleaseFolders(const fs::path& root, int& lock, std::string& error) {
+  const fs::path releases = root / kReleasesFolder;
+  std::error_code code;
+  fs::create_directories(releases, code);
+  lock = code ? -1 : ::open(releases.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  if (lock < 0) {
+    error = "cannot make or open " + shown(releases) + ": " + (code ? code.message() : std::strerror(errno));
+    return false;
+  }
+  if (::flock(lock, LOCK_EX | LOCK_NB) != 0) {
+    error = (errno == EWOULDBLOCK ? "another publish into " + shown(root) + " is running; run again when it has ended"
+                                  : "cannot lock " + shown(releases) + ": " + std::strerror(errno));
+    return false;
+  }
+  return true;
+}
+
+void removeUnfinished(const fs::path& root) {
+  std::error_code code;
+  std::vector<fs::path> unfinished;
+  for (fs::directory_iterator it(root / kReleasesFolder, code), end; !code && it != end; it.increment(code)) {
+    // ".<N>.publish-XXXXXX", and its ".old" (served_tree.h)
+    const std::string name = it->path().filename().string();
+    const std::size_t dot = name.find('.', 1);
+    if (name[0] == '.' && dot != std::string::npos && releaseNumber(name.substr(1, dot - 1)) &&
+        name.compare(dot, 9, ".publish-") == 0) {
+      unfinished.push_back(it->path());
+    }
+  }
+  for (const fs::path& path : unfinished) fs::remove_all(path, code);
+}
 
 bool readReleaseFolders(const fs::path& root, ReleaseFolders& folders, std::string& error) {
   folders = ReleaseFolders{root};

@@ -36,6 +36,15 @@ struct ReleaseFolders {
 // The pointer's text for release `number`.
 std::string releasePointerText(std::uint64_t number);
 
+// Makes `root`/releases and takes its lock, held while `lock` stays open:
+// two publishes into the same root run one after the other, never both
+// taking the same number. False, with the reason, when another holds it.
+bool lockReleaseFolders(const std::filesystem::path& root, int& lock, std::string& error);
+
+// Removes what runs that ended before their folder was complete left under
+// releases/ (hidden side folders); only with the lock held.
+void removeUnfinished(const std::filesystem::path& root);
+
 // Reads the pointer and the numbers under `root`. False, with the reason,
 // when the pointer is not one this tool wrote (nothing is then replaced).
 bool readReleaseFolders(const std::filesystem::path& root, ReleaseFolders& folders, std::string& error);
