@@ -8,7 +8,7 @@ packages=(
   cmake ninja-build g++ pkg-config
   googletest libgtest-dev libbenchmark-dev
   libgtk-3-dev libwebkit2gtk-4.1-dev
-  nginx-light lighttpd xvfb xdotool x11-utils imagemagick xdg-utils
+  nginx-light lighttpd varnish xvfb xdotool x11-utils imagemagick xdg-utils
   libssl-dev openssl
   clang libclang-rt-14-dev clang-format clang-tidy
   g++-mingw-w64-i686-posix g++-mingw-w64-x86-64-posix wine64 wine32:i386

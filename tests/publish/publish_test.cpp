@@ -2,7 +2,9 @@
 // the served folder it lays out and the differences --check finds.
 #include "publish.h"
 
+#include <fcntl.h>
 #include <gtest/gtest.h>
+#include <sys/file.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 
@@ -15,6 +17,7 @@
 #include <vector>
 
 #include "content_hash.h"
+#include "release_folders.h"
 #include "signing.h"
 #include "support/signing_vector.h"
 #include "support/temp_dir.h"
@@ -338,6 +341,82 @@ TEST_F(PublishTest, SigningRefusesWhatItCannotTrustAndLeavesTheFolder) {
   EXPECT_NE(damaged.err.find("next release number"), std::string::npos) << damaged.err;
   EXPECT_EQ(readFile(served() / "Glimmerhold.exe"), "game");
   EXPECT_EQ(publishWith({"--check", "--sign", key + ".pem", release().string()}).code, publish::kUsage);
+}
+
+// Release folders: each publish makes a folder no earlier run used, shares
+// what did not change with the current one, never touches a served file, and
+// moves the pointer last; a signed folder's numbers go on from the one it
+// replaces, a folder laid out in place included.
+TEST_F(PublishTest, ReleaseFoldersNeverChangeAServedFileAndMoveThePointerLast) {
+  const std::string key = (scratch_ / "studio").string() + ".pem";
+  ASSERT_EQ(publishWith({"--new-key", (scratch_ / "studio").string()}).code, publish::kDone);
+  const auto publishFolder = [&](std::vector<std::string> more = {}) {
+    std::vector<std::string> args{"--release-folders", "--sign", key, "--out", served().string()};
+    args.insert(args.end(), more.begin(), more.end());
+    args.push_back(release().string());
+    return publishWith(args);
+  };
+  const auto signedRelease = [&](const std::string& folder) {
+    return update::parseListSignature(readFile(served() / folder / "version_list.sig"))->release;
+  };
+  const auto pointer = [&] { return readFile(served() / "release.js"); };
+  put("a.txt", "same");
+  put("b.txt", "one");
+  // Laid out in place first, signed as release 1.
+  ASSERT_EQ(publishWith({"--sign", key, "--out", served().string(), release().string()}).code, publish::kDone);
+
+  Outcome first = publishFolder();
+  ASSERT_EQ(first.code, publish::kDone) << first.err;
+  EXPECT_EQ(pointer(),
+            "// The release the launcher installs, written by glimmerhold-publish.\n"
+            "var glimmerholdRelease = \"releases/1/\";\n");
+  EXPECT_EQ(signedRelease("releases/1"), 2u);
+  EXPECT_NE(first.out.find("2 files unchanged since"), std::string::npos) << first.out;
+  EXPECT_EQ(readFile(served() / "b.txt"), "one") << "the folder laid out in place stays";
+
+  put("b.txt", "two");
+  ASSERT_EQ(publishFolder().code, publish::kDone);
+  EXPECT_EQ(readFile(served() / "releases/1/b.txt"), "one");
+  EXPECT_EQ(readFile(served() / "releases/1/version_list.txt"), line("a.txt", "same") + line("b.txt", "one"));
+  EXPECT_EQ(readFile(served() / "releases/2/version_list.txt"), line("a.txt", "same") + line("b.txt", "two"));
+  EXPECT_EQ(signedRelease("releases/2"), 3u);
+  EXPECT_EQ(publishWith({"--check", "--release-folders", "--out", served().string(), release().string()}).code,
+            publish::kDone);
+
+  // A run that ended after its folder and before the pointer left
+  // releases/3: never used again. A served copy changed on the server is
+  // not copied on: the new folder holds the release's bytes.
+  // One killed while it laid out its folder left a hidden side folder,
+  // which the next run removes.
+  fs::create_directories(served() / "releases/3");
+  writeFile(served() / "releases/.3.publish-Ab12Cd/a.txt", "half");
+  writeFile(served() / "releases/2/a.txt", "SAME");
+  ASSERT_EQ(publishFolder().code, publish::kDone);
+  EXPECT_FALSE(fs::exists(served() / "releases/.3.publish-Ab12Cd"));
+  EXPECT_NE(pointer().find("releases/4/"), std::string::npos) << pointer();
+  EXPECT_EQ(signedRelease("releases/4"), 4u);
+  EXPECT_EQ(readFile(served() / "releases/4/a.txt"), "same");
+  EXPECT_EQ(readFile(served() / "releases/4/version_list.txt"), line("a.txt", "same") + line("b.txt", "two"));
+
+  // A pointer this tool did not write is not replaced, and nothing is made.
+  writeFile(served() / "release.js", "var glimmerholdRelease = \"http://elsewhere/\";\n");
+  EXPECT_EQ(publishFolder().code, publish::kFailed);
+  EXPECT_FALSE(fs::exists(served() / "releases/5"));
+  EXPECT_EQ(publishWith({"--release-folders", release().string()}).code, publish::kUsage);
+
+  // Another publish into the same root waits for none: it is refused while
+  // one runs (holds the lock), so two never take the same number.
+  writeFile(served() / "release.js", publish::releasePointerText(4));
+  const int running = ::open((served() / "releases").c_str(), O_RDONLY | O_DIRECTORY);
+  ASSERT_EQ(::flock(running, LOCK_EX), 0);
+  Outcome second = publishFolder();
+  EXPECT_EQ(second.code, publish::kFailed);
+  EXPECT_NE(second.err.find("another publish"), std::string::npos) << second.err;
+  ::close(running);
+  EXPECT_EQ(publishFolder().code, publish::kDone);
+  EXPECT_EQ(readFile(served() / "release.js"), publish::releasePointerText(5));
+  EXPECT_EQ(publishWith({"--release-folders", "--out", release().string(), release().string()}).code, publish::kFailed)
+      << "a release folder inside the served root";
 }
 
 }  // namespace

@@ -1,6 +1,7 @@
 #include "support/static_server.h"
 
 #include <arpa/inet.h>
+#include <fcntl.h>
 #include <netinet/in.h>
 #include <signal.h>
 #include <spawn.h>
@@ -21,7 +22,7 @@ namespace {
 // Everything a server writes goes below `work`: the namespace maps only
 // root, and nothing outside the test's folder is touched.
 std::string nginxConfiguration(const std::filesystem::path& work, const std::filesystem::path& root,
-                               const std::string& address, const std::string& serverLines) {
+                               const std::string& address, const std::string& rules) {
   std::string w = work.string();
   return "daemon off;\n"
          "master_process off;\n"
@@ -57,7 +58,7 @@ std::string nginxConfiguration(const std::filesystem::path& work, const std::fil
          address +
          ":80;\n"
          "    root " +
-         root.string() + ";\n" + serverLines +
+         root.string() + ";\n" + rules +
          "  }\n"
          "}\n";
 }
@@ -91,14 +92,14 @@ std::string lighttpdConfiguration(const std::filesystem::path& work, const std::
 
 // The command line that runs the server in the foreground.
 std::vector<std::string> commandLine(StaticServerKind kind, const TempDir& work, const std::filesystem::path& root,
-                                     const std::string& address, const std::string& nginxLines) {
+                                     const std::string& address, const std::string& rules) {
   if (kind == StaticServerKind::Lighttpd) {
     std::filesystem::path conf = work / "lighttpd.conf";
     writeFile(conf, lighttpdConfiguration(work.path(), root, address));
     return {"/usr/sbin/lighttpd", "-D", "-f", conf.string()};
   }
   std::filesystem::path conf = work / "nginx.conf";
-  writeFile(conf, nginxConfiguration(work.path(), root, address, nginxLines));
+  writeFile(conf, nginxConfiguration(work.path(), root, address, rules));
   return {"/usr/sbin/nginx", "-p", work.str() + "/", "-c", conf.string(), "-e", (work / "error.log").string()};
 }
 
@@ -114,43 +115,70 @@ bool accepts(const std::string& address) {
   return connected;
 }
 
-}  // namespace
-
-StaticServer::StaticServer(StaticServerKind kind, const std::filesystem::path& root, const std::string& address,
-                           const std::string& nginxLines) {
-  std::vector<std::string> args = commandLine(kind, work_, root, address, nginxLines);
+// Starts the program in the foreground (its output to `log` when given) and
+// waits until it accepts connections on address:80; given up when it has
+// exited or the time is up. The pid, -1 when it did not start.
+pid_t startServer(std::vector<std::string> args, const std::string& address, bool& running,
+                  const std::filesystem::path& log = {}) {
   std::vector<char*> argv;
   for (std::string& arg : args) argv.push_back(arg.data());
   argv.push_back(nullptr);
-  if (::posix_spawn(&pid_, argv[0], nullptr, nullptr, argv.data(), environ) != 0) {
-    pid_ = -1;
-    return;
+  posix_spawn_file_actions_t actions;
+  ::posix_spawn_file_actions_init(&actions);
+  if (!log.empty()) {
+    ::posix_spawn_file_actions_addopen(&actions, 1, log.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+    ::posix_spawn_file_actions_adddup2(&actions, 1, 2);
   }
-  // Ready when it accepts a connection; given up when it has exited or the
-  // time is up.
+  pid_t pid = -1;
+  const int spawned = ::posix_spawn(&pid, argv[0], &actions, nullptr, argv.data(), environ);
+  ::posix_spawn_file_actions_destroy(&actions);
+  if (spawned != 0) return -1;
   auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(20);
   while (std::chrono::steady_clock::now() < deadline) {
     if (accepts(address)) {
-      running_ = true;
-      return;
+      running = true;
+      return pid;
     }
     int status;
-    if (::waitpid(pid_, &status, WNOHANG) == pid_) {
-      pid_ = -1;
-      return;
-    }
+    if (::waitpid(pid, &status, WNOHANG) == pid) return -1;
     std::this_thread::sleep_for(std::chrono::milliseconds(10));
   }
+  return pid;
 }
 
-StaticServer::~StaticServer() {
-  if (pid_ <= 0) return;
-  ::kill(pid_, SIGTERM);
+void stopServer(pid_t pid) {
+  if (pid <= 0) return;
+  ::kill(pid, SIGTERM);
   int status;
-  while (::waitpid(pid_, &status, 0) < 0 && errno == EINTR) {
+  while (::waitpid(pid, &status, 0) < 0 && errno == EINTR) {
   }
 }
 
+const char* const kVarnish = "/usr/sbin/varnishd";
+
+}  // namespace
+
+StaticServer::StaticServer(StaticServerKind kind, const std::filesystem::path& root, const std::string& address,
+                           const std::string& nginxRules) {
+  pid_ = startServer(commandLine(kind, work_, root, address, nginxRules), address, running_);
+}
+
+StaticServer::~StaticServer() { stopServer(pid_); }
+
 std::string StaticServer::errorLog() const { return readFile(work_ / "error.log"); }
+
+bool CachingProxy::available() { return ::access(kVarnish, X_OK) == 0; }
+
+// -j none: the namespace maps only root, so no other user to drop to; the
+// working folder (-n) and the cache (in memory) are the test's own.
+CachingProxy::CachingProxy(const std::string& backend, const std::string& address) {
+  pid_ = startServer({kVarnish, "-F", "-j", "none", "-n", (work_ / "varnish").string(), "-a", address + ":80", "-b",
+                      backend + ":80", "-s", "malloc,64m", "-p", "vsl_space=1m"},
+                     address, running_, work_ / "varnish.log");
+}
+
+CachingProxy::~CachingProxy() { stopServer(pid_); }
+
+std::string CachingProxy::log() const { return readFile(work_ / "varnish.log"); }
 
 }  // namespace testsupport

@@ -39,9 +39,11 @@ bool reflink(const fs::path& from, const fs::path& to, std::error_code& error) {
 
 }  // namespace
 
-bool cloneFile(const fs::path& from, const fs::path& to, std::error_code& error) {
+bool cloneFile(const fs::path& from, const fs::path& to, std::error_code& error, bool* reflinked) {
   error.clear();
-  if (reflink(from, to, error)) return true;
+  const bool shared = reflink(from, to, error);
+  if (reflinked != nullptr) *reflinked = shared;
+  if (shared) return true;
   if (error) return false;
   if (fs::copy_file(from, to, fs::copy_options::none, error)) return true;
   std::error_code ignored;

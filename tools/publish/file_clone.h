@@ -9,7 +9,9 @@
 namespace publish {
 
 // Makes `to`, which must not exist yet, with the content of `from`. On
-// failure `to` is not left behind.
-bool cloneFile(const std::filesystem::path& from, const std::filesystem::path& to, std::error_code& error);
+// failure `to` is not left behind. `reflinked`, when given, tells whether the
+// copy shares the storage of `from` (a reflink) or holds bytes of its own.
+bool cloneFile(const std::filesystem::path& from, const std::filesystem::path& to, std::error_code& error,
+               bool* reflinked = nullptr);
 
 }  // namespace publish

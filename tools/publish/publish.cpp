@@ -10,8 +10,10 @@
 #include <vector>
 
 #include "content_hash.h"
+#include "file_descriptor.h"
 #include "list_check.h"
 #include "platform/files.h"
+#include "release_folders.h"
 #include "release_names.h"
 #include "release_scan.h"
 #include "served_tree.h"
@@ -115,7 +117,17 @@ std::string signedText(const PublishOptions& options, const ListSignature& plann
 }
 
 int check(const PublishOptions& options, const ReleaseScan& scan, std::ostream& out, std::ostream& err) {
-  const fs::path listPath = (options.out.empty() ? options.release : options.out) / kVersionListName;
+  fs::path served = options.out.empty() ? options.release : options.out;
+  if (options.releaseFolders) {
+    ReleaseFolders folders;
+    std::string error;
+    if (!readReleaseFolders(options.out, folders, error)) {
+      complain(err) << error << "\n";
+      return kFailed;
+    }
+    served = folders.currentFolder();
+  }
+  const fs::path listPath = served / kVersionListName;
   const std::optional<std::string> text =
       platform::readWholeFile(listPath.c_str(), std::numeric_limits<std::size_t>::max());
   if (!text) {
@@ -161,30 +173,97 @@ int writeInPlace(const PublishOptions& options, const ReleaseScan& scan, std::os
   return kDone;
 }
 
-int layOut(const PublishOptions& options, const ReleaseScan& scan, std::ostream& out, std::ostream& err) {
+// Where layOut puts a release: the served folder it makes, and the one that
+// served the release before (whose signature numbers the new one).
+struct Destination {
+  fs::path folder;
+  fs::path previous;
+  // Files unchanged since `previous` are made from its files rather than the
+  // release's, so that release folders share their storage (a reflink).
+  bool share = false;
+};
+
+// What layOut made of the files, in bytes.
+struct Placed {
+  std::size_t sharedFiles = 0;
+  std::uint64_t reflinked = 0;
+  std::uint64_t copied = 0;
+  std::uint64_t hardLinked = 0;
+  std::uint64_t sharedReflinked = 0;  // of `reflinked`, the part shared with the previous release
+};
+
+// The entries of the list in `folder`, empty when it has none (or a damaged
+// one: then nothing is shared).
+VersionList listIn(const fs::path& folder) {
+  VersionList list;
+  const std::optional<std::string> text =
+      platform::readWholeFile((folder / kVersionListName).c_str(), std::numeric_limits<std::size_t>::max());
+  if (text && !update::parseVersionList(text->data(), text->data() + text->size(), list)) list = VersionList();
+  return list;
+}
+
+// Places the file in the tree, from the previous release's copy when that
+// one is listed with the release file's content, and describes the copy.
+bool placeFile(ServedTree& tree, const ReleaseFile& file, const Destination& to, const VersionList& previous,
+               VersionList& list, Placed& placed, std::ostream& err) {
+  std::string error;
+  fs::path from;
+  update::VersionEntry wanted;
+  if (to.share) {
+    VersionList probe;
+    if (!describe(file, file.source, probe, err)) return false;
+    wanted = probe[0];
+    const std::optional<update::VersionEntryRef> before = previous.find(wanted.name);
+    if (before && before->version == wanted.version && before->size == wanted.size) from = to.previous / file.localName;
+  }
+  for (;;) {
+    fs::path path;
+    ServedTree::Placement how = ServedTree::Placement::Copied;
+    if (!tree.place(file, path, error, from, &how)) {
+      complain(err) << error << "\n";
+      return false;
+    }
+    VersionList described;
+    if (!describe(file, path, described, err)) return false;
+    const update::VersionEntry entry = described[0];
+    // The previous release's copy no longer holds what its list names
+    // (changed on the server): made from the release file instead.
+    if (!from.empty() && (entry.version != wanted.version || entry.size != wanted.size)) {
+      std::error_code ignored;
+      fs::remove(path, ignored);
+      from.clear();
+      continue;
+    }
+    list.append(entry);
+    if (!from.empty()) ++placed.sharedFiles;
+    if (how == ServedTree::Placement::Reflinked && !from.empty()) placed.sharedReflinked += entry.size;
+    (how == ServedTree::Placement::Reflinked ? placed.reflinked
+     : how == ServedTree::Placement::Copied  ? placed.copied
+                                             : placed.hardLinked) += entry.size;
+    return true;
+  }
+}
+
+int layOut(const PublishOptions& options, const ReleaseScan& scan, const Destination& to, Placed& placed,
+           ListSignature& planned, std::ostream& err) {
   // Decided before anything is laid out: the folder's signature is checked
   // over the list it serves now.
-  ListSignature planned;
   std::unique_ptr<SigningKey> key;
   if (!options.signingKey.empty()) {
-    key = planSigning(options, releaseLauncher(scan), options.out / kSignatureName, options.out / kVersionListName,
+    key = planSigning(options, releaseLauncher(scan), to.previous / kSignatureName, to.previous / kVersionListName,
                       planned, err);
     if (!key) return kFailed;
   }
-  ServedTree tree(options.out, options.hardLink);
+  ServedTree tree(to.folder, options.hardLink);
   std::string error;
   if (!tree.open(options.release, error)) {
     complain(err) << error << "\n";
     return kFailed;
   }
+  const VersionList previous = to.share ? listIn(to.previous) : VersionList();
   VersionList list;
   for (const ReleaseFile& file : scan.files) {
-    fs::path placed;
-    if (!tree.place(file, placed, error)) {
-      complain(err) << error << "\n";
-      return kFailed;
-    }
-    if (!describe(file, placed, list, err)) return kFailed;
+    if (!placeFile(tree, file, to, previous, list, placed, err)) return kFailed;
   }
   if (!saveLocalList(tree.listPath().c_str(), list)) {
     complain(err) << "cannot write the version list of the served folder\n";
@@ -199,8 +278,59 @@ int layOut(const PublishOptions& options, const ReleaseScan& scan, std::ostream&
     complain(err) << error << "\n";
     return kFailed;
   }
-  out << "laid out " << shown(options.out) << " (" << count(list.size(), "file") << " and " << kVersionListName
+  return kDone;
+}
+
+int layOutInPlace(const PublishOptions& options, const ReleaseScan& scan, std::ostream& out, std::ostream& err) {
+  Placed placed;
+  ListSignature planned;
+  const int result = layOut(options, scan, {options.out, options.out}, placed, planned, err);
+  if (result != kDone) return result;
+  out << "laid out " << shown(options.out) << " (" << count(scan.files.size(), "file") << " and " << kVersionListName
       << signedText(options, planned) << ")\n";
+  return kDone;
+}
+
+// A folder of its own for the release, then the pointer moved to it: the
+// old release stays served, complete, until the pointer names the new one.
+int layOutReleaseFolder(const PublishOptions& options, const ReleaseScan& scan, std::ostream& out, std::ostream& err) {
+  std::string error;
+  std::error_code code;
+  const fs::path root = fs::weakly_canonical(fs::absolute(options.out), code);
+  const fs::path relative = code ? fs::path() : fs::canonical(options.release, code).lexically_relative(root);
+  if (!code && !relative.empty() && *relative.begin() != "..") {
+    complain(err) << "the release folder lies inside " << shown(options.out)
+                  << ", which the web server serves whole; publish from outside it\n";
+    return kFailed;
+  }
+  int held = -1;
+  const bool locked = lockReleaseFolders(options.out, held, error);
+  const FileDescriptor lock(held);
+  ReleaseFolders folders;
+  if (!locked || !readReleaseFolders(options.out, folders, error)) {
+    complain(err) << error << "\n";
+    return kFailed;
+  }
+  removeUnfinished(options.out);
+  const std::uint64_t number = folders.next();
+  Placed placed;
+  ListSignature planned;
+  const int result =
+      layOut(options, scan, {folders.folder(number), folders.currentFolder(), true}, placed, planned, err);
+  if (result != kDone) return result;
+  if (!pointAtRelease(folders, number, error)) {
+    complain(err) << error << "\n";
+    return kFailed;
+  }
+  out << "laid out " << shown(folders.folder(number)) << " (" << count(scan.files.size(), "file") << " and "
+      << kVersionListName << signedText(options, planned) << ") and pointed "
+      << shown(options.out / kReleasePointerName) << " at it\n";
+  if (folders.current != 0 || placed.sharedFiles != 0) {
+    out << count(placed.sharedFiles, "file") << " unchanged since " << shown(folders.currentFolder()) << " ("
+        << placed.sharedReflinked << " bytes shared by reflink)\n";
+  }
+  out << "bytes: " << placed.reflinked << " reflinked, " << placed.copied << " copied, " << placed.hardLinked
+      << " hard-linked\n";
   return kDone;
 }
 
@@ -232,7 +362,8 @@ std::optional<std::int64_t> parseExpiry(const std::string& text, std::int64_t no
   return time;
 }
 
-constexpr const char* kHelp = R"help(Usage: glimmerhold-publish [--out DIR [--hardlink]] [--follow-links | --skip-links]
+constexpr const char* kHelp =
+    R"help(Usage: glimmerhold-publish [--out DIR [--hardlink] [--release-folders]] [--follow-links | --skip-links]
                            [--sign KEY [SIGNING OPTIONS]] [--check] RELEASE_FOLDER
        glimmerhold-publish --resign SERVED_FOLDER --sign KEY [SIGNING OPTIONS]
        glimmerhold-publish --new-key NAME
@@ -271,6 +402,17 @@ Options:
              is served changed under its old version token: publish again
              after every change.
   --copy     With --out: copy the files (the default; kept for scripts).
+  --release-folders
+             With --out: publish the release into a folder of its own,
+             DIR/releases/N/ (N one more than any there), then point
+             DIR/release.js, the script the launcher page reads its update
+             base from, at it. Files unchanged since the current release are
+             copied (reflinked where the file system can) from its folder.
+             No file's bytes ever change under a URL, so a cache may keep
+             every file of a release folder for ever; only the page and
+             release.js need a short life. Earlier release folders stay
+             (remove those older than the previous one yourself). With
+             --check: compare the current release's list.
   --follow-links
              Publish what a symbolic link leading out of the folder points
              to, under the link's name. Links leading nowhere are refused.
@@ -341,7 +483,8 @@ int publishRelease(const PublishOptions& options, std::ostream& out, std::ostrea
     return kRefused;
   }
   if (options.check) return check(options, scan, out, err);
-  return options.out.empty() ? writeInPlace(options, scan, out, err) : layOut(options, scan, out, err);
+  if (options.out.empty()) return writeInPlace(options, scan, out, err);
+  return options.releaseFolders ? layOutReleaseFolder(options, scan, out, err) : layOutInPlace(options, scan, out, err);
 }
 
 int publishMain(int argc, const char* const* argv, std::ostream& out, std::ostream& err) {
@@ -360,6 +503,9 @@ int publishMain(int argc, const char* const* argv, std::ostream& out, std::ostre
     }
     if (argument == "--check") {
       options.check = true;
+    } else if (argument == "--release-folders") {
+      // Each release in a folder of its own (release_folders.h).
+      options.releaseFolders = true;
     } else if (argument == "--copy" || argument == "--hardlink") {
       options.hardLink = argument == "--hardlink";
       copyMode = argument;
@@ -411,6 +557,10 @@ int publishMain(int argc, const char* const* argv, std::ostream& out, std::ostre
                               options.signRequest.epoch != 0 || options.signRequest.expires != 0;
   const bool resignClash = options.resign && (options.signingKey.empty() || options.check || !options.out.empty() ||
                                               !copyMode.empty() || options.outsideLinks != OutsideLinks::Refuse);
+  if (options.releaseFolders && (options.out.empty() || options.resign)) {
+    complain(err) << "--release-folders needs --out DIR (see --help)\n";
+    return kUsage;
+  }
   if (!haveRelease || (!copyMode.empty() && options.out.empty()) || (options.check && !options.signingKey.empty()) ||
       (signingOptions && options.signingKey.empty()) || resignClash) {
     const std::string problem = !haveRelease  ? "no release folder given"

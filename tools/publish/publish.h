@@ -32,6 +32,9 @@ struct PublishOptions {
   // --resign DIR: sign the served folder's list again (a new expiry), as the
   // release it is; `release` is then that folder.
   bool resign = false;
+  // --release-folders: each release into a folder of its own under `out`,
+  // "releases/<N>/", and "release.js" pointing at it.
+  bool releaseFolders = false;
 };
 
 int publishRelease(const PublishOptions& options, std::ostream& out, std::ostream& err);

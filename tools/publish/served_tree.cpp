@@ -98,20 +98,24 @@ bool ServedTree::open(const fs::path& release, std::string& error) {
   return true;
 }
 
-bool ServedTree::place(const ReleaseFile& file, fs::path& placed, std::string& error) {
+bool ServedTree::place(const ReleaseFile& file, fs::path& placed, std::string& error, const fs::path& from,
+                       Placement* how) {
   placed = side_ / file.localName;
+  const fs::path& source = from.empty() ? file.source : from;
   std::error_code code;
   fs::create_directories(placed.parent_path(), code);
+  bool linked = false;
+  bool reflinked = false;
   if (!code) {
-    bool linked = false;
     // A file out of the release folder (a system file, say) is never linked
     // into what a web server hands out.
-    if (hardLink_ && !file.outside) {
-      fs::create_hard_link(file.source, placed, code);
+    if (hardLink_ && (!file.outside || !from.empty())) {
+      fs::create_hard_link(source, placed, code);
       linked = !code;
     }
-    if (!linked) cloneFile(file.source, placed, code);
+    if (!linked) cloneFile(source, placed, code, &reflinked);
   }
+  if (how != nullptr) *how = linked ? Placement::HardLinked : reflinked ? Placement::Reflinked : Placement::Copied;
   if (code) {
     error = "cannot place \"" + printableName(file.diskName) + "\" in the served folder: " + code.message();
     return false;

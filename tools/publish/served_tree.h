@@ -31,10 +31,14 @@ class ServedTree {
   // folder that is empty or holds a "version_list.txt" (one this tool made),
   // because the whole of it is replaced.
   bool open(const std::filesystem::path& release, std::string& error);
+  // How a file came into the side folder.
+  enum class Placement { Reflinked, Copied, HardLinked };
   // Copies (or hard-links) the file into the side folder; `placed` is the
   // new name, which is what gets hashed, so the list describes exactly the
-  // bytes served.
-  bool place(const ReleaseFile& file, std::filesystem::path& placed, std::string& error);
+  // bytes served. `from`, when given, is the file to copy instead of the
+  // release's (the same bytes, served by an earlier release).
+  bool place(const ReleaseFile& file, std::filesystem::path& placed, std::string& error,
+             const std::filesystem::path& from = {}, Placement* how = nullptr);
   std::filesystem::path listPath() const { return side_ / "version_list.txt"; }
   // Puts the side folder in the target's place; the old tree is removed.
   bool commit(std::string& error);
