@@ -10,6 +10,7 @@ schedule, next to curl fetching the same files one connection per file.
 
     bench/download_vs_curl.py [--rounds 5] [--small-files 200] [--build build/release]
                               [--paced-files 3000] [--paced-off-files 300] [--only-paced]
+                              [--install-root DIR]
 
 Runs itself under `unshare -rn`; no traffic leaves that namespace. Every
 client runs once per round, interleaved, and the report gives medians and
@@ -130,6 +131,10 @@ def small_files(bin_dir, work, site, count):
           f"floor {floor:.1f} s (two ticks a file), ratio {wall / floor:.3f}; {fetched} files fetched")
 
 
+# Where the engine's installations go; None: the benchmark's own folder.
+INSTALL_ROOT = None
+
+
 def write_registry(work, install):
     reg = os.path.join(work, "user.reg")
     with open(reg, "w", encoding="utf-16") as out:
@@ -167,8 +172,9 @@ def installed_exactly(install, files):
 
 def run_engine(label, bin_dir, work, base, files):
     """The update engine (the headless driver at the launcher's 250 ms tick)
-    installing the release from nothing; wall seconds."""
-    run = os.path.join(work, label)
+    installing the release from nothing, into `work` (or --install-root);
+    wall seconds."""
+    run = os.path.join(INSTALL_ROOT or work, label)
     install = os.path.join(run, "install")
     os.makedirs(install)
     env = write_registry(run, install)
@@ -207,6 +213,9 @@ def link_paced(args, work, site):
     on_bin = build(args.build + "-paced", ("update_driver",), link_paced=True)
     releases = {}
     for folder, count in (("paced", args.paced_files), ("ticked", args.paced_off_files)):
+        releases[folder] = {}
+        if count == 0:
+            continue
         content = os.path.join(work, "content-" + folder)
         files = small_release(content, count)
         subprocess.run([os.path.join(off_bin, "glimmerhold-publish"), "--out", os.path.join(site, folder), content],
@@ -216,11 +225,14 @@ def link_paced(args, work, site):
     size = sum(len(b) for b in releases["paced"].values())
     # tbf shapes the rate only: the kernel here has no netem to add a round
     # trip, so the loopback's own (well under a millisecond) is the only one.
+    # Packets of an Ethernet link's size: the loopback's own 64 KiB ones
+    # would not fit the bucket (tbf drops what exceeds its burst).
+    subprocess.run(["ip", "link", "set", "lo", "mtu", "1500"], check=True)
     subprocess.run(["tc", "qdisc", "add", "dev", "lo", "root", "tbf", "rate", "20mbit", "burst", "32kb",
                     "latency", "400ms"], check=True)
     try:
         print(f"\n{len(releases['paced'])} files, {size / MIB:.1f} MiB (1 to 16 KiB each), loopback shaped to "
-              f"20 Mbit/s (tbf, no added round trip), {args.rounds} rounds")
+              f"20 Mbit/s (tbf, MTU 1500, no added round trip), {args.rounds} rounds")
         times = {"curl": [], "link-paced": []}
         for _ in range(args.rounds):
             times["curl"].append(run_curl(work, "paced", releases["paced"]))
@@ -232,6 +244,8 @@ def link_paced(args, work, site):
         print(f"  engine, link-paced:                   " + " ".join(f"{t:.2f}" for t in times["link-paced"]) +
               f" s, median {paced:.2f} s, {paced / curl:.2f}x curl")
         few = releases["ticked"]
+        if not few:
+            return
         ticked = run_engine("off", off_bin, work, "127.0.0.1/ticked/", few)
         few_curl = run_curl(work, "ticked", few)
         few_paced = run_engine("on", on_bin, work, "127.0.0.1/ticked/", few)
@@ -240,6 +254,7 @@ def link_paced(args, work, site):
               f"file: {ticked / floor:.3f} of it), link-paced {few_paced:.2f} s, curl {few_curl:.2f} s")
     finally:
         subprocess.run(["tc", "qdisc", "del", "dev", "lo", "root"], check=True)
+        subprocess.run(["ip", "link", "set", "lo", "mtu", "65536"], check=True)
 
 
 def main():
@@ -251,7 +266,12 @@ def main():
     parser.add_argument("--paced-files", type=int, default=3000)
     parser.add_argument("--paced-off-files", type=int, default=300)
     parser.add_argument("--only-paced", action="store_true")
+    # A folder on another file system (a tmpfs: /dev/shm) for the engine's
+    # installations, to see what the disk's flushes cost.
+    parser.add_argument("--install-root")
     args = parser.parse_args()
+    global INSTALL_ROOT
+    INSTALL_ROOT = args.install_root
     reexec_in_private_network()
     subprocess.run(["ip", "link", "set", "lo", "up"], check=True)
 
