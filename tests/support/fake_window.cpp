@@ -22,7 +22,8 @@ std::string nameOf(platform::WindowHandle window) {
 
 void record(std::string event) { testsupport::fakeWindow().events.push_back(std::move(event)); }
 
-// Reached from download workers, so apart from the recording log and locked.
+// Reached from download workers, so apart from the recording log and
+// locked; never destroyed, as a worker the driver left may post during exit.
 struct Wakes {
   std::mutex lock;
   std::condition_variable posted;
@@ -31,8 +32,8 @@ struct Wakes {
 };
 
 Wakes& wakes() {
-  static Wakes instance;
-  return instance;
+  static auto* instance = new Wakes;
+  return *instance;
 }
 
 }  // namespace

@@ -32,16 +32,25 @@ std::uint64_t gNextSerial = 1;
 
 // The running dialogs' windows and serials, for postWake, which any thread
 // may call: it looks a window up here under the lock and never touches the
-// window itself.
-std::mutex gWakeTargetsLock;
-std::map<WindowHandle, std::uint64_t> gWakeTargets;
+// window itself. Never destroyed: a download abandoned by an ending
+// launcher may still post while the process runs its exit.
+struct WakeTargets {
+  std::mutex lock;
+  std::map<WindowHandle, std::uint64_t> serials;
+};
+
+WakeTargets& wakeTargets() {
+  static auto* targets = new WakeTargets;
+  return *targets;
+}
 
 void setWakeTarget(WindowHandle window, std::uint64_t serial) {
-  const std::lock_guard<std::mutex> hold(gWakeTargetsLock);
+  WakeTargets& targets = wakeTargets();
+  const std::lock_guard<std::mutex> hold(targets.lock);
   if (serial != 0) {
-    gWakeTargets[window] = serial;
+    targets.serials[window] = serial;
   } else {
-    gWakeTargets.erase(window);
+    targets.serials.erase(window);
   }
 }
 
@@ -197,9 +206,10 @@ bool killTimer(WindowHandle window, std::uintptr_t id) {
 bool postWake(WindowHandle window, std::uintptr_t id) {
   std::uint64_t serial = 0;
   {
-    const std::lock_guard<std::mutex> hold(gWakeTargetsLock);
-    auto found = gWakeTargets.find(window);
-    if (window == nullptr || found == gWakeTargets.end()) return false;
+    WakeTargets& targets = wakeTargets();
+    const std::lock_guard<std::mutex> hold(targets.lock);
+    auto found = targets.serials.find(window);
+    if (window == nullptr || found == targets.serials.end()) return false;
     serial = found->second;
   }
   // An idle source on the main context, which this wakes: deliverWake runs
