@@ -2,7 +2,8 @@
 # The whole test suite, on a fresh Debian 12 machine: installs what it needs,
 # checks the code style, checks the bundled launcher page against the Windows engine, builds the
 # studios' Release configuration, builds with AddressSanitizer and
-# UndefinedBehaviorSanitizer and runs every test, builds the threaded download
+# UndefinedBehaviorSanitizer and runs every test, runs the end-to-end and
+# proof tests again in the link-paced build, builds the threaded download
 # code with ThreadSanitizer and runs its tests again, runs each fuzzer for a
 # bounded time, and builds the Windows launcher and installer (32-bit) and the
 # test suite (32 and 64 bits), which run under Wine.
@@ -32,6 +33,16 @@ cmake -S . -B build/asan -G Ninja -DCMAKE_BUILD_TYPE=Debug -DGLIMMERHOLD_WERROR=
 cmake --build build/asan -j "$jobs"
 ASAN_OPTIONS=detect_leaks=1 UBSAN_OPTIONS=print_stacktrace=1 \
   ctest --test-dir build/asan --output-on-failure -j "$jobs"
+
+# The link-paced build (GLIMMERHOLD_LINK_PACED): a finished file wakes the
+# update run at once. The tests of what it changes run in both builds; here
+# the end-to-end and proof tests (the SIGKILL crash consistency among them)
+# run again with it on.
+cmake -S . -B build/asan-paced -G Ninja -DCMAKE_BUILD_TYPE=Debug -DGLIMMERHOLD_WERROR=ON \
+  -DGLIMMERHOLD_SANITIZE=address,undefined -DGLIMMERHOLD_BENCHMARKS=OFF -DGLIMMERHOLD_LINK_PACED=ON >/dev/null
+cmake --build build/asan-paced -j "$jobs" --target Launcher glimmerhold-publish update_driver proof_tests
+ASAN_OPTIONS=detect_leaks=1 UBSAN_OPTIONS=print_stacktrace=1 \
+  ctest --test-dir build/asan-paced --output-on-failure -R '^(launcher_e2e|proof_tests)$'
 
 cmake -S . -B build/tsan -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DGLIMMERHOLD_WERROR=ON \
   -DGLIMMERHOLD_SANITIZE=thread -DGLIMMERHOLD_BENCHMARKS=OFF >/dev/null

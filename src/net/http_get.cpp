@@ -250,6 +250,9 @@ void runHttpGet(cStreamingFile& job) {
   } else {
     job.done.store(true, std::memory_order_release);
   }
+  // The owner may see the outcome by now; the job itself stays until this
+  // worker has returned (its destructor waits for it).
+  if (job.onEnded) job.onEnded();
 }
 
 }  // namespace net

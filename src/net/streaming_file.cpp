@@ -17,12 +17,14 @@ void workerMain(void* job) { net::runHttpGet(*static_cast<cStreamingFile*>(job))
 }  // namespace
 
 cStreamingFile::cStreamingFile(std::string fetchUrl, std::string destinationPath, std::string digest,
-                               std::optional<std::uint32_t> size, std::uint32_t memoryBound)
+                               std::optional<std::uint32_t> size, std::uint32_t memoryBound,
+                               std::function<void()> ended)
     : url(std::move(fetchUrl)),
       localPath(std::move(destinationPath)),
       expectedDigest(std::move(digest)),
       listedSize(size),
       memoryLimit(std::min(memoryBound, kMaxMemoryBody)),
+      onEnded(std::move(ended)),
       inMemory(localPath.empty()) {
   platform::socketStartup();
   std::uint32_t error = 0;

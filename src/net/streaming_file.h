@@ -4,6 +4,7 @@
 
 #include <atomic>
 #include <cstdint>
+#include <functional>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -89,9 +90,13 @@ class cStreamingFile {
   // localPath's place. With a digest too (a signed list's entry) the size is
   // a promise kept while the body arrives: another announced length is
   // refused before the body, and a body without one stops at that size.
-  // `memoryBound` bounds a body kept in memory.
+  // `memoryBound` bounds a body kept in memory. `ended`, when given, is
+  // called on the worker thread once the job has ended, done or failed,
+  // after the outcome is visible to the owner: it may tell the owner's
+  // thread to look, and must touch nothing the owner may have freed.
   cStreamingFile(std::string fetchUrl, std::string destinationPath, std::string digest = {},
-                 std::optional<std::uint32_t> size = std::nullopt, std::uint32_t memoryBound = kMaxMemoryBody);
+                 std::optional<std::uint32_t> size = std::nullopt, std::uint32_t memoryBound = kMaxMemoryBody,
+                 std::function<void()> ended = {});
   // Waits for the worker, if there is one, then frees the buffer.
   virtual ~cStreamingFile();
   cStreamingFile(const cStreamingFile&) = delete;
@@ -106,6 +111,7 @@ class cStreamingFile {
   std::string expectedDigest;
   std::optional<std::uint32_t> listedSize;
   std::uint32_t memoryLimit = kMaxMemoryBody;
+  std::function<void()> onEnded;
   // 0 until the header is read; then the announced length, or 32768 when
   // none is announced (and the body must then be exactly that long). Once
   // complete, the number of body bytes stored.

@@ -39,6 +39,7 @@ enum class DialogMessage {
   Close,       // WM_CLOSE: the window system asks the window to close
   Destroy,     // WM_DESTROY
   Timer,       // WM_TIMER, argument: the timer id
+  Wake,        // WM_APP + 1, posted by postWake; argument: the wake's id
 };
 
 // Stands in for CDialogImpl: owns the dialog window of template 103 while it
@@ -93,5 +94,12 @@ bool resizeClient(WindowHandle window, int width, int height);
 // message map as DialogMessage::Timer with the id.
 bool setTimer(WindowHandle window, std::uintptr_t id, unsigned milliseconds);
 bool killTimer(WindowHandle window, std::uintptr_t id);
+// PostMessageW of the dialog's private wake message (WM_APP + 1): callable
+// from any thread; the message reaches the dialog's message map on the
+// thread that runs the dialog as DialogMessage::Wake with the id, once the
+// messages before it are handled. False, and nothing is posted, when there
+// is no such running dialog (null, destroyed, or ended). A wake posted while
+// the dialog runs but delivered after it ended reaches nothing.
+bool postWake(WindowHandle window, std::uintptr_t id);
 
 }  // namespace platform

@@ -87,6 +87,11 @@ std::intptr_t Updater::onInitDialog() {
   }
 
   platform::setTimer(window(), PageTimer, kPageTimerPeriod);
+  if (kLinkPaced) {
+    // The worker holds only the window's handle: a wake for a dialog that is
+    // gone is not posted, or reaches nothing.
+    updateRun.jobEnded = [dialog = window()] { platform::postWake(dialog, kDownloadWake); };
+  }
   return 1;
 }
 

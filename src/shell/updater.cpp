@@ -25,7 +25,15 @@ std::intptr_t Updater::processMessage(platform::DialogMessage message, std::uint
     case platform::DialogMessage::Destroy: return onDestroy();
     // Every timer message is a page tick, whatever its id.
     case platform::DialogMessage::Timer: return onTimer();
+    case platform::DialogMessage::Wake: return onWake();
   }
+  return 0;
+}
+
+std::intptr_t Updater::onWake() {
+  if (halted || busyDepth > 0 || pageLoading || !document) return 0;
+  BusyScope busy(busyDepth);
+  updateRun.wake();
   return 0;
 }
 

@@ -24,6 +24,20 @@ namespace shell {
 constexpr std::uintptr_t PageTimer = 100;
 constexpr unsigned kPageTimerPeriod = 250;
 
+// The id of the wake a finished download posts to the dialog.
+constexpr std::uintptr_t kDownloadWake = 1;
+
+// Whether this launcher is paced by the link (the GLIMMERHOLD_LINK_PACED
+// build setting): a download that ends wakes the dialog at once, which
+// records the file and starts the next without waiting for a tick.
+// Otherwise the ticks alone drive the run: a file is recorded on the tick
+// after it arrives, and the next starts on the tick after that.
+#ifdef GLIMMERHOLD_LINK_PACED
+constexpr bool kLinkPaced = true;
+#else
+constexpr bool kLinkPaced = false;
+#endif
+
 // How long the launcher waits for its page, from the navigation, while no
 // page is shown: long enough for a slow link. A page that has not been
 // accepted by then (the player is offline, the page host is down, a part of
@@ -64,6 +78,10 @@ class Updater : public platform::DialogImpl {
   // tick, waits for the page, accepts it and drives the update run.
   std::intptr_t onInitDialog();
   std::intptr_t onTimer();
+  // A download ended (kLinkPaced builds): the run records it and starts the
+  // next file now. Left to the ticks while the page is not accepted, the
+  // dialog is halted, or a tick or page call is running.
+  std::intptr_t onWake();
   std::intptr_t onClose();
   std::intptr_t onDestroy();
 

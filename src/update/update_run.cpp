@@ -127,7 +127,8 @@ void UpdateRun::startJob(const std::string& name, const std::string& localPath, 
   // one.
   std::string path = name;
   std::replace(path.begin(), path.end(), '\\', '/');
-  job.reset(new cStreamingFile(updateBase(display_) + path, localPath, expectedDigest, listedSize, memoryLimit));
+  job.reset(
+      new cStreamingFile(updateBase(display_) + path, localPath, expectedDigest, listedSize, memoryLimit, jobEnded));
 }
 
 void UpdateRun::tick() {
@@ -154,6 +155,12 @@ void UpdateRun::tick() {
     case UpdateState::Finishing: finish(); break;
     default: break;
   }
+}
+
+void UpdateRun::wake() {
+  if (state != UpdateState::Downloading || job == nullptr || job->status.load() != 0 || !job->isComplete()) return;
+  pollCurrentFile();
+  if (state == UpdateState::Downloading && job == nullptr && current < downloadList.size()) startCurrentFile();
 }
 
 void UpdateRun::failIfJobFailed() {

@@ -6,6 +6,7 @@
 #include <chrono>
 #include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <optional>
 #include <string>
@@ -82,6 +83,12 @@ class UpdateRun {
   // One step of the run; called on every timer tick once the page's document
   // is known.
   void tick();
+  // A job has ended and said so through jobEnded: a file that arrived whole
+  // is recorded and the next one started at once, the work of the next two
+  // ticks. Anything else -- no file in flight, a job still running or
+  // failed, a run that failed, finished or handed over -- is the ticks'
+  // business, and the wake does nothing.
+  void wake();
   // Fills downloadList and totalKiB from the two lists.
   void planDownloads();
   // Takes the bytes of a list that has arrived (and, signed, verified): the
@@ -128,6 +135,10 @@ class UpdateRun {
   // it (installationNameCase); the plan and the record look up local
   // entries so.
   NameCase nameCase = NameCase::Exact;
+  // Given to every job the run starts, which calls it on its worker thread
+  // once it has ended; empty (the default launcher), the ticks alone look
+  // at the jobs. It must only tell the run's thread to call wake().
+  std::function<void()> jobEnded;
 
  private:
   void failIfJobFailed();

@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <thread>
 
 #include "gtk/gui_support.h"
 
@@ -67,6 +68,43 @@ TEST(Dialog, EndingDuringInitialisationSkipsTheLoop) {
   };
   EXPECT_EQ(dialog.doModal(nullptr, 0), 5);
   EXPECT_EQ(dialog.messages, (std::vector<DialogMessage>{DialogMessage::InitDialog, DialogMessage::Destroy}));
+}
+
+// A download worker's wake: posted from another thread, it reaches the very
+// dialog run it was posted for on the main thread, and nothing else -- not
+// a run that has ended meanwhile, not once the window is gone.
+TEST(Dialog, WakesFromOtherThreadsReachOnlyTheRunTheyWerePostedFor) {
+  TestDialog first;
+  platform::WindowHandle firstWindow = nullptr;
+  std::thread::id wokenOn;
+  first.onInit = [&] {
+    firstWindow = first.window();
+    std::thread worker([&] { EXPECT_TRUE(platform::postWake(firstWindow, 7)); });
+    worker.join();
+    EXPECT_TRUE(platform::setTimer(first.window(), 1, 10));
+  };
+  first.onWake = [&](std::uintptr_t) {
+    wokenOn = std::this_thread::get_id();
+    // Posted now, handled never: this run ends with this message.
+    std::thread late([&] { EXPECT_TRUE(platform::postWake(firstWindow, 8)); });
+    late.join();
+    first.endDialog(1);
+  };
+  ASSERT_EQ(first.doModal(nullptr, 0), 1);
+  EXPECT_EQ(wokenOn, std::this_thread::get_id()) << "handled on the dialog's thread";
+  EXPECT_EQ(first.wakes, (std::vector<std::uintptr_t>{7}));
+  EXPECT_FALSE(platform::postWake(firstWindow, 9)) << "the window is gone";
+  EXPECT_FALSE(platform::postWake(nullptr, 9));
+
+  // The late wake is still queued on the main loop: it finds its run over
+  // and reaches no later dialog.
+  std::vector<std::uintptr_t> second;
+  runInDialog([&](TestDialog& dialog) {
+    pumpFor(50ms);
+    second = dialog.wakes;
+  });
+  EXPECT_TRUE(second.empty());
+  EXPECT_EQ(first.wakes.size(), 1u);
 }
 
 TEST(Dialog, TimersCarryTheirIdsAndStopWhenKilled) {

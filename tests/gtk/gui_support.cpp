@@ -53,6 +53,10 @@ std::intptr_t TestDialog::processMessage(platform::DialogMessage message, std::u
     case platform::DialogMessage::Close:
       if (onClose) onClose();
       return 0;
+    case platform::DialogMessage::Wake:
+      wakes.push_back(argument);
+      if (onWake) onWake(argument);
+      return 0;
     case platform::DialogMessage::Destroy: return 0;
   }
   return 0;

@@ -39,7 +39,9 @@ class TestDialog : public platform::DialogImpl {
   std::function<void()> onInit;
   std::function<void(std::uintptr_t id)> onTimer;
   std::function<void()> onClose;
+  std::function<void(std::uintptr_t id)> onWake;
   std::vector<platform::DialogMessage> messages;
+  std::vector<std::uintptr_t> wakes;  // the ids of the wakes delivered
 
   std::intptr_t processMessage(platform::DialogMessage message, std::uintptr_t argument) override;
 };

@@ -1,6 +1,8 @@
 // A headless launcher for tests and measurements that need a process of its
 // own to kill, starve or time: the real update run and download jobs behind
-// the scripted page, ticked at full speed or at a fixed period.
+// the scripted page, ticked at full speed or at a fixed period. Built
+// link-paced (GLIMMERHOLD_LINK_PACED), it hands the dialog the wakes of the
+// download workers between ticks as they come, as the window system would.
 //
 //   update_driver [--base HOST/PATH/] [--tick-ms N] [--limit-s N] [--key HEX]
 //                 [--kill-in-transfer N | --kill-after-record N]
@@ -25,6 +27,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <optional>
 #include <string>
 #include <thread>
 #include <vector>
@@ -138,6 +141,25 @@ void report() {
   liveRun = nullptr;
 }
 
+// The launcher's dialog with a window of the fake backend's, so that the
+// download workers' wakes (link-paced builds) reach this process's loop.
+class DrivenUpdater : public Updater {
+ public:
+  DrivenUpdater() { window_ = reinterpret_cast<platform::WindowHandle>(std::uintptr_t{0x2000}); }
+};
+
+// Hands the dialog every wake that comes before `until` (link-paced builds;
+// in the others no wake is ever posted and this waits for `until`).
+void deliverWakes(const Options& options, Updater& updater, Clock::time_point until) {
+  while (updater.updateRun.state != UpdateState::Finished) {
+    const std::optional<std::uintptr_t> wake = testsupport::takeWake(until);
+    if (!wake) return;
+    killIfMomentCame(options, updater.updateRun);
+    updater.processMessage(platform::DialogMessage::Wake, *wake);
+    killIfMomentCame(options, updater.updateRun);
+  }
+}
+
 // Waits until the job in flight has ended or the deadline passed: at full
 // speed a tick is only worth making when there is something to see.
 void awaitJob(const Options& options, const UpdateRun& run, Clock::time_point deadline) {
@@ -169,7 +191,8 @@ int main(int argc, char** argv) {
   const auto period = std::chrono::milliseconds(options.tickMs);
   int result = 0;
   {
-    Updater updater;
+    DrivenUpdater updater;
+    testsupport::setWakeTarget(updater.window());
     liveRun = &updater.updateRun;
     if (!options.key.empty()) {
       std::vector<platform::P256PublicKey> keys;
@@ -189,16 +212,20 @@ int main(int argc, char** argv) {
         break;
       }
       if (options.tickMs > 0) {
-        // A timer's schedule: ticks keep their period whatever a tick took.
+        // A timer's schedule: ticks keep their period whatever a tick took,
+        // and wakes are handled between them as they come.
         nextTick += period;
+        deliverWakes(options, updater, nextTick);
         std::this_thread::sleep_until(nextTick);
-      } else if (updater.updateRun.job != nullptr) {
-        awaitJob(options, updater.updateRun, deadline);
+      } else {
+        deliverWakes(options, updater, Clock::now());
+        if (updater.updateRun.job != nullptr) awaitJob(options, updater.updateRun, deadline);
       }
       killIfMomentCame(options, updater.updateRun);
       updater.onTimer();
       killIfMomentCame(options, updater.updateRun);
     }
+    testsupport::setWakeTarget(nullptr);
     report();
     // A job that never ended is left to the process's end, as the launcher
     // leaves it.

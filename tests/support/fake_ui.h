@@ -3,6 +3,7 @@
 // writes, a message box answered at once, and a desktop opener that records.
 #pragma once
 
+#include <chrono>
 #include <cstdint>
 #include <functional>
 #include <map>
@@ -88,6 +89,15 @@ void resetFakes();
 // then Timer ticks until the dialog ends or `maxTicks` have passed (then a
 // Close). Returns the end value.
 std::intptr_t runDialogTicks(platform::DialogImpl& dialog, int maxTicks);
+
+// The fake window's wakes. postWake, from any thread, queues a wake for the
+// one window set here (none: nothing is posted, as for a destroyed window);
+// whatever drives the dialog takes them. The fake modal loop above does not:
+// its ticks alone drive the dialog.
+void setWakeTarget(platform::WindowHandle window);
+// Waits until a wake is queued or `until` has come; the wake's id, if one
+// was queued.
+std::optional<std::uintptr_t> takeWake(std::chrono::steady_clock::time_point until);
 
 std::string narrow(const std::u16string& text);
 

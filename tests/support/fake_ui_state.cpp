@@ -32,6 +32,7 @@ void resetFakes() {
   fakeWindow() = FakeWindowLog{};
   shownBoxes().clear();
   openedLinks().clear();
+  setWakeTarget(nullptr);
 }
 
 std::string narrow(const std::u16string& text) { return text::latin1FromUtf16(text); }

@@ -2,6 +2,9 @@
 #include "platform/window.h"
 
 #include <algorithm>
+#include <condition_variable>
+#include <deque>
+#include <mutex>
 #include <string>
 
 #include "support/fake_ui.h"
@@ -19,11 +22,39 @@ std::string nameOf(platform::WindowHandle window) {
 
 void record(std::string event) { testsupport::fakeWindow().events.push_back(std::move(event)); }
 
+// Reached from download workers, so apart from the recording log and
+// locked; never destroyed, as a worker the driver left may post during exit.
+struct Wakes {
+  std::mutex lock;
+  std::condition_variable posted;
+  platform::WindowHandle target = nullptr;
+  std::deque<std::uintptr_t> queued;
+};
+
+Wakes& wakes() {
+  static auto* instance = new Wakes;
+  return *instance;
+}
+
 }  // namespace
 
 namespace testsupport {
 
 std::intptr_t runDialogTicks(platform::DialogImpl& dialog, int maxTicks) { return dialog.doModal(nullptr, maxTicks); }
+
+void setWakeTarget(platform::WindowHandle window) {
+  const std::lock_guard<std::mutex> hold(wakes().lock);
+  wakes().target = window;
+  wakes().queued.clear();
+}
+
+std::optional<std::uintptr_t> takeWake(std::chrono::steady_clock::time_point until) {
+  std::unique_lock<std::mutex> hold(wakes().lock);
+  if (!wakes().posted.wait_until(hold, until, [] { return !wakes().queued.empty(); })) return std::nullopt;
+  const std::uintptr_t id = wakes().queued.front();
+  wakes().queued.pop_front();
+  return id;
+}
 
 }  // namespace testsupport
 
@@ -85,6 +116,16 @@ bool resizeClient(WindowHandle window, int width, int height) {
 bool setTimer(WindowHandle, std::uintptr_t id, unsigned milliseconds) {
   testsupport::fakeWindow().timers.push_back(id);
   record("timer:" + std::to_string(id) + ":" + std::to_string(milliseconds));
+  return true;
+}
+
+bool postWake(WindowHandle window, std::uintptr_t id) {
+  {
+    const std::lock_guard<std::mutex> hold(wakes().lock);
+    if (window == nullptr || window != wakes().target) return false;
+    wakes().queued.push_back(id);
+  }
+  wakes().posted.notify_one();
   return true;
 }
 

@@ -6,10 +6,13 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <atomic>
+#include <chrono>
 #include <cstdio>
 #include <filesystem>
 #include <regex>
 #include <set>
+#include <thread>
 
 #include "net/streaming_file.h"
 #include "platform/files.h"
@@ -164,6 +167,52 @@ TEST_F(UpdateRunTest, FetchesWhatChangedRecordsEachFileAndEnablesPlay) {
   for (std::size_t i = 1; i < progress.size(); ++i) EXPECT_LE(progress[i - 1], progress[i]);
   // Play is enabled (and the bar filled) once, at the end.
   EXPECT_EQ(display.playEnabled, 1);
+}
+
+// Link-paced builds: each job says on its worker that it ended, and the
+// wake that follows records a whole file and starts the next at once. A
+// wake for anything else -- the list, a failed file, a run that is over --
+// changes nothing; the ticks deal with those as they always do.
+TEST_F(UpdateRunTest, AWakeRecordsAWholeFileAndStartsTheNextAndOtherwiseDoesNothing) {
+  std::atomic<int> ended{0};
+  run.jobEnded = [&ended] { ++ended; };
+  const auto endedReaches = [&ended](int count) {
+    for (int i = 0; i < 20000 && ended.load() < count; ++i) std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    return ended.load() >= count;
+  };
+  serve("a.txt 1 1\nb.txt 1 2\nc.txt 1 404\n", {{"a.txt", "a"}, {"b.txt", "bb"}});
+  start();
+  ASSERT_TRUE(endedReaches(1));
+  run.wake();
+  EXPECT_EQ(run.state, UpdateState::FetchingList);
+  ASSERT_NE(run.job, nullptr) << "the list is left to the tick";
+  for (int i = 0; i < 400 && !(run.state == UpdateState::Downloading && run.job != nullptr); ++i) run.tick();
+  ASSERT_NE(run.job, nullptr);
+
+  ASSERT_TRUE(endedReaches(2));
+  run.wake();
+  EXPECT_EQ(readFile(kVersionListName), "a.txt 1 1\n");
+  EXPECT_EQ(run.current, 1u);
+  ASSERT_NE(run.job, nullptr) << "b.txt started in the same wake";
+  EXPECT_EQ(display.statusTexts.back(), u"Bajando b.txt");
+  ASSERT_TRUE(endedReaches(3));
+  run.wake();
+  EXPECT_EQ(readFile(kVersionListName), "a.txt 1 1\nb.txt 1 2\n");
+
+  // c.txt is not served: its job fails, and only a tick reports that.
+  ASSERT_TRUE(endedReaches(4));
+  run.wake();
+  EXPECT_EQ(run.state, UpdateState::Downloading);
+  EXPECT_TRUE(display.errors.empty());
+  run.tick();
+  EXPECT_EQ(run.state, UpdateState::Failed);
+  ASSERT_EQ(display.errors.size(), 1u);
+  run.wake();
+  EXPECT_EQ(run.state, UpdateState::Failed);
+  EXPECT_EQ(display.errors.size(), 1u);
+  EXPECT_EQ(readFile(kVersionListName), "a.txt 1 1\nb.txt 1 2\n");
+  EXPECT_EQ(requestedPaths(),
+            (std::vector<std::string>{"/up/version_list.txt", "/up/a.txt", "/up/b.txt", "/up/c.txt"}));
 }
 
 TEST_F(UpdateRunTest, AChangedSmallFileIsFetchedEvenThoughTheTotalIsZeroKiB) {

@@ -9,6 +9,7 @@
 #include <functional>
 #include <new>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "platform/win32/ui/placement.h"
@@ -32,6 +33,7 @@ class ScriptedDialog : public platform::DialogImpl {
   std::vector<std::string> log;
   std::function<void(ScriptedDialog&)> onInit;
   std::function<void(ScriptedDialog&, int tick)> onTick;
+  std::function<void(ScriptedDialog&)> onWake;
   int ticks = 0;
   bool windowAtDestroy = false;
 
@@ -60,6 +62,10 @@ class ScriptedDialog : public platform::DialogImpl {
         log.push_back("timer " + std::to_string(argument));
         if (onTick) onTick(*this, ++ticks);
         return 0;
+      case platform::DialogMessage::Wake:
+        log.push_back("wake " + std::to_string(argument));
+        if (onWake) onWake(*this);
+        return 0;
     }
     return 0;
   }
@@ -86,6 +92,31 @@ TEST(Dialog, RunsModallyFromInitThroughTimerTicksToCloseAndDestroy) {
   EXPECT_FALSE(IsWindow(during));
   // Not running any more: nothing to end.
   EXPECT_FALSE(dialog.endDialog(5));
+}
+
+// A download worker's wake: posted from another thread, handled on the
+// dialog's own thread, and lost with the dialog -- a wake posted as it ends
+// is never handled, and a destroyed window takes none.
+TEST(Dialog, WakesFromOtherThreadsAreMessagesThatEndWithTheDialog) {
+  ScriptedDialog dialog;
+  platform::WindowHandle during = nullptr;
+  DWORD wokenOn = 0;
+  dialog.onInit = [&](ScriptedDialog& self) {
+    during = self.window();
+    std::thread worker([&] { EXPECT_TRUE(platform::postWake(during, 7)); });
+    worker.join();
+  };
+  dialog.onWake = [&](ScriptedDialog& self) {
+    wokenOn = GetCurrentThreadId();
+    std::thread late([&] { EXPECT_TRUE(platform::postWake(during, 8)); });
+    late.join();
+    self.endDialog(4);
+  };
+  EXPECT_EQ(dialog.doModal(nullptr, 0), 4);
+  EXPECT_EQ(wokenOn, GetCurrentThreadId());
+  EXPECT_EQ(dialog.log, (std::vector<std::string>{"init 0", "wake 7", "destroy"}));
+  EXPECT_FALSE(platform::postWake(during, 9)) << "the window is gone";
+  EXPECT_FALSE(platform::postWake(nullptr, 9));
 }
 
 // A timer of another id goes through the same map entry, with its id; the

@@ -5,6 +5,7 @@
 #include <cstdint>
 #include <map>
 #include <memory>
+#include <mutex>
 
 #include "platform/gtk/page_call.h"
 #include "platform/gtk/widgets.h"
@@ -28,6 +29,51 @@ constexpr const char* kModalRunKey = "glimmerhold-modal-run";
 // whether that very run still goes on when the work comes to run.
 std::map<std::uint64_t, ModalRun*> gRunning;
 std::uint64_t gNextSerial = 1;
+
+// The running dialogs' windows and serials, for postWake, which any thread
+// may call: it looks a window up here under the lock and never touches the
+// window itself. Never destroyed: a download abandoned by an ending
+// launcher may still post while the process runs its exit.
+struct WakeTargets {
+  std::mutex lock;
+  std::map<WindowHandle, std::uint64_t> serials;
+};
+
+WakeTargets& wakeTargets() {
+  static auto* targets = new WakeTargets;
+  return *targets;
+}
+
+void setWakeTarget(WindowHandle window, std::uint64_t serial) {
+  WakeTargets& targets = wakeTargets();
+  const std::lock_guard<std::mutex> hold(targets.lock);
+  if (serial != 0) {
+    targets.serials[window] = serial;
+  } else {
+    targets.serials.erase(window);
+  }
+}
+
+struct PostedWake {
+  std::uint64_t serial;
+  std::uintptr_t id;
+};
+
+// On the main loop. Delivered as a close request is, once no page call is
+// waiting, and only to the very run it was posted for, if that still goes
+// on and is not ending.
+gboolean deliverWake(gpointer data) {
+  const PostedWake wake = *static_cast<PostedWake*>(data);
+  gtk::postUiWork([wake] {
+    auto found = gRunning.find(wake.serial);
+    if (found != gRunning.end() && !found->second->ending) {
+      found->second->dialog->processMessage(DialogMessage::Wake, wake.id);
+    }
+  });
+  return G_SOURCE_REMOVE;
+}
+
+void freeWake(gpointer data) { delete static_cast<PostedWake*>(data); }
 
 ModalRun* runOf(GtkWidget* window) {
   return window != nullptr ? static_cast<ModalRun*>(g_object_get_data(G_OBJECT(window), kModalRunKey)) : nullptr;
@@ -106,12 +152,14 @@ std::intptr_t DialogImpl::doModal(WindowHandle owner, std::intptr_t initParam) {
   g_object_set_data(G_OBJECT(window), kModalRunKey, &run);
   const gulong deleteHandler = g_signal_connect(window, "delete-event", G_CALLBACK(onDeleteEvent), nullptr);
   window_ = gtk::handleOf(window);
+  setWakeTarget(window_, run.serial);
 
   processMessage(DialogMessage::InitDialog, static_cast<std::uintptr_t>(initParam));
   // endDialog only marks the run; the loop looks at the mark after every
   // message it has dispatched.
   while (!run.ending) g_main_context_iteration(nullptr, TRUE);
 
+  setWakeTarget(window_, 0);
   processMessage(DialogMessage::Destroy, 0);
   killAllTimers(window);
   g_signal_handler_disconnect(window, deleteHandler);
@@ -152,6 +200,22 @@ bool killTimer(WindowHandle window, std::uintptr_t id) {
   if (timer == windowTimers->second.end()) return false;
   g_source_remove(timer->second->source);
   windowTimers->second.erase(timer);
+  return true;
+}
+
+bool postWake(WindowHandle window, std::uintptr_t id) {
+  std::uint64_t serial = 0;
+  {
+    WakeTargets& targets = wakeTargets();
+    const std::lock_guard<std::mutex> hold(targets.lock);
+    auto found = targets.serials.find(window);
+    if (window == nullptr || found == targets.serials.end()) return false;
+    serial = found->second;
+  }
+  // An idle source on the main context, which this wakes: deliverWake runs
+  // on the thread that iterates it. (g_main_context_invoke would run it
+  // right here on a worker whenever the main thread is not iterating.)
+  g_idle_add_full(G_PRIORITY_DEFAULT, deliverWake, new PostedWake{serial, id}, freeWake);
   return true;
 }
 

@@ -53,6 +53,9 @@ void keepSizeAcrossScales(HWND dialog) {
   if (setBehavior != nullptr) setBehavior(dialog, DDC_DISABLE_ALL, DDC_DISABLE_ALL);
 }
 
+// The dialog's private wake message (postWake).
+constexpr UINT kWakeMessage = WM_APP + 1;
+
 ModalRun* runOf(HWND window) { return reinterpret_cast<ModalRun*>(GetWindowLongPtrW(window, GWLP_USERDATA)); }
 
 // Handled messages answer TRUE with their result in DWLP_MSGRESULT, except
@@ -82,6 +85,10 @@ INT_PTR routeMessage(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
     case WM_CLOSE: return handled(window, run->dialog->processMessage(DialogMessage::Close, 0));
     case WM_DESTROY: return handled(window, run->dialog->processMessage(DialogMessage::Destroy, 0));
     case WM_TIMER: return handled(window, run->dialog->processMessage(DialogMessage::Timer, wParam));
+    case kWakeMessage:
+      // A wake that arrives once the dialog is ending reaches nothing.
+      if (run->ended) return handled(window, 0);
+      return handled(window, run->dialog->processMessage(DialogMessage::Wake, wParam));
     case WM_NCDESTROY:
       // The window is gone; nothing may reach the object through it any more.
       SetWindowLongPtrW(window, GWLP_USERDATA, 0);
@@ -167,5 +174,12 @@ bool setTimer(WindowHandle window, std::uintptr_t id, unsigned milliseconds) {
 }
 
 bool killTimer(WindowHandle window, std::uintptr_t id) { return KillTimer(win32::hwndOf(window), id) != FALSE; }
+
+// PostMessageW to a window that is destroyed fails, and to a null window
+// would post to the calling thread's queue: neither posts a wake.
+bool postWake(WindowHandle window, std::uintptr_t id) {
+  HWND dialog = win32::hwndOf(window);
+  return dialog != nullptr && PostMessageW(dialog, kWakeMessage, id, 0) != FALSE;
+}
 
 }  // namespace platform
