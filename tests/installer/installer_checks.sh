@@ -179,7 +179,7 @@ run reg add "$settings_key" /v InstallPath /t REG_SZ /d "$install_dir" /f
 # What a launcher leaves in the middle of its work: each working file, a
 # note naming the side file of the download in flight, and side files in a
 # folder of the release and in one of the launcher's own.
-for f in version_list.txt.tmp Launcher.exe.tmp Launcher.exe.new Launcher.lock version_release.txt \
+for f in version_list.txt.tmp version_list.journal Launcher.exe.tmp Launcher.exe.new Launcher.lock version_release.txt \
   version_release.txt.tmp Launcher.log Launcher.old.log; do
   printf 'working\n' >"$install/$f"
 done

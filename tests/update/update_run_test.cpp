@@ -18,6 +18,7 @@
 #include "support/launcher_fixture.h"
 #include "support/test_http_server.h"
 #include "update/download_note.h"
+#include "update/list_journal.h"
 #include "update/recording_display.h"
 #include "update/run_log.h"
 
@@ -27,6 +28,7 @@
 
 using net::partialFilePath;
 using update::downloadErrorText;
+using update::kListJournalName;
 using update::kVersionListName;
 using update::NameRefusal;
 using update::nameRefusalText;
@@ -259,13 +261,45 @@ TEST_F(UpdateRunTest, AListThatCannotBeSavedStopsTheRunWithItsStatus) {
   display.texts[15] = u"Fallo %i";
   serve("a.txt 1 1\nb.txt 1 1\n", {{"a.txt", "a"}, {"b.txt", "b"}});
   start();
-  // The side file the list is written through cannot be made.
-  fs::create_directories(install() / versionListSideName(kVersionListName) / "taken");
+  // The journal a fetched file is recorded in cannot be made.
+  fs::create_directories(install() / kListJournalName / "taken");
   runUntil(UpdateState::Failed);
   EXPECT_FALSE(fs::exists("b.txt"));
   EXPECT_EQ(display.errors, std::vector<std::u16string>{u"Fallo 12"});
   EXPECT_EQ(display.processEnds, 1);
   EXPECT_EQ(readFile(kVersionListName), "");
+}
+
+// Every file is recorded in the journal the moment it is in place; the run
+// folds the journal into the list as it ends, or, when that fails, the next
+// start does, before it plans: nothing is fetched twice.
+TEST_F(UpdateRunTest, TheJournalIsFoldedAtTheEndOrAtTheNextStart) {
+  serve("a.txt 1 1\nb.txt 1 1\n", {{"a.txt", "a"}, {"b.txt", "b"}});
+  start();
+  // The side file the list is rewritten through cannot be made.
+  fs::create_directories(install() / versionListSideName(kVersionListName) / "taken");
+  runUntil(UpdateState::Finished);
+  EXPECT_EQ(display.playEnabled, 1);
+  EXPECT_FALSE(fs::exists(kVersionListName));
+  EXPECT_EQ(readFile(kListJournalName), std::string(update::kListJournalHeader) +
+                                            update::journalRecord("a.txt", "1", 1) +
+                                            update::journalRecord("b.txt", "1", 1));
+
+  fs::remove_all(install() / versionListSideName(kVersionListName));
+  UpdateRun next{display};
+  ASSERT_TRUE(next.loadLocalList());
+  EXPECT_EQ(readFile(kVersionListName), "a.txt 1 1\nb.txt 1 1\n");
+  EXPECT_FALSE(fs::exists(kListJournalName));
+  next.startListFetch();
+  for (int i = 0; i < 50 && next.state != UpdateState::Finished; ++i) {
+    if (next.job != nullptr) {
+      ASSERT_TRUE(testsupport::jobEnded(*next.job));
+    }
+    next.tick();
+  }
+  EXPECT_EQ(next.state, UpdateState::Finished);
+  const std::vector<std::string> paths = requestedPaths();
+  EXPECT_EQ(std::count(paths.begin(), paths.end(), "/up/b.txt"), 1);
 }
 
 // An older launcher's fault may have left a folder where the launcher keeps
@@ -428,6 +462,28 @@ TEST_F(UpdateRunTest, AnInstallationThatCannotBeWrittenPlaysOrSaysSo) {
 }
 #endif
 
+#if defined(__linux__)
+// A run that did not end left a journal on a medium that is now read-only:
+// its records count (what they record is on disk at its size), and nothing
+// is written, the journal neither folded nor removed.
+TEST_F(UpdateRunTest, AReadOnlyInstallationReadsTheJournalAndLeavesIt) {
+  writeFile(install() / "game.pak", "game");
+  writeFile(install() / kVersionListName, "game.pak 0 4\n");
+  const std::string journal = std::string(update::kListJournalHeader) + update::journalRecord("game.pak", "1", 4);
+  writeFile(install() / kListJournalName, journal);
+  testsupport::ReadOnlyMount readOnly(install());
+  ASSERT_TRUE(readOnly.mounted()) << readOnly.error();
+  serve("game.pak 1 4\n", {{"game.pak", "GAME"}});
+  run.mayWrite = false;
+  start();
+  runUntil(UpdateState::Finished);
+  EXPECT_EQ(display.playEnabled, 1);
+  EXPECT_EQ(requestedPaths(), std::vector<std::string>{"/up/version_list.txt"});
+  EXPECT_EQ(readFile(install() / kVersionListName), "game.pak 0 4\n");
+  EXPECT_EQ(readFile(install() / kListJournalName), journal);
+}
+#endif
+
 TEST_F(UpdateRunTest, AResetMidBodyShowsTheSocketErrorNumber) {
   server_ = std::make_unique<TestHttpServer>([](const std::string& request) {
     if (TestHttpServer::requestPath(request) == "/up/version_list.txt") {
@@ -462,7 +518,11 @@ TEST_F(UpdateRunTest, ANewLauncherIsStartedWithPauseAndTheRunEnds) {
   for (int i = 0; i < 12000 && startedWith().find('\n') == std::string::npos; ++i) platform::sleepMilliseconds(5);
   EXPECT_NE(startedWith().find("Launcher.exe.tmp /pause\n"), std::string::npos);
   EXPECT_FALSE(fs::exists("game.pak"));
-  EXPECT_EQ(readFile(kVersionListName).rfind("Launcher.exe 2 ", 0), 0u);
+  // Recorded in the journal, which the new launcher folds as it starts.
+  const update::JournalRecords recorded = update::readListJournal(kListJournalName);
+  ASSERT_EQ(recorded.entries.size(), 1u);
+  EXPECT_EQ(recorded.entries[0].name, "Launcher.exe");
+  EXPECT_EQ(recorded.entries[0].version, "2");
 }
 
 // What support reads: one line per event, each stamped in UTC, inside the
