@@ -26,9 +26,9 @@ std::uint32_t crc32(std::string_view bytes) {
 }
 
 constexpr std::size_t kCrcDigits = 8;
-// More records than any run can write (one per file of the largest list,
-// twice over): what goes beyond is not trusted.
-constexpr std::size_t kMaxRecords = 2 * kMaxListEntries;
+// More records than any run writes (one per file of the largest list): what
+// goes beyond is not trusted.
+constexpr std::size_t kMaxRecords = kMaxListEntries;
 
 // One record line without its line end: the entry it proves, if it does.
 bool parseRecord(std::string_view line, VersionList& into) {
@@ -63,7 +63,9 @@ std::string journalRecord(std::string_view name, std::string_view version, std::
 
 JournalRecords readListJournal(const char* fileName) {
   JournalRecords records;
-  platform::File file = platform::File::open(fileName, platform::File::Access::ReadExisting);
+  // A link in the journal's place is not followed: what it points at is no
+  // record of this installation.
+  platform::File file = platform::File::open(fileName, platform::File::Access::ReadOwn);
   if (!file.isOpen()) return records;
   records.kind = JournalRecords::Kind::Unknown;
   constexpr std::size_t kChunk = std::size_t{64} * 1024;
@@ -124,8 +126,13 @@ JournalFold foldListJournal(const char* listName, const char* journalName, Versi
                             bool mayWrite) {
   JournalRecords records = readListJournal(journalName);
   if (records.kind == JournalRecords::Kind::Absent) {
-    // Nothing that opens as a file; an empty folder in its place is no
-    // journal either (clearWorkingFilePlaces deals with it).
+    // Nothing that opens as a file: a link, a pipe or an empty folder in its
+    // place is no journal, and goes, as in the other working files' places;
+    // the run's journal is then made afresh there.
+    if (mayWrite) {
+      platform::deleteFile(journalName);
+      static_cast<void>(platform::removeDirectory(journalName));
+    }
     return platform::accessCheck(journalName) == 0 ? JournalFold::Kept : JournalFold::NoJournal;
   }
   applyJournal(list, records.entries, nameCase);

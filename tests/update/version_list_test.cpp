@@ -542,6 +542,18 @@ TEST_F(LocalListFile, AJournalIsFoldedAsFarAsItsRecordsProveItself) {
             update::JournalFold::Kept);
   EXPECT_EQ(loaded.size(), 1u);
   EXPECT_EQ(readFile(dir / kListJournalName), header + c1);
+
+  // A link in the journal's place is not followed, and goes (nothing is
+  // written at its end later either: TheRunsJournalIsMadeAfresh...).
+  fs::remove_all(dir / versionListSideName(kVersionListName));
+  fs::rename(dir / kListJournalName, dir / "elsewhere");
+  fs::create_symlink(dir / "elsewhere", dir / kListJournalName);
+  VersionList linked;
+  EXPECT_EQ(foldListJournal(kVersionListName, kListJournalName, linked, NameCase::Exact, true),
+            update::JournalFold::NoJournal);
+  EXPECT_TRUE(linked.empty());
+  EXPECT_FALSE(fs::is_symlink(dir / kListJournalName));
+  EXPECT_EQ(readFile(dir / "elsewhere"), header + c1);
 }
 
 TEST_F(LocalListFile, TheRunsJournalIsMadeAfreshAndEveryRecordFlushed) {
