@@ -89,6 +89,9 @@ class ListJournal {
   [[nodiscard]] bool append(std::string_view name, std::string_view version, std::uint32_t size);
   // Whether this journal holds records of this run.
   bool hasRecords() const { return records_ > 0; }
+  // Closes the journal (no other process may open it meanwhile, on
+  // Windows); what is appended after this fails, the file being there.
+  void close() { static_cast<void>(file_.close()); }
   // Closes the journal and removes its file; the next append starts a new
   // one. False when the file could not be removed.
   [[nodiscard]] bool remove();

@@ -365,6 +365,9 @@ void UpdateRun::pollCurrentFile() {
   }
 
   if (isLauncher) {
+    // The new launcher folds the journal as it starts: no handle of this one
+    // may keep it from reading and removing it.
+    journal_.close();
     if (runProgram("Launcher.exe.tmp /pause", nullptr) != 0) {
       // The new launcher takes over from here.
       runLog().write("new launcher started: it takes over");
@@ -390,6 +393,7 @@ void UpdateRun::pollCurrentFile() {
 void UpdateRun::foldJournal() {
   // The records stay on disk until the list holds them: a failure here
   // leaves the journal to the next start, which folds it.
+  journal_.close();
   if (!saveLocalList(kVersionListName, localList) || !journal_.remove()) {
     runLog().write("the journal of the local list could not be folded into it; the next start does");
   }
