@@ -272,7 +272,8 @@ TEST_F(UpdateRunTest, AListThatCannotBeSavedStopsTheRunWithItsStatus) {
 
 // Every file is recorded in the journal the moment it is in place; the run
 // folds the journal into the list as it ends, or, when that fails, the next
-// start does, before it plans: nothing is fetched twice.
+// start does, before it plans: nothing recorded is fetched twice, unless it
+// is no longer on disk at its size.
 TEST_F(UpdateRunTest, TheJournalIsFoldedAtTheEndOrAtTheNextStart) {
   serve("a.txt 1 1\nb.txt 1 1\n", {{"a.txt", "a"}, {"b.txt", "b"}});
   start();
@@ -286,6 +287,9 @@ TEST_F(UpdateRunTest, TheJournalIsFoldedAtTheEndOrAtTheNextStart) {
                                             update::journalRecord("b.txt", "1", 1));
 
   fs::remove_all(install() / versionListSideName(kVersionListName));
+  // A record is no proof of the file: one that is not on disk at its size
+  // is fetched again all the same.
+  writeFile(install() / "b.txt", "");
   UpdateRun next{display};
   ASSERT_TRUE(next.loadLocalList());
   EXPECT_EQ(readFile(kVersionListName), "a.txt 1 1\nb.txt 1 1\n");
@@ -299,7 +303,11 @@ TEST_F(UpdateRunTest, TheJournalIsFoldedAtTheEndOrAtTheNextStart) {
   }
   EXPECT_EQ(next.state, UpdateState::Finished);
   const std::vector<std::string> paths = requestedPaths();
-  EXPECT_EQ(std::count(paths.begin(), paths.end(), "/up/b.txt"), 1);
+  EXPECT_EQ(std::count(paths.begin(), paths.end(), "/up/a.txt"), 1);
+  EXPECT_EQ(std::count(paths.begin(), paths.end(), "/up/b.txt"), 2);
+  EXPECT_EQ(readFile(install() / "b.txt"), "b");
+  EXPECT_EQ(readFile(kVersionListName), "a.txt 1 1\nb.txt 1 1\n");
+  EXPECT_FALSE(fs::exists(kListJournalName));
 }
 
 // An older launcher's fault may have left a folder where the launcher keeps
