@@ -4,6 +4,7 @@
 #include <charconv>
 
 #include "update/entry_names.h"
+#include "update/run_log.h"
 
 namespace update {
 
@@ -134,6 +135,15 @@ JournalFold foldListJournal(const char* listName, const char* journalName, Versi
       static_cast<void>(platform::removeDirectory(journalName));
     }
     return platform::accessCheck(journalName) == 0 ? JournalFold::Kept : JournalFold::NoJournal;
+  }
+  // The run log says what a run that did not end left, and how much of it
+  // was trusted.
+  if (records.kind == JournalRecords::Kind::Unknown) {
+    runLog().write(std::string("journal ") + journalName + ": not a journal of this launcher, ignored");
+  } else {
+    runLog().write(std::string("journal ") + journalName + ": " + std::to_string(records.entries.size()) + " records" +
+                   (records.refused != 0 ? ", " + std::to_string(records.refused) + " refused" : "") +
+                   (records.unproved ? "; what follows them proves nothing and is ignored" : ""));
   }
   applyJournal(list, records.entries, nameCase);
   if (!mayWrite || !saveLocalList(listName, list)) return JournalFold::Kept;

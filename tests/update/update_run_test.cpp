@@ -552,17 +552,21 @@ std::vector<std::string> logEvents(const fs::path& log) {
 
 TEST_F(UpdateRunTest, TheLogSaysWhatWasFetchedSkippedAndWhereTheRunFailed) {
   runLog().open(install().string());
+  // A killed run's journal, its last record cut.
+  writeFile(install() / kListJournalName,
+            std::string(update::kListJournalHeader) + update::journalRecord("old.txt", "1", 3) + "1234abcd old");
   serve("ok.txt 1 2\n../escape.txt 1 4\nmissing.pak 1 5\n", {{"ok.txt", "ok"}});
   start();
   runUntil(UpdateState::Failed);
   runLog().close();
   const std::vector<std::string> events = logEvents(install() / "Launcher.log");
-  ASSERT_EQ(events.size(), 5u) << readFile(install() / "Launcher.log");
-  EXPECT_EQ(events[0], "local list: 0 entries");
-  EXPECT_EQ(events[1], "list version_list.txt: 45 bytes, 3 entries; 2 to fetch, 0 KiB (unsigned updates)");
-  EXPECT_EQ(events[2], "skipped ../escape.txt: " + std::string(nameRefusalText(NameRefusal::LeavesInstallation)));
-  EXPECT_TRUE(std::regex_match(events[3], std::regex("fetched ok.txt: 2 bytes in [0-9]+ ms"))) << events[3];
-  EXPECT_EQ(events[4], "failed fetching missing.pak: status 4: Invalid response from the server.");
+  ASSERT_EQ(events.size(), 6u) << readFile(install() / "Launcher.log");
+  EXPECT_EQ(events[0], "journal version_list.journal: 1 records; what follows them proves nothing and is ignored");
+  EXPECT_EQ(events[1], "local list: 1 entries");
+  EXPECT_EQ(events[2], "list version_list.txt: 45 bytes, 3 entries; 2 to fetch, 0 KiB (unsigned updates)");
+  EXPECT_EQ(events[3], "skipped ../escape.txt: " + std::string(nameRefusalText(NameRefusal::LeavesInstallation)));
+  EXPECT_TRUE(std::regex_match(events[4], std::regex("fetched ok.txt: 2 bytes in [0-9]+ ms"))) << events[4];
+  EXPECT_EQ(events[5], "failed fetching missing.pak: status 4: Invalid response from the server.");
 }
 
 TEST(RunLogTest, StaysWithinItsLimitKeepsOneOlderLogAndWritesNowhereElse) {
