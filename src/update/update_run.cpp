@@ -365,9 +365,9 @@ void UpdateRun::pollCurrentFile() {
   }
 
   if (isLauncher) {
-    // The new launcher folds the journal as it starts: no handle of this one
-    // may keep it from reading and removing it.
-    journal_.close();
+    // This run ends here: its journal is folded into the list before the new
+    // launcher starts (which folds it itself if that fails).
+    foldJournal();
     if (runProgram("Launcher.exe.tmp /pause", nullptr) != 0) {
       // The new launcher takes over from here.
       runLog().write("new launcher started: it takes over");
