@@ -183,6 +183,9 @@ void UpdateRun::fail(std::int32_t status) {
   // The failed job removed its side file before it reported: the note names
   // nothing that is left.
   if (mayWrite) platform::deleteFile(kDownloadNoteName);
+  // The run ends here too: what it recorded goes into the list (but not
+  // after a record that could not be written, whose file stays unrecorded).
+  if (mayWrite && journal_.hasRecords() && status != statusCode(RunStatus::ListSaveFailed)) foldJournal();
   display_.showError(text);
   display_.endProcess();
 }

@@ -146,7 +146,8 @@ class UpdateRun {
   void pollCurrentFile();
   void finish();
   // Rewrites "version_list.txt" from localList and removes the journal: at
-  // the end of the run, and before a new launcher takes over.
+  // the end of the run (finished or failed), and before a new launcher takes
+  // over.
   void foldJournal();
   // Starts a job on the update server.
   void startJob(const std::string& name, const std::string& localPath, const std::string& expectedDigest,

@@ -565,6 +565,10 @@ TEST_F(UpdateRunTest, TheLogSaysWhatWasFetchedSkippedAndWhereTheRunFailed) {
   EXPECT_EQ(events[3], "skipped ../escape.txt: " + std::string(nameRefusalText(NameRefusal::LeavesInstallation)));
   EXPECT_TRUE(std::regex_match(events[4], std::regex("fetched ok.txt: 2 bytes in [0-9]+ ms"))) << events[4];
   EXPECT_EQ(events[5], "failed fetching missing.pak: status 4: Invalid response from the server.");
+  // A failed run ends with what it recorded folded into the list, the
+  // proved part of the old journal included.
+  EXPECT_EQ(readFile(install() / kVersionListName), "old.txt 1 3\nok.txt 1 2\n");
+  EXPECT_FALSE(fs::exists(install() / kListJournalName));
 }
 
 TEST(RunLogTest, StaysWithinItsLimitKeepsOneOlderLogAndWritesNowhereElse) {
