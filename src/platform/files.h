@@ -22,6 +22,11 @@ class File {
   enum class Access {
     // GENERIC_READ, FILE_SHARE_READ, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL.
     ReadExisting,
+    // ReadExisting with FILE_FLAG_OPEN_REPARSE_POINT: one of the launcher's
+    // own files, read only as it stands in its place. A link there is not
+    // followed: on POSIX it does not open, on Windows the link itself opens
+    // (and holds no data).
+    ReadOwn,
     // GENERIC_WRITE, no sharing, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL.
     CreateAlways,
     // GENERIC_WRITE, no sharing, CREATE_NEW: a new file or nothing. Fails

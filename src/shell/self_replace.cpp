@@ -6,6 +6,8 @@
 
 #include "platform/files.h"
 #include "update/download_plan.h"
+#include "update/list_journal.h"
+#include "update/local_file_index.h"
 #include "update/version_list.h"
 
 namespace shell {
@@ -98,15 +100,23 @@ bool sameFileContents(const std::string& first, const std::string& second) {
 
 void forgetLauncherVersion(const std::string& installPath) {
   const std::string listPath = installPath + "\\" + kVersionListName;
+  const std::string journalPath = installPath + "\\" + update::kListJournalName;
   VersionList listed;
   if (!readVersionListFile(listPath.c_str(), listed)) return;
+  // The run that fetched the new launcher recorded it in the list's journal.
+  update::applyJournal(listed, update::readListJournal(journalPath.c_str()).entries, update::installationNameCase());
   VersionList kept;
   for (const VersionEntryRef entry : listed) {
     if (entry.name != kLauncherEntryName) kept.append(entry.name, entry.version, entry.size);
   }
-  // Nothing more can be done here when the list cannot be rewritten: the
-  // launcher's version stays recorded, as before this start.
-  if (kept.size() != listed.size()) static_cast<void>(saveLocalList(listPath.c_str(), kept));
+  if (kept.size() == listed.size()) return;
+  // The journal goes first, and the list is rewritten without the launcher
+  // but with the journal's other records: a kill between the two costs those
+  // files a second fetch, never a launcher recorded that is not installed.
+  // Nothing more can be done here when either fails: the launcher's version
+  // stays recorded, as before this start.
+  platform::deleteFile(journalPath.c_str());
+  if (platform::accessCheck(journalPath.c_str()) != 0) static_cast<void>(saveLocalList(listPath.c_str(), kept));
 }
 
 }  // namespace shell

@@ -24,9 +24,10 @@ namespace update {
 // The launcher's own files in the installation folder. No list entry may
 // name one of them, nor use one as a folder, whatever its letter case.
 // Adding a working file is adding its name here.
-constexpr std::array<std::string_view, 10> kWorkingNames = {
+constexpr std::array<std::string_view, 11> kWorkingNames = {
     "version_list.txt",          // the local list
     "version_list.txt.tmp",      // its side file while it is rewritten
+    "version_list.journal",      // the files recorded since it was (list_journal.h)
     "Launcher.exe.tmp",          // a fetched new launcher, before it takes over
     "Launcher.exe.new",          // the side file of the launcher's self-copy
     "Launcher.lock",             // held while a launcher runs on the installation

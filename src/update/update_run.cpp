@@ -12,6 +12,7 @@
 #include "update/download_note.h"
 #include "update/download_plan.h"
 #include "update/entry_names.h"
+#include "update/list_journal.h"
 #include "update/list_signature.h"
 #include "update/messages.h"
 #include "update/program_start.h"
@@ -102,7 +103,10 @@ bool budgetLeft(Clock::time_point started) {
 }  // namespace
 
 bool UpdateRun::loadLocalList() {
-  if (update::loadLocalList(installPath, localList, mayWrite)) {
+  const LocalListLoad load = update::loadLocalList(installPath, localList, mayWrite);
+  if (load != LocalListLoad::NoInstallation) {
+    journalKept_ = load == LocalListLoad::JournalKept;
+    if (journalKept_) runLog().write("the journal of the local list could not be folded into it");
     workingPlaceBlocked_ = mayWrite && !clearWorkingFilePlaces();
     nameCase = installationNameCase();
     runLog().write("local list: " + std::to_string(localList.size()) + " entries");
@@ -186,6 +190,9 @@ void UpdateRun::fail(std::int32_t status) {
   // The failed job removed its side file before it reported: the note names
   // nothing that is left.
   if (mayWrite) platform::deleteFile(kDownloadNoteName);
+  // The run ends here too: what it recorded goes into the list (but not
+  // after a record that could not be written, whose file stays unrecorded).
+  if (mayWrite && journal_.hasRecords() && status != statusCode(RunStatus::ListSaveFailed)) foldJournal();
   display_.showError(text);
   display_.endProcess();
 }
@@ -302,6 +309,9 @@ void UpdateRun::startDownloads() {
     fail(statusCode(DownloadStatus::DestinationFailed));
   } else if (workingPlaceBlocked_) {
     fail(statusCode(RunStatus::WorkingFileBlocked));
+  } else if (journalKept_) {
+    // Records of this run would follow whatever the old journal holds.
+    fail(statusCode(RunStatus::ListSaveFailed));
   } else {
     state = UpdateState::Planned;
   }
@@ -349,12 +359,13 @@ void UpdateRun::pollCurrentFile() {
   runLog().write("fetched " + std::string(entry.name) + ": " + std::to_string(fetched) + " bytes in " +
                  std::to_string(took) + " ms");
 
-  // Recorded at once, so an interrupted run loses at most the file in flight.
+  // Recorded at once, so an interrupted run loses at most the file in flight:
+  // the file is in place, its record is on disk before the next step.
   const bool isLauncher = entry.name == kLauncherEntryName;
   VersionList beforeLauncher;
   if (isLauncher) beforeLauncher = localList;
   localIndex_->recordFile(localList, entry.name, entry.version, fetched);
-  const bool saved = saveLocalList(kVersionListName, localList);
+  const bool saved = journal_.append(entry.name, entry.version, fetched);
   job.reset();
   // Going on would fetch files that are never recorded, and show "End" over
   // an installation whose list says otherwise.
@@ -364,6 +375,9 @@ void UpdateRun::pollCurrentFile() {
   }
 
   if (isLauncher) {
+    // This run ends here: its journal is folded into the list before the new
+    // launcher starts (which folds it itself if that fails).
+    foldJournal();
     if (runProgram("Launcher.exe.tmp /pause", nullptr) != 0) {
       // The new launcher takes over from here.
       runLog().write("new launcher started: it takes over");
@@ -373,8 +387,11 @@ void UpdateRun::pollCurrentFile() {
     }
     // The new launcher did not start, so the installed one is still the old
     // one: the list must not claim otherwise, or no later run fetches it.
+    // The journal that claims it goes first: a kill before the list is
+    // rewritten then costs the files it recorded a second fetch, never a
+    // launcher recorded that is not installed.
     localList = std::move(beforeLauncher);
-    if (!saveLocalList(kVersionListName, localList)) {
+    if (!journal_.remove() || !saveLocalList(kVersionListName, localList)) {
       fail(statusCode(RunStatus::ListSaveFailed));
       return;
     }
@@ -383,9 +400,19 @@ void UpdateRun::pollCurrentFile() {
   if (++current >= downloadList.size()) state = UpdateState::Finishing;
 }
 
+void UpdateRun::foldJournal() {
+  // The records stay on disk until the list holds them: a failure here
+  // leaves the journal to the next start, which folds it.
+  journal_.close();
+  if (!saveLocalList(kVersionListName, localList) || !journal_.remove()) {
+    runLog().write("the journal of the local list could not be folded into it; the next start does");
+  }
+}
+
 void UpdateRun::finish() {
   // Every side file has taken its file's place: the note names none.
   if (mayWrite) removeDownloadLeftovers();
+  if (mayWrite && journal_.hasRecords()) foldJournal();
   runLog().write("up to date");
   display_.enablePlay();
   display_.showStatusText(display_.messageText(kMsgEnd));

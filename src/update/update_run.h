@@ -1,6 +1,6 @@
 // The update run: brings the installation up to date with the update server,
 // one step per timer tick, one file at a time, recording every finished file
-// in the local version list at once.
+// at once (in the local list's journal, folded into the list at the end).
 #pragma once
 
 #include <chrono>
@@ -18,6 +18,7 @@
 #include "update/download_job.h"
 #include "update/download_plan.h"
 #include "update/error_text.h"
+#include "update/list_journal.h"
 #include "update/list_signature.h"
 #include "update/run_display.h"
 #include "update/update_key.h"
@@ -50,8 +51,11 @@ enum class UpdateState : std::int32_t {
 // (1 to 11, 14, 15, 20), of the signed updates' refusals (21 to 28) and of
 // the socket layer's numbers.
 enum class RunStatus : std::int32_t {
-  // "version_list.txt" could not be rewritten after a fetched file: nothing
-  // of that file is recorded, so the next start fetches it again.
+  // A fetched file could not be recorded (its record in the list's journal
+  // could not be written and flushed, or a journal left by an earlier run
+  // could not be folded into "version_list.txt" before files were to be
+  // fetched): nothing of that file is recorded, so the next start fetches it
+  // again.
   ListSaveFailed = 12,
   // The server's list holds more than kMaxListEntries entries.
   ListTooLarge = 13,
@@ -152,6 +156,10 @@ class UpdateRun {
   void startCurrentFile();
   void pollCurrentFile();
   void finish();
+  // Rewrites "version_list.txt" from localList and removes the journal: at
+  // the end of the run (finished or failed), and before a new launcher takes
+  // over.
+  void foldJournal();
   // Starts a job on the update server.
   void startJob(const std::string& name, const std::string& localPath, const std::string& expectedDigest,
                 std::optional<std::uint32_t> listedSize = std::nullopt,
@@ -171,6 +179,11 @@ class UpdateRun {
   // A working file's place is taken by something the launcher could not
   // remove (see clearWorkingFilePlaces).
   bool workingPlaceBlocked_ = false;
+  // A journal of an earlier run could not be folded into the list file.
+  bool journalKept_ = false;
+  // Where each fetched file is recorded the moment it is in place; folded
+  // into "version_list.txt" when the run ends.
+  ListJournal journal_{kListJournalName};
   // What the last job fetched, and when it started, for the log.
   std::string fetching_;
   std::chrono::steady_clock::time_point jobStarted_;

@@ -158,12 +158,23 @@ const char* afterByteOrderMark(const char* begin, const char* end);
 // (an unreadable local list fetches everything again).
 bool readVersionListFile(const char* fileName, VersionList& list);
 
+enum class LocalListLoad : std::uint8_t {
+  // No installation, or its folder cannot be entered: nothing changed on disk.
+  NoInstallation,
+  Loaded,
+  // Loaded, with the records of a journal (list_journal.h) that could not be
+  // folded into the list file although the launcher may write: nothing may
+  // be recorded on top of it.
+  JournalKept,
+};
+
 // Reads the installation folder, makes it the current folder, removes what an
 // earlier run left behind (see removeDownloadLeftovers; not when
 // `mayWrite` is false) and loads its "version_list.txt" into `list` (empty
-// when there is none or it cannot be read). False, with nothing changed on
-// disk, when there is no installation or its folder cannot be entered.
-[[nodiscard]] bool loadLocalList(std::string& installPath, VersionList& list, bool mayWrite = true);
+// when there is none or it cannot be read) with the files the journal of a
+// run that did not end records (foldListJournal: folded into the file when
+// `mayWrite`, read only otherwise).
+[[nodiscard]] LocalListLoad loadLocalList(std::string& installPath, VersionList& list, bool mayWrite = true);
 
 // Rewrites the named list file from `list`, atomically: a crash leaves either
 // the old file or the new one, never a truncated one. Each entry is written as

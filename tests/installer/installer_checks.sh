@@ -105,8 +105,11 @@ fetched_line="extras/fetched.pak $(token "$install/extras/fetched.pak") 1000"
 for f in Launcher.exe Glimmerhold.exe data/maps/deepway.pak; do
   sed -i "s|^$f [0-9a-f]* [0-9]*\$|$f $(token "$install/$f") $(stat -c %s "$install/$f")|" "$install/version_list.txt"
 done
-printf '%s\nDATA/Maps/DeepWay.pak %s 8\n' "$fetched_line" "$(token "$install/data/maps/deepway.pak")" \
-  >>"$install/version_list.txt"
+printf 'DATA/Maps/DeepWay.pak %s 8\n' "$(token "$install/data/maps/deepway.pak")" >>"$install/version_list.txt"
+# The file fetched last is recorded only in the list's journal, as a launcher
+# that was killed leaves it.
+python3 -c 'import sys, zlib; e = sys.argv[1]; sys.stdout.write("glimmerhold list journal 1\n%08x %s\n" % (zlib.crc32(e.encode()), e))' \
+  "$fetched_line" >"$install/version_list.journal"
 rm "$install/m$(printf '\xc3\xba')sica/"*
 printf 'mine\n' >"$install/notes.txt"
 run "$setup" /S /LANGUAGE=fr-FR
@@ -117,6 +120,7 @@ check "every carried file is the release's again; nothing else changed" \
     <(contents "$install" | grep -v ' ./version_list.txt$' | sort -k2)
 check "the list is the release's, then what the launcher fetched" \
   cmp <(cat "$served/version_list.txt"; echo "$fetched_line") "$install/version_list.txt"
+check "the journal is folded into the list, and gone" test ! -e "$install/version_list.journal"
 # Whatever the list names is on disk with the listed size and content.
 check "every listed file is on disk as listed" python3 -c '
 import hashlib, sys
@@ -179,7 +183,7 @@ run reg add "$settings_key" /v InstallPath /t REG_SZ /d "$install_dir" /f
 # What a launcher leaves in the middle of its work: each working file, a
 # note naming the side file of the download in flight, and side files in a
 # folder of the release and in one of the launcher's own.
-for f in version_list.txt.tmp Launcher.exe.tmp Launcher.exe.new Launcher.lock version_release.txt \
+for f in version_list.txt.tmp version_list.journal Launcher.exe.tmp Launcher.exe.new Launcher.lock version_release.txt \
   version_release.txt.tmp Launcher.log Launcher.old.log; do
   printf 'working\n' >"$install/$f"
 done

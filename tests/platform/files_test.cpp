@@ -82,6 +82,10 @@ TEST(FilesTest, OnlyRegularFilesOpenAndANewFileIsNew) {
   }
   EXPECT_EQ(readFile(dir / "victim"), "kept");
   EXPECT_FALSE(fs::exists(dir / "nowhere"));
+  // One of the launcher's own files is read only where it stands: not at
+  // the end of a link.
+  EXPECT_FALSE(platform::File::open((dir / "link").c_str(), platform::File::Access::ReadOwn).isOpen());
+  EXPECT_TRUE(platform::File::open((dir / "victim").c_str(), platform::File::Access::ReadOwn).isOpen());
 
   platform::File made = platform::File::open((dir / "new").c_str(), platform::File::Access::CreateNew);
   ASSERT_TRUE(made.isOpen());

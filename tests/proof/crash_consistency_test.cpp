@@ -1,7 +1,9 @@
 // An update of many files from nginx, killed with SIGKILL again and again at
-// moments spread over the whole run: while a file arrives, between files and
-// while "version_list.txt" is rewritten. After every kill the installation
-// must be consistent -- the list parses, every entry it records names a file
+// moments spread over the whole run: while a file arrives, between a file put
+// in place and its record, while its record is appended to the list's
+// journal, and while the journal is folded into "version_list.txt". After
+// every kill the installation must be consistent -- the list parses, its
+// journal proves what it records, every entry the two record names a file
 // holding exactly the served bytes of that version, and no file that was
 // good before is damaged -- and a run left alone afterwards must converge
 // and then have nothing left to fetch.
@@ -31,6 +33,8 @@
 #include "support/temp_dir.h"
 #include "update/download_note.h"
 #include "update/entry_names.h"
+#include "update/list_journal.h"
+#include "update/local_file_index.h"
 #include "update/update_run.h"
 #include "update/version_list.h"
 
@@ -38,6 +42,7 @@ using net::kPartialSuffix;
 using net::partialFilePath;
 using update::decodeEntryName;
 using update::kDownloadNoteName;
+using update::kListJournalName;
 using update::kVersionListName;
 using update::parseVersionList;
 using update::UpdateState;
@@ -142,7 +147,7 @@ struct KillPoint {
   // A downloaded file is recognised as any file but the list, its side file
   // and the note of the download in flight, whatever name it is written
   // under.
-  enum class Kind { InTransfer, AfterRecord, ListSideFileCreated, DownloadWritten };
+  enum class Kind { InTransfer, BeforeRecord, AfterRecord, ListSideFileCreated, JournalWritten, DownloadWritten };
   Kind kind;
   // The file of the run (InTransfer: 0 for the last one planned), or the
   // file event to kill at.
@@ -150,19 +155,22 @@ struct KillPoint {
 
   std::vector<std::string> driverArgs() const {
     if (kind == Kind::InTransfer) return {"--kill-in-transfer", std::to_string(count)};
+    if (kind == Kind::BeforeRecord) return {"--kill-before-record", std::to_string(count)};
     return {"--kill-after-record", kind == Kind::AfterRecord ? std::to_string(count) : "1"};
   }
 
   bool matches(std::uint32_t mask, const std::string& name) const {
     switch (kind) {
       case Kind::ListSideFileCreated: return (mask & IN_CREATE) && name == versionListSideName(kVersionListName);
+      case Kind::JournalWritten: return (mask & IN_MODIFY) && name == kListJournalName;
       case Kind::DownloadWritten: return (mask & IN_MODIFY) && isDownload(name);
       default: return false;
     }
   }
 
   static bool isDownload(const std::string& name) {
-    return name != kVersionListName && name != versionListSideName(kVersionListName) && name != kDownloadNoteName;
+    return name != kVersionListName && name != versionListSideName(kVersionListName) && name != kDownloadNoteName &&
+           name != kListJournalName;
   }
 };
 
@@ -177,10 +185,14 @@ int killRuns() { return prooftest::underWine() ? 14 : 40; }
 KillPoint killPointFor(int run) {
   if (run == 0) return {KillPoint::Kind::InTransfer, 1};
   if (run == killRuns() - 1) return {KillPoint::Kind::InTransfer, 0};
-  switch (run % 4) {
+  // The list's side file is made when a run folds the journal an earlier
+  // run left: at its start, so the kill lands mid-fold.
+  switch (run % 6) {
     case 0: return {KillPoint::Kind::InTransfer, 2};
     case 1: return {KillPoint::Kind::ListSideFileCreated, 1};
     case 2: return {KillPoint::Kind::AfterRecord, 1};
+    case 3: return {KillPoint::Kind::BeforeRecord, 1 + run % 2};
+    case 4: return {KillPoint::Kind::JournalWritten, 1};
     default: return {KillPoint::Kind::DownloadWritten, 2 + (run * 5) % 7};
   }
 }
@@ -289,6 +301,15 @@ class CrashConsistencyTest : public ::testing::Test {
     parseVersionList(text.data(), text.data() + text.size(), recorded);
     EXPECT_EQ(recorded.size(), static_cast<std::size_t>(std::count(text.begin(), text.end(), '\n')))
         << "a line of the list does not parse";
+    // What the next start reads: the list with the records of the journal a
+    // killed run left. A kill may cut its last record (or leave it empty,
+    // killed between its making and its first write), nothing more.
+    const update::JournalRecords journal = update::readListJournal((install() / kListJournalName).c_str());
+    if (journal.kind == update::JournalRecords::Kind::Unknown) {
+      EXPECT_EQ(fs::file_size(install() / kListJournalName), 0u) << "a journal the launcher cannot read";
+    }
+    EXPECT_EQ(journal.refused, 0u);
+    update::applyJournal(recorded, journal.entries, update::NameCase::Exact);
 
     std::size_t current = 0;
     std::vector<bool> seen(files_.size(), false);
@@ -336,6 +357,7 @@ class CrashConsistencyTest : public ::testing::Test {
       if (entry.is_directory()) continue;
       std::string relative = fs::relative(entry.path(), install()).string();
       if (relative == kVersionListName) continue;
+      if (sideFilesAllowed && relative == kListJournalName) continue;
       if (sideFilesAllowed && (relative == versionListSideName(kVersionListName) || relative == kDownloadNoteName)) {
         continue;
       }

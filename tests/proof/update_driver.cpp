@@ -5,15 +5,16 @@
 // download workers between ticks as they come, as the window system would.
 //
 //   update_driver [--base HOST/PATH/] [--tick-ms N] [--limit-s N] [--key HEX]
-//                 [--kill-in-transfer N | --kill-after-record N]
+//                 [--kill-in-transfer N | --kill-before-record N | --kill-after-record N]
 //
 // --key gives the update keys the launcher would have compiled in, in epoch
 // order from epoch 1 (128 hex digits each, X||Y, separated by ","): the run
 // then installs only what they signed, for the build's product and channel.
 // --kill-in-transfer ends the process with SIGKILL once the N-th file this
 // run fetches has begun to arrive (0: the last file planned), before it is
-// recorded; --kill-after-record once the run has recorded N files. Both are
-// judged on the run's own state, so the moment is the same however busy the
+// recorded; --kill-before-record once the N-th file this run fetches is in
+// place, before the tick that records it; --kill-after-record once the run
+// has recorded N files. All are judged on the run's own state, so the moment is the same however busy the
 // machine is.
 //
 // The installation comes from the registry file named by
@@ -61,6 +62,7 @@ struct Options {
   std::string key;
   // At most one of them is set; -1 when not.
   long killInTransfer = -1;
+  long killBeforeRecord = -1;
   long killAfterRecord = -1;
 };
 
@@ -88,6 +90,8 @@ bool parseOptions(int argc, char** argv, Options& options) {
       options.key = value;
     } else if (name == "--kill-in-transfer") {
       options.killInTransfer = std::atol(value);
+    } else if (name == "--kill-before-record") {
+      options.killBeforeRecord = std::atol(value);
     } else if (name == "--kill-after-record") {
       options.killAfterRecord = std::atol(value);
     } else {
@@ -95,16 +99,20 @@ bool parseOptions(int argc, char** argv, Options& options) {
     }
   }
   return argc % 2 == 1 && options.tickMs >= 0 && options.limitSeconds > 0 &&
-         (options.killInTransfer < 0 || options.killAfterRecord < 0);
+         (options.killInTransfer < 0) + (options.killBeforeRecord < 0) + (options.killAfterRecord < 0) >= 2;
 }
 
-// Whether the run has come to the moment --kill-in-transfer or
-// --kill-after-record names. A file is recorded in the tick that sees its
+// Whether the run has come to the moment --kill-in-transfer,
+// --kill-before-record or --kill-after-record names. A file is recorded in the tick that sees its
 // job complete, before `current` moves on, so while the job of file
 // `current` exists, exactly `current` files of this run are recorded.
 bool killMomentCame(const Options& options, const UpdateRun& run) {
   if (run.state != UpdateState::Downloading) return false;
   if (options.killAfterRecord > 0) return run.current >= static_cast<std::size_t>(options.killAfterRecord);
+  if (options.killBeforeRecord > 0) {
+    return run.job != nullptr && run.current + 1 == static_cast<std::size_t>(options.killBeforeRecord) &&
+           run.job->isComplete();
+  }
   if (options.killInTransfer < 0 || run.job == nullptr) return false;
   const std::size_t file =
       options.killInTransfer == 0 ? run.downloadList.size() : static_cast<std::size_t>(options.killInTransfer);
@@ -177,7 +185,7 @@ int main(int argc, char** argv) {
   if (!parseOptions(argc, argv, options)) {
     std::fprintf(stderr,
                  "usage: update_driver [--base HOST/PATH/] [--tick-ms N] [--limit-s N] [--key HEX]\n"
-                 "                     [--kill-in-transfer N | --kill-after-record N]\n");
+                 "                     [--kill-in-transfer N | --kill-before-record N | --kill-after-record N]\n");
     return 2;
   }
   testsupport::resetFakes();

@@ -71,6 +71,7 @@ TEST(ListedName, RefusesWithTheLaunchersReasons) {
       {"data/nul.pak", NameRefusal::DeviceName},
       {"aux .txt", NameRefusal::DeviceName},
       {"version_list.txt.tmp", NameRefusal::WorkingName},
+      {"version_list.journal", NameRefusal::WorkingName},
       {"Version_List.TXT/x", NameRefusal::WorkingName},
       {"download_in_progress.txt", NameRefusal::WorkingName},
       {"data/level.pak.ghpart", NameRefusal::PartialSuffix},

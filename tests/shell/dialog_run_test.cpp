@@ -15,6 +15,7 @@
 #include "support/launcher_fixture.h"
 #include "support/test_http_server.h"
 #include "update/download_note.h"
+#include "update/list_journal.h"
 
 using net::cStreamingFile;
 using shell::closeLauncher;
@@ -143,7 +144,13 @@ class DialogRunExitTest : public DialogRunTest {
       text += "box[" + testsupport::narrow(box.caption) + "|" + testsupport::narrow(box.text) + "|" +
               std::to_string(box.type) + "]";
     }
-    std::fprintf(stderr, "%s list[%s]\n", text.c_str(), readFile(kVersionListName).c_str());
+    // What the next start reads: the list and the records of its journal.
+    update::VersionList recorded;
+    static_cast<void>(update::readVersionListFile(kVersionListName, recorded));
+    update::applyJournal(recorded, update::readListJournal(update::kListJournalName).entries, update::NameCase::Exact);
+    std::string list;
+    for (const update::VersionEntryRef entry : recorded) list += update::formatVersionEntry(entry);
+    std::fprintf(stderr, "%s list[%s]\n", text.c_str(), list.c_str());
   }
   void SetUp() override {
     GTEST_FLAG_SET(death_test_style, "threadsafe");

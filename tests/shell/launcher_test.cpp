@@ -13,6 +13,7 @@
 #include "support/fake_ui.h"
 #include "support/launcher_fixture.h"
 #include "support/temp_dir.h"
+#include "update/list_journal.h"
 
 #if defined(__linux__)
 #include "support/linux/read_only_mount.h"
@@ -133,6 +134,16 @@ TEST_F(StartupTest, AnUnfinishedReplacementMakesTheNextRunFetchTheLauncherAgain)
   EXPECT_EQ(launcherMain(u""), 0);
   EXPECT_EQ(readFile(install() / "version_list.txt"), "data.pak 7 3\n");
   EXPECT_FALSE(fs::exists(install() / "Launcher.exe.tmp"));
+
+  // The run that fetched it recorded it in the list's journal: forgotten
+  // there too, the journal's other records kept.
+  writeFile(install() / "Launcher.exe.tmp", "launcher v2");
+  writeFile(install() / update::kListJournalName, std::string(update::kListJournalHeader) +
+                                                      update::journalRecord("Launcher.exe", "v2", 11) +
+                                                      update::journalRecord("new.pak", "1", 2));
+  EXPECT_EQ(launcherMain(u""), 0);
+  EXPECT_EQ(readFile(install() / "version_list.txt"), "data.pak 7 3\nnew.pak 1 2\n");
+  EXPECT_FALSE(fs::exists(install() / update::kListJournalName));
 
   // A replacement that did complete leaves the list alone.
   writeFile(install() / "Launcher.exe.tmp", "launcher v1");

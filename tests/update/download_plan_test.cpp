@@ -255,6 +255,7 @@ TEST(DownloadPlanSafety, RefusedNamesAreNeitherFetchedNorGivenFoldersButKeptWith
       {"version_list.txt/l.pak", R::WorkingName},
       {"VERSION_LIST.TXT", R::WorkingName},
       {"version_list.txt.tmp", R::WorkingName},
+      {"Version_List.Journal", R::WorkingName},
       {"version_list.txt%20", R::EndsInDotOrBlank},
       {"download_in_progress.txt", R::WorkingName},
       {"Launcher.lock", R::WorkingName},

@@ -21,6 +21,7 @@
 #include "support/launcher_fixture.h"
 #include "support/test_http_server.h"
 #include "update/download_note.h"
+#include "update/list_journal.h"
 #include "update/recording_display.h"
 #include "update/run_log.h"
 
@@ -30,6 +31,7 @@
 
 using net::partialFilePath;
 using update::downloadErrorText;
+using update::kListJournalName;
 using update::kVersionListName;
 using update::NameRefusal;
 using update::nameRefusalText;
@@ -308,13 +310,53 @@ TEST_F(UpdateRunTest, AListThatCannotBeSavedStopsTheRunWithItsStatus) {
   display.texts[15] = u"Fallo %i";
   serve("a.txt 1 1\nb.txt 1 1\n", {{"a.txt", "a"}, {"b.txt", "b"}});
   start();
-  // The side file the list is written through cannot be made.
-  fs::create_directories(install() / versionListSideName(kVersionListName) / "taken");
+  // The journal a fetched file is recorded in cannot be made.
+  fs::create_directories(install() / kListJournalName / "taken");
   runUntil(UpdateState::Failed);
   EXPECT_FALSE(fs::exists("b.txt"));
   EXPECT_EQ(display.errors, std::vector<std::u16string>{u"Fallo 12"});
   EXPECT_EQ(display.processEnds, 1);
   EXPECT_EQ(readFile(kVersionListName), "");
+}
+
+// Every file is recorded in the journal the moment it is in place; the run
+// folds the journal into the list as it ends, or, when that fails, the next
+// start does, before it plans: nothing recorded is fetched twice, unless it
+// is no longer on disk at its size.
+TEST_F(UpdateRunTest, TheJournalIsFoldedAtTheEndOrAtTheNextStart) {
+  serve("a.txt 1 1\nb.txt 1 1\n", {{"a.txt", "a"}, {"b.txt", "b"}});
+  start();
+  // The side file the list is rewritten through cannot be made.
+  fs::create_directories(install() / versionListSideName(kVersionListName) / "taken");
+  runUntil(UpdateState::Finished);
+  EXPECT_EQ(display.playEnabled, 1);
+  EXPECT_FALSE(fs::exists(kVersionListName));
+  EXPECT_EQ(readFile(kListJournalName), std::string(update::kListJournalHeader) +
+                                            update::journalRecord("a.txt", "1", 1) +
+                                            update::journalRecord("b.txt", "1", 1));
+
+  fs::remove_all(install() / versionListSideName(kVersionListName));
+  // A record is no proof of the file: one that is not on disk at its size
+  // is fetched again all the same.
+  writeFile(install() / "b.txt", "");
+  UpdateRun next{display};
+  ASSERT_TRUE(next.loadLocalList());
+  EXPECT_EQ(readFile(kVersionListName), "a.txt 1 1\nb.txt 1 1\n");
+  EXPECT_FALSE(fs::exists(kListJournalName));
+  next.startListFetch();
+  for (int i = 0; i < 50 && next.state != UpdateState::Finished; ++i) {
+    if (next.job != nullptr) {
+      ASSERT_TRUE(testsupport::jobEnded(*next.job));
+    }
+    next.tick();
+  }
+  EXPECT_EQ(next.state, UpdateState::Finished);
+  const std::vector<std::string> paths = requestedPaths();
+  EXPECT_EQ(std::count(paths.begin(), paths.end(), "/up/a.txt"), 1);
+  EXPECT_EQ(std::count(paths.begin(), paths.end(), "/up/b.txt"), 2);
+  EXPECT_EQ(readFile(install() / "b.txt"), "b");
+  EXPECT_EQ(readFile(kVersionListName), "a.txt 1 1\nb.txt 1 1\n");
+  EXPECT_FALSE(fs::exists(kListJournalName));
 }
 
 // An older launcher's fault may have left a folder where the launcher keeps
@@ -477,6 +519,28 @@ TEST_F(UpdateRunTest, AnInstallationThatCannotBeWrittenPlaysOrSaysSo) {
 }
 #endif
 
+#if defined(__linux__)
+// A run that did not end left a journal on a medium that is now read-only:
+// its records count (what they record is on disk at its size), and nothing
+// is written, the journal neither folded nor removed.
+TEST_F(UpdateRunTest, AReadOnlyInstallationReadsTheJournalAndLeavesIt) {
+  writeFile(install() / "game.pak", "game");
+  writeFile(install() / kVersionListName, "game.pak 0 4\n");
+  const std::string journal = std::string(update::kListJournalHeader) + update::journalRecord("game.pak", "1", 4);
+  writeFile(install() / kListJournalName, journal);
+  testsupport::ReadOnlyMount readOnly(install());
+  ASSERT_TRUE(readOnly.mounted()) << readOnly.error();
+  serve("game.pak 1 4\n", {{"game.pak", "GAME"}});
+  run.mayWrite = false;
+  start();
+  runUntil(UpdateState::Finished);
+  EXPECT_EQ(display.playEnabled, 1);
+  EXPECT_EQ(requestedPaths(), std::vector<std::string>{"/up/version_list.txt"});
+  EXPECT_EQ(readFile(install() / kVersionListName), "game.pak 0 4\n");
+  EXPECT_EQ(readFile(install() / kListJournalName), journal);
+}
+#endif
+
 TEST_F(UpdateRunTest, AResetMidBodyShowsTheSocketErrorNumber) {
   server_ = std::make_unique<TestHttpServer>([](const std::string& request) {
     if (TestHttpServer::requestPath(request) == "/up/version_list.txt") {
@@ -511,7 +575,9 @@ TEST_F(UpdateRunTest, ANewLauncherIsStartedWithPauseAndTheRunEnds) {
   for (int i = 0; i < 12000 && startedWith().find('\n') == std::string::npos; ++i) platform::sleepMilliseconds(5);
   EXPECT_NE(startedWith().find("Launcher.exe.tmp /pause\n"), std::string::npos);
   EXPECT_FALSE(fs::exists("game.pak"));
+  // The run ends with the hand-over: its journal is folded into the list.
   EXPECT_EQ(readFile(kVersionListName).rfind("Launcher.exe 2 ", 0), 0u);
+  EXPECT_FALSE(fs::exists(kListJournalName));
 }
 
 // What support reads: one line per event, each stamped in UTC, inside the
@@ -533,17 +599,25 @@ std::vector<std::string> logEvents(const fs::path& log) {
 
 TEST_F(UpdateRunTest, TheLogSaysWhatWasFetchedSkippedAndWhereTheRunFailed) {
   runLog().open(install().string());
+  // A killed run's journal, its last record cut.
+  writeFile(install() / kListJournalName,
+            std::string(update::kListJournalHeader) + update::journalRecord("old.txt", "1", 3) + "1234abcd old");
   serve("ok.txt 1 2\n../escape.txt 1 4\nmissing.pak 1 5\n", {{"ok.txt", "ok"}});
   start();
   runUntil(UpdateState::Failed);
   runLog().close();
   const std::vector<std::string> events = logEvents(install() / "Launcher.log");
-  ASSERT_EQ(events.size(), 5u) << readFile(install() / "Launcher.log");
-  EXPECT_EQ(events[0], "local list: 0 entries");
-  EXPECT_EQ(events[1], "list version_list.txt: 45 bytes, 3 entries; 2 to fetch, 0 KiB (unsigned updates)");
-  EXPECT_EQ(events[2], "skipped ../escape.txt: " + std::string(nameRefusalText(NameRefusal::LeavesInstallation)));
-  EXPECT_TRUE(std::regex_match(events[3], std::regex("fetched ok.txt: 2 bytes in [0-9]+ ms"))) << events[3];
-  EXPECT_EQ(events[4], "failed fetching missing.pak: status 4: Invalid response from the server.");
+  ASSERT_EQ(events.size(), 6u) << readFile(install() / "Launcher.log");
+  EXPECT_EQ(events[0], "journal version_list.journal: 1 records; what follows them proves nothing and is ignored");
+  EXPECT_EQ(events[1], "local list: 1 entries");
+  EXPECT_EQ(events[2], "list version_list.txt: 45 bytes, 3 entries; 2 to fetch, 0 KiB (unsigned updates)");
+  EXPECT_EQ(events[3], "skipped ../escape.txt: " + std::string(nameRefusalText(NameRefusal::LeavesInstallation)));
+  EXPECT_TRUE(std::regex_match(events[4], std::regex("fetched ok.txt: 2 bytes in [0-9]+ ms"))) << events[4];
+  EXPECT_EQ(events[5], "failed fetching missing.pak: status 4: Invalid response from the server.");
+  // A failed run ends with what it recorded folded into the list, the
+  // proved part of the old journal included.
+  EXPECT_EQ(readFile(install() / kVersionListName), "old.txt 1 3\nok.txt 1 2\n");
+  EXPECT_FALSE(fs::exists(install() / kListJournalName));
 }
 
 TEST(RunLogTest, StaysWithinItsLimitKeepsOneOlderLogAndWritesNowhereElse) {

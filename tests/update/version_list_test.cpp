@@ -14,9 +14,11 @@
 #include "support/temp_dir.h"
 #include "update/entry_names.h"
 #include "update/installer_list.h"
+#include "update/list_journal.h"
 
 using update::decodeEntryName;
 using update::findLocalEntry;
+using update::foldListJournal;
 using update::installerList;
 using update::isInstallRelativeName;
 using update::kMaxListEntries;
@@ -454,6 +456,139 @@ TEST_F(LocalListFile, ReadingMissingOrUnreadableFile) {
       expectEntry(list, i, "file" + std::to_string(i) + ".pak", "v" + std::to_string(i), 100);
     expectEntry(list, 19999, "file19999.pak", "v19999", 100);
   }
+}
+
+// The journal of a run that did not end: only what its records prove is
+// folded into the list, in order, each file once; the list file is then
+// rewritten and the journal removed -- or, where nothing may be written, the
+// records are read and nothing on disk changes.
+TEST_F(LocalListFile, AJournalIsFoldedAsFarAsItsRecordsProveItself) {
+  using update::journalRecord;
+  using update::JournalRecords;
+  using update::kListJournalHeader;
+  using update::kListJournalName;
+  using update::NameCase;
+  using Kind = JournalRecords::Kind;
+  const std::string header(kListJournalHeader);
+  const std::string list = "a.pak 1 1\nb.pak 1 2\n";
+  const std::string b2 = journalRecord("b.pak", "2", 3);
+  const std::string c1 = journalRecord("c.pak", "1", 4);
+  std::string flipped = b2;
+  flipped[flipped.size() - 4] = '3';  // the version, under the same checksum
+  struct Case {
+    const char* what;
+    std::string journal;
+    NameCase nameCase;
+    std::string folded;
+    Kind kind;
+    bool unproved;
+    std::size_t refused;
+  };
+  const std::vector<Case> cases = {
+      {"two records", header + b2 + c1, NameCase::Exact, "a.pak 1 1\nb.pak 2 3\nc.pak 1 4\n", Kind::Known, false, 0},
+      {"header only", header, NameCase::Exact, list, Kind::Known, false, 0},
+      {"last record cut by a kill", header + b2 + c1.substr(0, c1.size() - 1), NameCase::Exact,
+       "a.pak 1 1\nb.pak 2 3\n", Kind::Known, true, 0},
+      {"record cut before its checksum ends", header + b2 + "1a2b", NameCase::Exact, "a.pak 1 1\nb.pak 2 3\n",
+       Kind::Known, true, 0},
+      {"a flipped byte, and nothing after it trusted", header + flipped + c1, NameCase::Exact, list, Kind::Known, true,
+       0},
+      {"garbage after good records", header + b2 + "\x01\xff garbage\n" + c1, NameCase::Exact, "a.pak 1 1\nb.pak 2 3\n",
+       Kind::Known, true, 0},
+      {"a later format", "glimmerhold list journal 2\n" + b2, NameCase::Exact, list, Kind::Unknown, false, 0},
+      {"no header", b2 + c1, NameCase::Exact, list, Kind::Unknown, false, 0},
+      {"empty (killed before its first write)", "", NameCase::Exact, list, Kind::Unknown, false, 0},
+      {"a file recorded twice: the later record", header + b2 + journalRecord("b.pak", "3", 5), NameCase::Exact,
+       "a.pak 1 1\nb.pak 3 5\n", Kind::Known, false, 0},
+      {"one file in two letter cases", header + journalRecord("B.PAK", "4", 6), NameCase::Ignored,
+       "a.pak 1 1\nb.pak 4 6\n", Kind::Known, false, 0},
+      {"two files in two letter cases", header + journalRecord("B.PAK", "4", 6), NameCase::Exact, list + "B.PAK 4 6\n",
+       Kind::Known, false, 0},
+      {"names the launcher does not install",
+       header + journalRecord("../out.pak", "1", 1) + journalRecord("Version_List.Txt", "1", 1) +
+           journalRecord(kListJournalName, "1", 1) + c1,
+       NameCase::Exact, list + "c.pak 1 4\n", Kind::Known, false, 3},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    writeFile(dir / kVersionListName, list);
+    writeFile(dir / kListJournalName, c.journal);
+    const JournalRecords records = update::readListJournal(kListJournalName);
+    EXPECT_EQ(records.kind, c.kind);
+    EXPECT_EQ(records.unproved, c.unproved);
+    EXPECT_EQ(records.refused, c.refused);
+
+    for (const bool mayWrite : {false, true}) {
+      VersionList loaded;
+      ASSERT_TRUE(update::readVersionListFile(kVersionListName, loaded));
+      EXPECT_EQ(foldListJournal(kVersionListName, kListJournalName, loaded, c.nameCase, mayWrite),
+                mayWrite ? update::JournalFold::Folded : update::JournalFold::Kept);
+      std::string inMemory;
+      for (const auto entry : loaded) inMemory += update::formatVersionEntry(entry);
+      EXPECT_EQ(inMemory, c.folded) << "may write: " << mayWrite;
+      EXPECT_EQ(readFile(dir / kVersionListName), mayWrite ? c.folded : list);
+      EXPECT_EQ(fs::exists(dir / kListJournalName), !mayWrite);
+    }
+  }
+
+  // No journal: nothing changes. A journal that cannot be folded (the list
+  // cannot be rewritten) stays, and its records are still read.
+  VersionList loaded;
+  EXPECT_EQ(foldListJournal(kVersionListName, kListJournalName, loaded, NameCase::Exact, true),
+            update::JournalFold::NoJournal);
+  writeFile(dir / kListJournalName, header + c1);
+  fs::create_directories(dir / versionListSideName(kVersionListName) / "taken");
+  EXPECT_EQ(foldListJournal(kVersionListName, kListJournalName, loaded, NameCase::Exact, true),
+            update::JournalFold::Kept);
+  EXPECT_EQ(loaded.size(), 1u);
+  EXPECT_EQ(readFile(dir / kListJournalName), header + c1);
+
+#if !defined(_WIN32)
+  // A link in the journal's place is not followed, and goes (nothing is
+  // written at its end later either: TheRunsJournalIsMadeAfresh...).
+  fs::remove_all(dir / versionListSideName(kVersionListName));
+  fs::rename(dir / kListJournalName, dir / "elsewhere");
+  fs::create_symlink(dir / "elsewhere", dir / kListJournalName);
+  VersionList linked;
+  EXPECT_EQ(foldListJournal(kVersionListName, kListJournalName, linked, NameCase::Exact, true),
+            update::JournalFold::NoJournal);
+  EXPECT_TRUE(linked.empty());
+  EXPECT_FALSE(fs::is_symlink(dir / kListJournalName));
+  EXPECT_EQ(readFile(dir / "elsewhere"), header + c1);
+#endif
+}
+
+TEST_F(LocalListFile, TheRunsJournalIsMadeAfreshAndEveryRecordFlushed) {
+  using update::journalRecord;
+  using update::kListJournalName;
+  const std::string header(update::kListJournalHeader);
+  update::ListJournal journal(kListJournalName);
+  ASSERT_TRUE(journal.append("a.pak", "1", 1));
+  ASSERT_TRUE(journal.append("big.pak", "2", 4294967295u));
+  // Held by the run alone until it ends (on Windows, shared with no one).
+  journal.close();
+  EXPECT_FALSE(journal.append("c.pak", "1", 1));
+  const std::string written = header + journalRecord("a.pak", "1", 1) + journalRecord("big.pak", "2", 4294967295u);
+  EXPECT_EQ(readFile(dir / kListJournalName), written);
+  EXPECT_EQ(journal.bytesWritten(), written.size());
+  EXPECT_EQ(journalRecord("big.pak", "2", 4294967295u).substr(9), "big.pak 2 -1\n");
+  ASSERT_TRUE(journal.remove());
+  EXPECT_FALSE(fs::exists(dir / kListJournalName));
+
+  // Never over a journal already there, nor through a link in its place.
+  writeFile(dir / kListJournalName, "records of another run\n");
+  update::ListJournal second(kListJournalName);
+  EXPECT_FALSE(second.append("a.pak", "1", 1));
+  EXPECT_FALSE(second.append("a.pak", "1", 1));
+  EXPECT_EQ(readFile(dir / kListJournalName), "records of another run\n");
+  fs::remove(dir / kListJournalName);
+#if !defined(_WIN32)
+  writeFile(dir / "target", "kept");
+  fs::create_symlink(dir / "target", dir / kListJournalName);
+  update::ListJournal linked(kListJournalName);
+  EXPECT_FALSE(linked.append("a.pak", "1", 1));
+  EXPECT_EQ(readFile(dir / "target"), "kept");
+#endif
 }
 
 }  // namespace

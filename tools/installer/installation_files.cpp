@@ -9,7 +9,8 @@
 //
 //   glimmerhold_files.exe write-list FOLDER PLACED TRUSTED [CARRIED]
 //     Rewrites FOLDER\version_list.txt as update::installerList gives it,
-//     atomically, as the launcher does: PLACED names, one a line in UTF-8,
+//     atomically, as the launcher does, after folding into it the list's
+//     journal a launcher that did not end left (update::foldListJournal): PLACED names, one a line in UTF-8,
 //     every file the installer places; TRUSTED is 1 when the list found may
 //     name what the launcher fetched; CARRIED is the release's list. Without
 //     CARRIED (before anything is placed) the list keeps only what the
@@ -26,7 +27,8 @@
 //     record written.
 //
 //   glimmerhold_files.exe remove-working FOLDER
-//     Removes the launcher's working files (update::kWorkingNames) but
+//     Folds the list's journal into version_list.txt, then removes the
+//     launcher's working files (update::kWorkingNames) but
 //     version_list.txt, which the uninstaller reads afterwards, and the side
 //     file of the download in flight that download_in_progress.txt names.
 //     Exits with 0, or 2 when the folder cannot be entered.
@@ -54,7 +56,9 @@
 #include "update/download_note.h"
 #include "update/entry_names.h"
 #include "update/installer_list.h"
+#include "update/list_journal.h"
 #include "update/list_signature.h"
+#include "update/local_file_index.h"
 #include "update/update_key.h"
 #include "update/version_list.h"
 
@@ -115,6 +119,13 @@ int writeList(const std::string& folder, const std::string& placedPath, bool tru
   update::VersionList previous;
   // No list, or an unreadable one, names nothing the launcher fetched.
   static_cast<void>(update::readVersionListFile(update::kVersionListName, previous));
+  // What a launcher that did not end recorded since is in the list's journal:
+  // folded into the list first, so that no journal outlives the list written
+  // below and names, at the next start, files the installer has replaced.
+  if (update::foldListJournal(update::kVersionListName, update::kListJournalName, previous,
+                              update::installationNameCase(), true) == update::JournalFold::Kept) {
+    return 2;
+  }
   const auto sizeOf = [](const std::string& name) -> std::optional<std::uint64_t> {
     platform::File file = platform::File::open(name.c_str(), platform::File::Access::ReadExisting);
     std::uint64_t bytes = 0;
@@ -140,6 +151,12 @@ int recordRelease(const std::string& folder, const std::string& listPath, const 
 int removeWorking(const std::string& folder) {
   if (!platform::setCurrentDirectory(folder.c_str())) return 2;
   update::removeDownloadLeftovers();
+  // The uninstaller reads the list next: it must name what the journal
+  // records too. A journal that cannot be folded goes with the others.
+  update::VersionList listed;
+  static_cast<void>(update::readVersionListFile(update::kVersionListName, listed));
+  static_cast<void>(update::foldListJournal(update::kVersionListName, update::kListJournalName, listed,
+                                            update::installationNameCase(), true));
   for (std::string_view name : update::kWorkingNames) {
     if (name != update::kVersionListName) platform::deleteFile(std::string(name).c_str());
   }

@@ -49,6 +49,7 @@ File File::open(const char* path, Access access) {
   File file;
   std::string native = nativePath(path);
   int flags = O_RDONLY;
+  if (access == Access::ReadOwn) flags = O_RDONLY | O_NOFOLLOW;
   if (access == Access::CreateAlways) flags = O_WRONLY | O_CREAT | O_TRUNC;
   if (access == Access::CreateNew) flags = O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW;
   if (access == Access::Append) flags = O_WRONLY | O_CREAT | O_APPEND | O_NOFOLLOW;

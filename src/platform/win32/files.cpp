@@ -49,9 +49,9 @@ File File::open(const char* path, Access access) {
   const std::wstring wide = systemPath(path);
   if (wide.empty()) return file;
   HANDLE handle = INVALID_HANDLE_VALUE;
-  if (access == Access::ReadExisting) {
-    handle = ::CreateFileW(wide.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL,
-                           nullptr);
+  if (access == Access::ReadExisting || access == Access::ReadOwn) {
+    const DWORD flags = FILE_ATTRIBUTE_NORMAL | (access == Access::ReadOwn ? FILE_FLAG_OPEN_REPARSE_POINT : 0);
+    handle = ::CreateFileW(wide.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, flags, nullptr);
   } else if (access == Access::Append) {
     handle = ::CreateFileW(wide.c_str(), FILE_APPEND_DATA | FILE_READ_ATTRIBUTES, FILE_SHARE_READ, nullptr, OPEN_ALWAYS,
                            FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
