@@ -17,21 +17,6 @@ using update::namesEqualIgnoringCase;
 
 namespace publish {
 
-namespace {
-
-// The length of the valid UTF-8 sequence starting at `i`, or 0.
-std::size_t utf8SequenceLength(std::string_view text, std::size_t i) {
-  const auto lead = static_cast<unsigned char>(text[i]);
-  std::size_t length = lead >= 0xF0 && lead <= 0xF4 ? 4 : lead >= 0xE0 ? 3 : lead >= 0xC2 && lead <= 0xDF ? 2 : 0;
-  if (length == 0 || lead > 0xF4 || i + length > text.size()) return 0;
-  for (std::size_t k = 1; k < length; ++k) {
-    if ((static_cast<unsigned char>(text[i + k]) & 0xC0) != 0x80) return 0;
-  }
-  return length;
-}
-
-}  // namespace
-
 ListedName listedName(std::string_view diskName) {
   ListedName listed;
   if (diskName.find('\\') != std::string_view::npos) {
@@ -86,7 +71,7 @@ std::string printableName(std::string_view name) {
       shown += name[i++];
       continue;
     }
-    if (std::size_t length = byte >= 0x80 ? utf8SequenceLength(name, i) : 0; length > 0) {
+    if (std::size_t length = byte >= 0x80 ? text::utf8SequenceLength(name, i) : 0; length > 0) {
       shown.append(name.substr(i, length));
       i += length;
       continue;
