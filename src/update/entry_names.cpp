@@ -10,8 +10,6 @@
 
 namespace update {
 
-using net::kPartialSuffix;
-
 namespace {
 
 struct NameEscape {

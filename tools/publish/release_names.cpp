@@ -3,12 +3,10 @@
 #include <algorithm>
 #include <cstdio>
 
-#include "net/streaming_file.h"
 #include "text/encoding.h"
 #include "update/entry_names.h"
 #include "update/list_signature.h"
 
-using net::kPartialSuffix;
 using update::EncodedEntryName;
 using update::encodeEntryName;
 using update::kSignatureName;
@@ -53,8 +51,8 @@ std::string longPathWarning(std::string_view installed) {
   const std::size_t folderUnits =
       slash == std::string::npos ? 0 : text::utf16FromUtf8(installed.substr(0, slash + 1)).size();
   const std::size_t nameUnits = text::utf16FromUtf8(installed).size();
-  constexpr std::size_t kSideFileName = 16 + std::string_view(kPartialSuffix).size();
-  const std::size_t longest = kTypicalInstallFolder + 1 + std::max(nameUnits, folderUnits + kSideFileName);
+  const std::size_t longest =
+      kTypicalInstallFolder + 1 + std::max(nameUnits, folderUnits + update::kSideFileNameLength);
   if (longest <= kMaxPathCharacters) return {};
   return "its path would be " + std::to_string(longest) +
          " characters long in a typical installation (C:\\Users\\<user>\\AppData\\Local\\Programs\\<game>, " +
