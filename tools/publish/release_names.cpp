@@ -18,7 +18,7 @@ namespace publish {
 ListedName listedName(std::string_view diskName) {
   ListedName listed;
   if (diskName.find('\\') != std::string_view::npos) {
-    listed.fault = "the name holds \"\\\", which the launcher reads as a folder separator";
+    listed.fault = R"(the name holds "\", which the launcher reads as a folder separator)";
     return listed;
   }
   if (namesEqualIgnoringCase(diskName, kSignatureName)) {
@@ -55,7 +55,7 @@ std::string longPathWarning(std::string_view installed) {
       kTypicalInstallFolder + 1 + std::max(nameUnits, folderUnits + update::kSideFileNameLength);
   if (longest <= kMaxPathCharacters) return {};
   return "its path would be " + std::to_string(longest) +
-         " characters long in a typical installation (C:\\Users\\<user>\\AppData\\Local\\Programs\\<game>, " +
+         R"( characters long in a typical installation (C:\Users\<user>\AppData\Local\Programs\<game>, )" +
          std::to_string(kTypicalInstallFolder) + " characters), past Windows' " + std::to_string(kMaxPathCharacters) +
          ": the launcher installs it, but the game, the installer and Explorer may not open it where the "
          "long-path policy is off";
