@@ -86,8 +86,10 @@ std::string printableName(std::string_view name) {
 
 namespace publish {
 
-// Built by appending: GCC 12 at -O3 reports a false -Wrestrict for a literal
-// put in front of a string ("\"" + text).
+// Workaround for GCC 12's false -Wrestrict: built by appending, since at -O3
+// it reports one inside libstdc++ for a literal put in front of a string
+// ("\"" + text). Can go once the builds' GCC no longer reports it in the
+// Release build.
 std::string quotedName(std::string_view name) {
   std::string text("\"");
   return text.append(printableName(name)).append("\"");
