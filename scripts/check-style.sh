@@ -2,8 +2,8 @@
 # The style checks CI runs: every tracked C/C++ file is as clang-format 14
 # formats it (.clang-format), no folder under src/ includes one above it
 # (scripts/check-layers.py), and clang-tidy 14 (.clang-tidy) finds nothing in
-# the portable core. Prints the offending files and findings and exits
-# non-zero when there are any.
+# the portable core and the publishing tool. Prints the offending files and
+# findings and exits non-zero when there are any.
 #
 # Needs clang-format and clang-tidy (scripts/install-deps.sh installs them).
 # Configures build/tidy for its compile_commands.json; nothing is compiled.
@@ -43,8 +43,10 @@ cmake -S . -B "$build" -G Ninja -DCMAKE_EXPORT_COMPILE_COMMANDS=ON \
   -DGLIMMERHOLD_TESTS=OFF -DGLIMMERHOLD_BENCHMARKS=OFF >/dev/null
 test -f "$build/src/generated/update_key_bytes.inc"
 
-core='src/(update|net|settings|web|shell|text)/'
-mapfile -t units < <(git ls-files -- 'src/*.cpp' | grep -E "^${core}")
+# The portable core and the publishing tool (a Linux tool: the Linux build
+# has its compile commands).
+core='src/(update|net|settings|web|shell|text)/|tools/publish/'
+mapfile -t units < <(git ls-files -- 'src/*.cpp' 'tools/*.cpp' | grep -E "^(${core})")
 report=$(mktemp)
 trap 'rm -f "$report"' EXIT
 # One clang-tidy per file, as many at once as there are cores; each prints

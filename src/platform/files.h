@@ -11,6 +11,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <optional>
 #include <string>
 
@@ -79,6 +80,16 @@ class File {
 // to its end; nullopt when it cannot be opened or read, or holds more than
 // `maxBytes` bytes. One implementation over File serves every backend.
 [[nodiscard]] std::optional<std::string> readWholeFile(const char* path, std::size_t maxBytes);
+
+// Replaces the file at `path` so that no crash leaves half a file: what
+// `writeContents` writes goes into the side file `path` + `sideSuffix`, made
+// afresh (CreateNew: never written through a link, nor into a file another
+// process holds), flushed to disk and then renamed over `path` (replaceFile).
+// False, with the old file as it was and no side file left, when any step
+// fails or `writeContents` returns false. One implementation over File
+// serves every backend.
+[[nodiscard]] bool replaceFileAtomically(const char* path, const char* sideSuffix,
+                                         const std::function<bool(File&)>& writeContents);
 
 // DeleteFileW.
 bool deleteFile(const char* path);

@@ -30,30 +30,18 @@ constexpr const char* kCopySideSuffix = ".new";
 bool copyFile(const std::string& source, const std::string& destination) {
   platform::File in = platform::File::open(source.c_str(), platform::File::Access::ReadExisting);
   if (!in.isOpen()) return false;
-  const std::string side = destination + kCopySideSuffix;
-  // Made afresh: never written through a link, nor into a file another
-  // process holds.
-  platform::deleteFile(side.c_str());
-  platform::File out = platform::File::open(side.c_str(), platform::File::Access::CreateNew);
-  if (!out.isOpen()) return false;
-
   std::unique_ptr<char[]> buffer(new (std::nothrow) char[kCopyBufferSize]);
-  bool copied = buffer != nullptr;
-  while (copied) {
-    std::uint32_t got = 0;
-    if (!in.read(buffer.get(), kCopyBufferSize, &got)) copied = false;
-    if (!copied || got == 0) break;
-    copied = out.write(buffer.get(), got);
-  }
-  copied = copied && out.flush();
-  copied = out.close() && copied;
+  if (buffer == nullptr) return false;
   // Only a complete copy replaces the launcher; anything less leaves the old
   // one in place, still able to start and to try again.
-  if (!copied || !platform::replaceFile(side.c_str(), destination.c_str())) {
-    platform::deleteFile(side.c_str());
-    return false;
-  }
-  return true;
+  return platform::replaceFileAtomically(destination.c_str(), kCopySideSuffix, [&](platform::File& out) {
+    while (true) {
+      std::uint32_t got = 0;
+      if (!in.read(buffer.get(), kCopyBufferSize, &got)) return false;
+      if (got == 0) return true;
+      if (!out.write(buffer.get(), got)) return false;
+    }
+  });
 }
 
 std::string modulePath() {

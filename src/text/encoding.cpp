@@ -141,6 +141,10 @@ bool isWellFormedUtf8(std::string_view text) {
   return true;
 }
 
+std::size_t utf8SequenceLength(std::string_view text, std::size_t at) {
+  return at < text.size() ? decodeAt(text, at).length : 0;
+}
+
 std::string utf8FromWindows1252(std::string_view bytes) {
   // 0x80..0x9F; the rest of the code page is Latin-1.
   static constexpr char16_t kHigh[32] = {

@@ -4,6 +4,7 @@
 // here, so that each form means the same in every layer and backend.
 #pragma once
 
+#include <cstddef>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -40,6 +41,11 @@ std::string utf8FromLatin1(std::string_view latin1);
 // True when every byte is part of a well-formed UTF-8 sequence (shortest
 // forms, no surrogates, nothing past U+10FFFF).
 bool isWellFormedUtf8(std::string_view text);
+
+// The length in bytes (1 to 4) of the well-formed UTF-8 sequence that starts
+// at text[at], or 0 when none does there. The one UTF-8 validity rule: the
+// conversions above and every name check use it.
+std::size_t utf8SequenceLength(std::string_view text, std::size_t at);
 
 // The UTF-8 form of Windows-1252 bytes, the code page of Western Windows
 // systems: Latin-1 but for 0x80..0x9F, which hold letters and signs there

@@ -10,8 +10,6 @@
 
 namespace update {
 
-using net::kPartialSuffix;
-
 namespace {
 
 struct NameEscape {
@@ -51,14 +49,6 @@ const NameEscape* escapeOfLetter(std::string_view text, std::size_t& length) {
     }
   }
   return nullptr;
-}
-
-// The length of the well-formed UTF-8 sequence at text[at], or 0.
-std::size_t utf8LengthAt(std::string_view text, std::size_t at) {
-  for (std::size_t length = 1; length <= 4 && at + length <= text.size(); ++length) {
-    if (text::isWellFormedUtf8(text.substr(at, length))) return length;
-  }
-  return 0;
 }
 
 bool isSeparator(char c) { return c == '/' || c == '\\'; }
@@ -235,7 +225,7 @@ EncodedEntryName encodeEntryName(std::string_view localName) {
     if (byte < 0x20 || byte == 0x7F) return refuse(NameRefusal::ControlCharacter, i);
     // Any other letter goes into the list as its UTF-8 bytes, which the
     // launcher reads back as that letter.
-    length = byte < 0x80 ? 1 : utf8LengthAt(localName, i);
+    length = byte < 0x80 ? 1 : text::utf8SequenceLength(localName, i);
     if (length == 0) return refuse(NameRefusal::NotText, i);
     if (hasControlCharacter(localName.substr(i, length))) return refuse(NameRefusal::ControlCharacter, i);
     escaped.append(localName.substr(i, length));

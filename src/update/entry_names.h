@@ -19,7 +19,15 @@
 #include <string>
 #include <string_view>
 
+#include "net/streaming_file.h"
+
 namespace update {
+
+// A download's side file (net::partialFilePath): no entry may end with its
+// suffix, and a path must leave room for its name (16 hexadecimal digits,
+// then the suffix) beside the entry. The publishing tool warns by them.
+using net::kPartialSuffix;
+constexpr std::size_t kSideFileNameLength = 16 + std::string_view(kPartialSuffix).size();
 
 // The launcher's own files in the installation folder. No list entry may
 // name one of them, nor use one as a folder, whatever its letter case.

@@ -58,7 +58,7 @@ std::string formatReleaseRecord(const ReleaseMark& mark) {
 
 bool recordInstalledRelease(const char* fileName, const ReleaseMark& mark) {
   const std::string text = formatReleaseRecord(mark);
-  return replaceFileAtomically(fileName, [&text](platform::File& file) {
+  return platform::replaceFileAtomically(fileName, kVersionListSideSuffix, [&text](platform::File& file) {
     return file.write(text.data(), static_cast<std::uint32_t>(text.size()));
   });
 }

@@ -12,6 +12,7 @@
 #include "update/download_note.h"
 #include "update/download_plan.h"
 #include "update/entry_names.h"
+#include "update/failure_statuses.h"
 #include "update/list_journal.h"
 #include "update/list_signature.h"
 #include "update/messages.h"
@@ -26,18 +27,6 @@ using net::DownloadStatus;
 using net::partialFilePath;
 
 namespace {
-
-std::int32_t messageForStatus(std::int32_t status) {
-  switch (status) {
-    case statusCode(DownloadStatus::SocketFailed): return kMsgInvalidSocket;
-    case statusCode(DownloadStatus::HostNotFound): return kMsgServerUnavailable;
-    case statusCode(DownloadStatus::ConnectFailed): return kMsgConnectionError;
-    case statusCode(DownloadStatus::BadResponse): return kMsgInvalidResponse;
-    // A stall: no answer to the connection, or no byte of a response, in time.
-    case platform::kWsaEtimedout: return kMsgRequestTimeout;
-    default: return kMsgDownloadErrorCode;
-  }
-}
 
 // Logs the entries the plan passed over for their names, with the reason
 // (at most the first kMaxLoggedSkips of them, so a hostile list cannot fill

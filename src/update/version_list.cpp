@@ -330,31 +330,8 @@ std::string formatVersionEntry(const VersionEntry& entry) {
 std::string versionListSideName(const char* fileName) { return std::string(fileName) + kVersionListSideSuffix; }
 
 bool saveLocalList(const char* fileName, const VersionList& list) {
-  return replaceFileAtomically(fileName, [&list](platform::File& file) { return writeList(file, list); });
-}
-
-bool replaceFileAtomically(const char* fileName, const std::function<bool(platform::File&)>& writeContents) {
-  if (fileName == nullptr || *fileName == '\0') return false;
-  const std::string side = versionListSideName(fileName);
-  {
-    // Made afresh: never written through a link, nor into a file another
-    // process holds.
-    platform::deleteFile(side.c_str());
-    platform::File file = platform::File::open(side.c_str(), platform::File::Access::CreateNew);
-    if (!file.isOpen()) return false;
-    // The side file must be whole on disk before it takes the file's place,
-    // or a crash right after the rename could leave an empty file behind.
-    bool written = writeContents(file) && file.flush();
-    if (!file.close() || !written) {
-      platform::deleteFile(side.c_str());
-      return false;
-    }
-  }
-  if (!platform::replaceFile(side.c_str(), fileName)) {
-    platform::deleteFile(side.c_str());
-    return false;
-  }
-  return true;
+  return platform::replaceFileAtomically(fileName, kVersionListSideSuffix,
+                                         [&list](platform::File& file) { return writeList(file, list); });
 }
 
 }  // namespace update

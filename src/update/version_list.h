@@ -182,12 +182,6 @@ enum class LocalListLoad : std::uint8_t {
 // side file left behind, when the new one cannot be written in full.
 [[nodiscard]] bool saveLocalList(const char* fileName, const VersionList& list);
 
-// Replaces the named file the way saveLocalList replaces the list: what
-// `writeContents` writes goes into the side file below, which is flushed to
-// disk and renamed over it. False, with the old file as it was, on failure.
-[[nodiscard]] bool replaceFileAtomically(const char* fileName,
-                                         const std::function<bool(platform::File&)>& writeContents);
-
 // The side file saveLocalList writes before renaming it over `fileName`.
 std::string versionListSideName(const char* fileName);
 

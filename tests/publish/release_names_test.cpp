@@ -121,6 +121,8 @@ TEST(ReleaseNames, Showing) {
             "Espa\\xf1"
             "a\\x09\\x5c");
   EXPECT_EQ(printableName("\xe2\x82"), "\\xe2\\x82");  // a cut-off sequence
+  // Not text either: a surrogate and an overlong "/" are shown as bytes.
+  EXPECT_EQ(printableName("\xed\xa0\x80\xc0\xaf"), "\\xed\\xa0\\x80\\xc0\\xaf");
 }
 
 }  // namespace

@@ -91,6 +91,10 @@ TEST(Windows1252, ReadsTheCodePageAndTellsUtf8Apart) {
   for (const char* text : {"Ping\xfcino", "\xc3", "\xc0\xaf", "\xed\xa0\x80", "\xf4\x90\x80\x80", "\xe2\x82"}) {
     EXPECT_FALSE(isWellFormedUtf8(text)) << text;
   }
+  // One sequence at a time, as the name checks step through a name.
+  const std::string_view mixed = "a\xc3\xb1\xe2\x82\xac\xf0\x9f\x8e\xae\xed\xa0\x80\xc3";
+  const std::size_t lengths[] = {1, 2, 0, 3, 0, 0, 4, 0, 0, 0, 0, 0, 0, 0, 0};
+  for (std::size_t at = 0; at <= mixed.size(); ++at) EXPECT_EQ(utf8SequenceLength(mixed, at), lengths[at]) << at;
 }
 
 }  // namespace

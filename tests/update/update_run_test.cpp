@@ -10,6 +10,7 @@
 #include <chrono>
 #include <cstdio>
 #include <filesystem>
+#include <fstream>
 #include <regex>
 #include <set>
 #include <thread>
@@ -21,6 +22,7 @@
 #include "support/launcher_fixture.h"
 #include "support/test_http_server.h"
 #include "update/download_note.h"
+#include "update/failure_statuses.h"
 #include "update/list_journal.h"
 #include "update/recording_display.h"
 #include "update/run_log.h"
@@ -292,6 +294,28 @@ TEST(UpdateRunFormatTest, ErrorTextsInEnglishBeforeAnyPage) {
   EXPECT_EQ(downloadErrorText(english, 10060), u"Request timeout.");
   EXPECT_EQ(downloadErrorText(english, 15), u"Download error code 15");
 }
+
+#ifdef GLIMMERHOLD_README
+// README.md's table of statuses is the failure status table, row by row.
+TEST(UpdateRunFormatTest, TheReadmeListsEveryFailureStatusAsTheTableDoes) {
+  std::ifstream readme(GLIMMERHOLD_README);
+  ASSERT_TRUE(readme.is_open()) << GLIMMERHOLD_README;
+  const std::regex row(R"(^\| (\d+) \| (.*) \|$)");
+  std::vector<std::pair<std::int32_t, std::string>> documented;
+  std::smatch match;
+  for (std::string line; std::getline(readme, line);) {
+    if (std::regex_match(line, match, row)) documented.emplace_back(std::stoi(match[1]), match[2]);
+  }
+  std::vector<std::pair<std::int32_t, std::string>> table;
+  for (const update::FailureStatus& status : update::failureStatuses()) {
+    table.emplace_back(status.number, std::string(status.meaning));
+  }
+  EXPECT_EQ(documented.size(), table.size());
+  for (std::size_t i = 0; i < std::min(documented.size(), table.size()); ++i) {
+    EXPECT_EQ(documented[i], table[i]) << "row " << i + 1 << " of README.md's table";
+  }
+}
+#endif
 
 TEST_F(UpdateRunTest, PageErrorTextsAreNeverAFormatBeyondTheStatus) {
   display.texts = {{15, u"%s%n %x %5i 100%% code %d and %i"},

@@ -21,7 +21,8 @@ add_custom_command(OUTPUT ${MSHTML_STUBS}
   DEPENDS ${CMAKE_CURRENT_LIST_DIR}/stub_interfaces.py ${GLIMMERHOLD_MSHTML_HEADER})
 target_sources(win32_ui_tests PRIVATE ${CMAKE_CURRENT_LIST_DIR}/scripted_document.cpp ${MSHTML_STUBS})
 target_include_directories(win32_ui_tests PRIVATE ${CMAKE_CURRENT_BINARY_DIR}/win32_ui_generated)
-target_link_libraries(win32_ui_tests PRIVATE glimmerhold_test_support glimmerhold_core glimmerhold_gui GTest::gtest)
+target_link_libraries(win32_ui_tests PRIVATE glimmerhold_test_support glimmerhold_gui GTest::gtest)
+set_target_properties(win32_ui_tests PROPERTIES GLIMMERHOLD_UI_BACKEND glimmerhold_gui)
 # Runs under Wine without MinGW's runtime DLLs beside it.
 target_link_options(win32_ui_tests PRIVATE -static -static-libgcc -static-libstdc++)
 
@@ -31,7 +32,8 @@ add_executable(short_wait_launcher WIN32 ${PROJECT_SOURCE_DIR}/src/main/win32_ma
   ${CMAKE_CURRENT_LIST_DIR}/short_wait.cpp $<TARGET_OBJECTS:glimmerhold_resources>)
 target_compile_options(short_wait_launcher PRIVATE -municode)
 target_link_options(short_wait_launcher PRIVATE -municode -static -static-libgcc -static-libstdc++)
-target_link_libraries(short_wait_launcher PRIVATE glimmerhold_core glimmerhold_gui)
+target_link_libraries(short_wait_launcher PRIVATE glimmerhold_launcher)
+set_target_properties(short_wait_launcher PROPERTIES GLIMMERHOLD_UI_BACKEND glimmerhold_gui)
 add_dependencies(win32_ui_tests short_wait_launcher)
 
 # The release executable is the 32-bit one; its check reads the file and

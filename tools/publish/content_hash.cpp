@@ -7,6 +7,7 @@
 #include <cerrno>
 #include <cstring>
 #include <memory>
+#include <system_error>
 #include <vector>
 
 #include "file_descriptor.h"
@@ -50,7 +51,7 @@ ContentHash hashFile(const std::filesystem::path& path) {
   ContentHash result;
   FileDescriptor file(::open(path.c_str(), O_RDONLY | O_CLOEXEC));
   if (file.get() < 0) {
-    result.error = std::strerror(errno);
+    result.error = std::generic_category().message(errno);
     return result;
   }
   Digest digest = startDigest();
@@ -63,7 +64,7 @@ ContentHash hashFile(const std::filesystem::path& path) {
     ssize_t got = ::read(file.get(), chunk.data(), chunk.size());
     if (got < 0 && errno == EINTR) continue;
     if (got < 0) {
-      result.error = std::strerror(errno);
+      result.error = std::generic_category().message(errno);
       return result;
     }
     if (got == 0) break;

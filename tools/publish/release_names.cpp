@@ -3,12 +3,10 @@
 #include <algorithm>
 #include <cstdio>
 
-#include "net/streaming_file.h"
 #include "text/encoding.h"
 #include "update/entry_names.h"
 #include "update/list_signature.h"
 
-using net::kPartialSuffix;
 using update::EncodedEntryName;
 using update::encodeEntryName;
 using update::kSignatureName;
@@ -17,25 +15,10 @@ using update::namesEqualIgnoringCase;
 
 namespace publish {
 
-namespace {
-
-// The length of the valid UTF-8 sequence starting at `i`, or 0.
-std::size_t utf8SequenceLength(std::string_view text, std::size_t i) {
-  const auto lead = static_cast<unsigned char>(text[i]);
-  std::size_t length = lead >= 0xF0 && lead <= 0xF4 ? 4 : lead >= 0xE0 ? 3 : lead >= 0xC2 && lead <= 0xDF ? 2 : 0;
-  if (length == 0 || lead > 0xF4 || i + length > text.size()) return 0;
-  for (std::size_t k = 1; k < length; ++k) {
-    if ((static_cast<unsigned char>(text[i + k]) & 0xC0) != 0x80) return 0;
-  }
-  return length;
-}
-
-}  // namespace
-
 ListedName listedName(std::string_view diskName) {
   ListedName listed;
   if (diskName.find('\\') != std::string_view::npos) {
-    listed.fault = "the name holds \"\\\", which the launcher reads as a folder separator";
+    listed.fault = R"(the name holds "\", which the launcher reads as a folder separator)";
     return listed;
   }
   if (namesEqualIgnoringCase(diskName, kSignatureName)) {
@@ -68,11 +51,11 @@ std::string longPathWarning(std::string_view installed) {
   const std::size_t folderUnits =
       slash == std::string::npos ? 0 : text::utf16FromUtf8(installed.substr(0, slash + 1)).size();
   const std::size_t nameUnits = text::utf16FromUtf8(installed).size();
-  constexpr std::size_t kSideFileName = 16 + std::string_view(kPartialSuffix).size();
-  const std::size_t longest = kTypicalInstallFolder + 1 + std::max(nameUnits, folderUnits + kSideFileName);
+  const std::size_t longest =
+      kTypicalInstallFolder + 1 + std::max(nameUnits, folderUnits + update::kSideFileNameLength);
   if (longest <= kMaxPathCharacters) return {};
   return "its path would be " + std::to_string(longest) +
-         " characters long in a typical installation (C:\\Users\\<user>\\AppData\\Local\\Programs\\<game>, " +
+         R"( characters long in a typical installation (C:\Users\<user>\AppData\Local\Programs\<game>, )" +
          std::to_string(kTypicalInstallFolder) + " characters), past Windows' " + std::to_string(kMaxPathCharacters) +
          ": the launcher installs it, but the game, the installer and Explorer may not open it where the "
          "long-path policy is off";
@@ -86,7 +69,7 @@ std::string printableName(std::string_view name) {
       shown += name[i++];
       continue;
     }
-    if (std::size_t length = byte >= 0x80 ? utf8SequenceLength(name, i) : 0; length > 0) {
+    if (std::size_t length = byte >= 0x80 ? text::utf8SequenceLength(name, i) : 0; length > 0) {
       shown.append(name.substr(i, length));
       i += length;
       continue;
@@ -103,8 +86,10 @@ std::string printableName(std::string_view name) {
 
 namespace publish {
 
-// Built by appending: GCC 12 at -O3 reports a false -Wrestrict for a literal
-// put in front of a string ("\"" + text).
+// Workaround for GCC 12's false -Wrestrict: built by appending, since at -O3
+// it reports one inside libstdc++ for a literal put in front of a string
+// ("\"" + text). Can go once the builds' GCC no longer reports it in the
+// Release build.
 std::string quotedName(std::string_view name) {
   std::string text("\"");
   return text.append(printableName(name)).append("\"");

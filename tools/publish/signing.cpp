@@ -12,6 +12,7 @@
 #include <cstdio>
 #include <cstring>
 #include <limits>
+#include <system_error>
 
 #include "platform/files.h"
 #include "update/list_signature.h"
@@ -65,7 +66,7 @@ bool isP256(EVP_PKEY* key) {
 CFile createNew(const fs::path& path, mode_t mode, std::string& error) {
   int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, mode);
   if (fd < 0) {
-    error = "cannot create \"" + path.string() + "\": " + std::strerror(errno);
+    error = "cannot create \"" + path.string() + "\": " + std::generic_category().message(errno);
     return nullptr;
   }
   CFile file(::fdopen(fd, "w"));
@@ -76,7 +77,7 @@ CFile createNew(const fs::path& path, mode_t mode, std::string& error) {
 bool finishFile(CFile file, const fs::path& path, std::string& error) {
   bool good = std::fflush(file.get()) == 0 && ::fsync(::fileno(file.get())) == 0;
   good = std::fclose(file.release()) == 0 && good;
-  if (!good) error = "cannot write \"" + path.string() + "\": " + std::strerror(errno);
+  if (!good) error = "cannot write \"" + path.string() + "\": " + std::generic_category().message(errno);
   return good;
 }
 
@@ -123,7 +124,7 @@ bool makeKeyPair(const fs::path& name, std::string& error) {
 std::unique_ptr<SigningKey> SigningKey::load(const fs::path& pem, std::string& error) {
   CFile file(std::fopen(pem.c_str(), "r"));
   if (!file) {
-    error = "cannot read the signing key \"" + pem.string() + "\": " + std::strerror(errno);
+    error = "cannot read the signing key \"" + pem.string() + "\": " + std::generic_category().message(errno);
     return nullptr;
   }
   PrivateKey key(PEM_read_PrivateKey(file.get(), nullptr, nullptr, nullptr));
@@ -192,12 +193,13 @@ std::optional<KeyTable> findKeyTable(std::string_view program) {
     };
     const std::uint32_t firstEpoch = byte(16) << 8 | byte(17);
     const std::uint32_t count = byte(18) << 8 | byte(19);
-    if (firstEpoch == 0 || count == 0 || count > 255 || rest.size() < kKeyTableHeaderBytes + count * 64) continue;
+    if (firstEpoch == 0 || count == 0 || count > 255 || rest.size() < kKeyTableHeaderBytes + std::size_t{count} * 64)
+      continue;
     KeyTable table;
     table.firstEpoch = firstEpoch;
     table.keys.resize(count);
     for (std::uint32_t k = 0; k < count; ++k) {
-      std::memcpy(table.keys[k].data(), rest.data() + kKeyTableHeaderBytes + k * 64, 64);
+      std::memcpy(table.keys[k].data(), rest.data() + kKeyTableHeaderBytes + std::size_t{k} * 64, 64);
     }
     return table;
   }

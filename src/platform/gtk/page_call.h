@@ -1,5 +1,10 @@
 // Synchronous calls into the page's script.
 //
+// Workaround for WebKit's asynchronous script calls: this file and
+// postUiWork exist for it. It can go when the launcher's page calls no
+// longer need their answer at once (the page protocol made asynchronous),
+// since WebKitGTK offers no synchronous evaluation.
+//
 // WebKit runs page script in another process and answers asynchronously,
 // while the launcher expects a page function to have run to its end when the
 // call returns. A call therefore iterates the main loop until the answer is

@@ -212,8 +212,10 @@ class ScriptObject final : public IDispatch {
     for (UINT i = 0; i < count; ++i) {
       const UINT source = count - 1 - i;
       const VARIANT& argument = params->rgvarg[source];
-      // Built by appending: GCC 12 at -O3 reports a false -Wrestrict for a
-      // literal put in front of a string ("a" + text).
+      // Workaround for GCC 12's false -Wrestrict: built by appending, since
+      // at -O3 it reports one inside libstdc++ for a literal put in front of
+      // a string ("a" + text). Can go ("a" + std::to_string(i)) once the
+      // builds' GCC no longer reports it in the Release build.
       std::string parameter("a");
       parameter += std::to_string(i);
       GVariant* value = nullptr;
