@@ -13,7 +13,7 @@ packages=(
   clang libclang-rt-14-dev clang-format clang-tidy
   g++-mingw-w64-i686-posix g++-mingw-w64-x86-64-posix wine64 wine32:i386
   nsis p7zip-full osslsigncode locales
-  iproute2 curl python3 procps
+  iproute2 curl python3 procps strace
   node-acorn
 )
 

@@ -90,6 +90,15 @@ class UpdateRunTest : public testsupport::LauncherTest {
     return paths;
   }
 
+  // The entries the journal's records prove, as the list writes them.
+  static std::string journalText() {
+    std::string text;
+    for (const auto entry : update::readListJournal(kListJournalName).entries) {
+      text += std::string(entry.name) + " " + std::string(entry.version) + " " + std::to_string(entry.size) + "\n";
+    }
+    return text;
+  }
+
   std::unique_ptr<TestHttpServer> server_;
   RecordingDisplay display;
   UpdateRun run{display};
@@ -195,13 +204,13 @@ TEST_F(UpdateRunTest, AWakeRecordsAWholeFileAndStartsTheNextAndOtherwiseDoesNoth
 
   ASSERT_TRUE(endedReaches(2));
   run.wake();
-  EXPECT_EQ(readFile(kVersionListName), "a.txt 1 1\n");
+  EXPECT_EQ(journalText(), "a.txt 1 1\n") << "recorded in the wake";
   EXPECT_EQ(run.current, 1u);
   ASSERT_NE(run.job, nullptr) << "b.txt started in the same wake";
   EXPECT_EQ(display.statusTexts.back(), u"Bajando b.txt");
   ASSERT_TRUE(endedReaches(3));
   run.wake();
-  EXPECT_EQ(readFile(kVersionListName), "a.txt 1 1\nb.txt 1 2\n");
+  EXPECT_EQ(journalText(), "a.txt 1 1\nb.txt 1 2\n");
 
   // c.txt is not served: its job fails, and only a tick reports that.
   ASSERT_TRUE(endedReaches(4));
@@ -229,6 +238,30 @@ TEST_F(UpdateRunTest, AChangedSmallFileIsFetchedEvenThoughTheTotalIsZeroKiB) {
   EXPECT_EQ(readFile(install() / "settings.ini"), "width=1920");
   EXPECT_EQ(readFile(install() / kVersionListName), "settings.ini 2 10\n");
   for (int percent : display.progress) EXPECT_TRUE(percent == 0 || percent == 100) << percent;
+}
+
+TEST_F(UpdateRunTest, ALoginPageInTheListsPlaceFailsAndABlankListIsAReleaseOfNoFiles) {
+  writeFile(install() / kVersionListName, "game.pak 1 4\n");
+  serve("<html><head><title>Hotel Wi-Fi</title></head>\n<body>Please log in</body></html>\n", {});
+  start();
+  runUntil(UpdateState::Failed);
+  ASSERT_EQ(display.errors.size(), 1u);
+  EXPECT_EQ(display.errors[0], downloadErrorText(display, 4));
+  EXPECT_EQ(display.playEnabled, 0);
+  EXPECT_EQ(readFile(install() / kVersionListName), "game.pak 1 4\n");
+
+  UpdateRun blank{display};
+  server_.reset();
+  serve(" \r\n\n\t\n", {});
+  ASSERT_TRUE(blank.loadLocalList());
+  blank.startListFetch();
+  for (int i = 0; i < 400 && blank.state != UpdateState::Finished; ++i) {
+    if (blank.job != nullptr) {
+      ASSERT_TRUE(testsupport::jobEnded(*blank.job));
+    }
+    blank.tick();
+  }
+  EXPECT_EQ(blank.state, UpdateState::Finished);
 }
 
 TEST_F(UpdateRunTest, NamesAsStudiosWriteThemInstallAndRefusedOnesAreSkippedWithTheirReason) {

@@ -117,11 +117,14 @@ bool readReleaseFolders(const fs::path& root, ReleaseFolders& folders, std::stri
   return true;
 }
 
+// The pointer's side file while it is replaced: "release.js.tmp".
+constexpr const char* kPointerSideSuffix = ".tmp";
+
 bool pointAtRelease(const ReleaseFolders& folders, std::uint64_t number, std::string& error) {
   if (!syncFolder(folders.folder(number), error)) return false;
   const std::string text = releasePointerText(number);
   const fs::path pointer = folders.root / kReleasePointerName;
-  const bool written = update::replaceFileAtomically(pointer.c_str(), [&](platform::File& file) {
+  const bool written = platform::replaceFileAtomically(pointer.c_str(), kPointerSideSuffix, [&](platform::File& file) {
     return file.write(text.data(), static_cast<std::uint32_t>(text.size()));
   });
   if (!written || !syncFolder(folders.root, error)) {
