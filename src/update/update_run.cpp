@@ -239,6 +239,7 @@ void UpdateRun::acceptList(const char* begin, const char* end) {
   if (begin != nullptr) remoteList.reserve(0, listBytes_);
   // A byte-order mark before the first line is no part of any name.
   listAt_ = begin == nullptr ? nullptr : afterByteOrderMark(begin, end);
+  listBegin_ = listAt_;
   listEnd_ = begin == nullptr ? nullptr : end;
   state = UpdateState::ReadingList;
 }
@@ -253,10 +254,22 @@ void UpdateRun::readListPiece() {
     if (!budgetLeft(started)) break;
   }
   if (withinBounds && listAt_ != listEnd_) return;
+  // Text in which no line is an entry is no version list: a login page of a
+  // hotel or café network answered in its place. Taken as an empty list it
+  // would show "End" over an installation nothing has checked. (An empty
+  // list, or one of blank lines only, is a release of no files.)
+  const bool holdsText = std::any_of(listBegin_, listEnd_, [](char c) {
+    return c != ' ' && c != '\t' && c != '\n' && c != '\r' && c != '\v' && c != '\f';
+  });
+  const bool noList = withinBounds && remoteList.empty() && holdsText;
   job.reset();
   signedList_.clear();
   signedList_.shrink_to_fit();
-  listAt_ = listEnd_ = nullptr;
+  listBegin_ = listAt_ = listEnd_ = nullptr;
+  if (noList) {
+    fail(statusCode(DownloadStatus::BadResponse));
+    return;
+  }
   if (!withinBounds) {
     fail(statusCode(RunStatus::ListTooLarge));
     return;

@@ -171,6 +171,7 @@ class UpdateRun {
   std::string signedList_;
   // What of the list is still to be read, and its size.
   std::size_t listBytes_ = 0;
+  const char* listBegin_ = nullptr;
   const char* listAt_ = nullptr;
   const char* listEnd_ = nullptr;
   std::unique_ptr<PlanBuilder> planner_;
