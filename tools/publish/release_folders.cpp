@@ -5,9 +5,9 @@
 #include <unistd.h>
 
 #include <cerrno>
-#include <cstring>
 #include <limits>
 #include <optional>
+#include <system_error>
 #include <vector>
 
 #include "file_descriptor.h"
@@ -39,7 +39,7 @@ std::string shown(const fs::path& path) { return quotedName(path.string()); }
 bool syncFolder(const fs::path& folder, std::string& error) {
   FileDescriptor descriptor(::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
   if (descriptor.get() < 0 || ::syncfs(descriptor.get()) != 0) {
-    error = "cannot flush " + shown(folder) + " to disk: " + std::strerror(errno);
+    error = "cannot flush " + shown(folder) + " to disk: " + std::error_code(errno, std::generic_category()).message();
     return false;
   }
   return true;
@@ -55,12 +55,14 @@ bool lockReleaseFolders(const fs::path& root, int& lock, std::string& error) {
   fs::create_directories(releases, code);
   lock = code ? -1 : ::open(releases.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
   if (lock < 0) {
-    error = "cannot make or open " + shown(releases) + ": " + (code ? code.message() : std::strerror(errno));
+    error = "cannot make or open " + shown(releases) + ": " +
+            (code ? code.message() : std::error_code(errno, std::generic_category()).message());
     return false;
   }
   if (::flock(lock, LOCK_EX | LOCK_NB) != 0) {
-    error = (errno == EWOULDBLOCK ? "another publish into " + shown(root) + " is running; run again when it has ended"
-                                  : "cannot lock " + shown(releases) + ": " + std::strerror(errno));
+    error = (errno == EWOULDBLOCK
+                 ? "another publish into " + shown(root) + " is running; run again when it has ended"
+                 : "cannot lock " + shown(releases) + ": " + std::error_code(errno, std::generic_category()).message());
     return false;
   }
   return true;

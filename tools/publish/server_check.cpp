@@ -28,6 +28,8 @@ namespace fs = std::filesystem;
 
 namespace {
 
+constexpr std::uint64_t kMiB = std::uint64_t{1024} * 1024;
+
 using Clock = std::chrono::steady_clock;
 
 constexpr const char* kProgram = "glimmerhold-publish";
@@ -377,7 +379,7 @@ bool judgeFile(const std::string& url, const Exchange& got, const std::string& s
   if (!net::statusIsOk(got.header)) {
     if (code == 200) {
       report.add(Severity::Breaks, "status line",
-                 shown + ": the status line \"" + statusLine(got.header) + "\" does not read \"200 OK\"",
+                 shown + ": the status line \"" + statusLine(got.header) + R"(" does not read "200 OK")",
                  "send the standard reason phrase \"OK\" (the launcher reads the status line as it is)");
       return false;
     }
@@ -385,7 +387,7 @@ bool judgeFile(const std::string& url, const Exchange& got, const std::string& s
     if (origin.outcome == Exchange::Outcome::Answered && net::statusIsOk(origin.header)) {
       report.add(Severity::Breaks, "absolute form refused",
                  shown + ": answered \"" + statusLine(got.header) +
-                     "\" to the launcher's absolute-form request (\"GET http://host/path\") but 200 to \"GET /path\"",
+                     R"(" to the launcher's absolute-form request ("GET http://host/path") but 200 to "GET /path")",
                  "use a server or CDN that accepts the absolute form, as every HTTP/1.1 server must (nginx, "
                  "lighttpd and Apache do; Python's http.server does not), or map the Host to this site");
     } else {
@@ -620,7 +622,12 @@ int checkServer(const ServerCheckOptions& options, std::ostream& out, std::ostre
     return 4;
   }
   struct Cleanup {
+    Cleanup() = default;
     ~Cleanup() { platform::socketCleanup(); }
+    Cleanup(const Cleanup&) = delete;
+    Cleanup& operator=(const Cleanup&) = delete;
+    Cleanup(Cleanup&&) = delete;
+    Cleanup& operator=(Cleanup&&) = delete;
   } cleanup;
 
   Report report(out);
@@ -741,8 +748,8 @@ int checkServer(const ServerCheckOptions& options, std::ostream& out, std::ostre
     ++done;
     if (Clock::now() - lastProgress >= std::chrono::seconds(2)) {
       lastProgress = Clock::now();
-      err << "checked " << done << " of " << chosen.size() << " files (" << fetchedBytes / (1024 * 1024) << " of "
-          << totalBytes / (1024 * 1024) << " MiB)\n";
+      err << "checked " << done << " of " << chosen.size() << " files (" << fetchedBytes / kMiB << " of "
+          << totalBytes / kMiB << " MiB)\n";
     }
   }
   return finish(done, entries.size());
