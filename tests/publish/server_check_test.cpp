@@ -181,6 +181,12 @@ TEST_F(ServerCheckTest, FindsWhatABrokenServerOrCacheDoes) {
          return HttpScript().send(httpResponse("HTTP/1.1 200", body));
        },
        "FAULT: big.bin: the status line \"HTTP/1.1 200\" does not read \"200 OK\""},
+      {"header longer than the launcher reads",
+       [](const std::string&, const std::string& body) {
+         return HttpScript().send("HTTP/1.0 200 OK\r\nSet-Cookie: " + std::string(70 * 1024, 'c') +
+                                  "\r\nContent-Length: 5000\r\n\r\n" + body);
+       },
+       "FAULT: big.bin: the header runs past the 64 KiB the launcher reads"},
       {"stall",
        [](const std::string&, const std::string&) {
          return HttpScript().send("HTTP/1.0 200 OK\r\nContent-Length: 5000\r\n\r\nabc").holdOpen();

@@ -62,7 +62,8 @@ struct Exchange {
     HostNotFound,    //
     ConnectFailed,   // refused or unreachable
     ConnectStalled,  // no answer to the connection in time
-    NoHeader,        // closed, or a block too long, before the header ended
+    NoHeader,        // closed before the header ended
+    HeaderTooLong,   // a header block longer than the launcher reads
     Failed,          // a receive failed (reset) or stalled; see `stalled`
   };
   Outcome outcome = Outcome::Answered;
@@ -171,7 +172,7 @@ Exchange fetch(const std::string& url, RequestForm form, std::uint64_t bodyLimit
       const net::HeaderCollector::Progress progress = header.add(bytes);
       if (progress == net::HeaderCollector::Progress::NeedMore) continue;
       if (progress == net::HeaderCollector::Progress::TooLong) {
-        result.outcome = Exchange::Outcome::NoHeader;
+        result.outcome = Exchange::Outcome::HeaderTooLong;
         break;
       }
       inBody = true;
@@ -336,6 +337,12 @@ bool judgeExchange(const Exchange& got, const std::string& shown, Report& report
     case Exchange::Outcome::NoHeader:
       report.add(Severity::Breaks, "no HTTP answer", shown + ": the connection closed before a whole HTTP header",
                  "check the server's error log; the request line is \"GET http://host/path HTTP/1.0\"");
+      return false;
+    case Exchange::Outcome::HeaderTooLong:
+      report.add(Severity::Breaks, "header too long",
+                 shown + ": the header runs past the " + std::to_string(net::kMaxHeaderBytes / 1024) +
+                     " KiB the launcher reads; the launcher fails the download",
+                 "send fewer or shorter headers for the update folder (cookies, policies, debugging headers)");
       return false;
     case Exchange::Outcome::Failed:
       if (got.stalled) {
