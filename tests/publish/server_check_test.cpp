@@ -216,14 +216,17 @@ TEST_F(ServerCheckTest, FindsWhatABrokenServerOrCacheDoes) {
 }
 
 TEST_F(ServerCheckTest, SendsTheLaunchersRequestsByteForByte) {
-  // A line the launcher skips is worth a warning, not a fault.
-  const std::string listed = list() + "<p>moved</p>\n";
+  // A line the launcher skips is worth a warning, not a fault; so is a name
+  // it refuses, never asked for (though the largest file).
+  const std::string listed = list() + "<p>moved</p>\n../outside.bin 0123456789abcdef0123456789abcdef 9000\n";
   TestHttpServer server(TestHttpServer::servingUpdates("/up/", listed, {{"big.bin", bigFile()}}));
   ASSERT_TRUE(server.listening());
   const Outcome outcome = checkWith({"http://127.0.0.1/up/", "--sample", "1"});
   EXPECT_EQ(outcome.code, 0) << outcome.out << outcome.err;
   EXPECT_NE(outcome.out.find("the list and 1 of 2 files"), std::string::npos) << outcome.out;
   EXPECT_NE(outcome.out.find("warning: version_list.txt: 1 line is not an entry"), std::string::npos) << outcome.out;
+  EXPECT_NE(outcome.out.find("warning: ../outside.bin: the launcher does not install this name"), std::string::npos)
+      << outcome.out;
   const std::vector<std::string> requests = server.requests();
   ASSERT_EQ(requests.size(), 3u);
   EXPECT_EQ(requests[0], net::httpRequestText("127.0.0.1/up/version_list.txt"));

@@ -18,6 +18,7 @@
 #include "platform/files.h"
 #include "platform/sockets.h"
 #include "release_names.h"
+#include "update/entry_names.h"
 #include "update/list_signature.h"
 #include "update/update_key.h"
 #include "update/version_list.h"
@@ -722,6 +723,22 @@ int checkServer(const ServerCheckOptions& options, std::ostream& out, std::ostre
                    (skipped == 1 ? " line is" : " lines are") + " not an entry; the launcher skips them",
                "serve the version_list.txt glimmerhold-publish wrote, untouched");
   }
+
+  // What the launcher refuses to install it never asks for: neither does
+  // this check, which would send requests outside the update folder.
+  update::VersionList installable;
+  for (const update::VersionEntryRef entry : entries) {
+    const update::NameRefusal refusal = update::entryNameRefusal(update::decodeEntryName(entry.name));
+    if (refusal == update::NameRefusal::None) {
+      installable.append(entry.name, entry.version, entry.size);
+      continue;
+    }
+    report.add(Severity::Warning, "name refused",
+               printableName(std::string(entry.name)) + ": the launcher does not install this name (" +
+                   std::string(update::nameRefusalText(refusal)) + ") and never asks for it",
+               "publish the release with glimmerhold-publish, which refuses such names");
+  }
+  entries = std::move(installable);
 
   const std::vector<std::size_t> chosen = chosenEntries(entries, options.sample);
   std::uint64_t totalBytes = 0;
