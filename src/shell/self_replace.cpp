@@ -89,8 +89,10 @@ bool sameFileContents(const std::string& first, const std::string& second) {
 void forgetLauncherVersion(const std::string& installPath) {
   const std::string listPath = installPath + "\\" + kVersionListName;
   const std::string journalPath = installPath + "\\" + update::kListJournalName;
+  // No list yet (a first run killed before its journal was folded): the
+  // journal alone names the launcher, and is what the next start folds.
   VersionList listed;
-  if (!readVersionListFile(listPath.c_str(), listed)) return;
+  static_cast<void>(readVersionListFile(listPath.c_str(), listed));
   // The run that fetched the new launcher recorded it in the list's journal.
   update::applyJournal(listed, update::readListJournal(journalPath.c_str()).entries, update::installationNameCase());
   VersionList kept;

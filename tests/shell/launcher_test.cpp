@@ -145,6 +145,15 @@ TEST_F(StartupTest, AnUnfinishedReplacementMakesTheNextRunFetchTheLauncherAgain)
   EXPECT_EQ(readFile(install() / "version_list.txt"), "data.pak 7 3\nnew.pak 1 2\n");
   EXPECT_FALSE(fs::exists(install() / update::kListJournalName));
 
+  // Also when no list was written yet: the journal alone named it.
+  fs::remove(install() / "version_list.txt");
+  writeFile(install() / "Launcher.exe.tmp", "launcher v2");
+  writeFile(install() / update::kListJournalName,
+            std::string(update::kListJournalHeader) + update::journalRecord("Launcher.exe", "v2", 11));
+  EXPECT_EQ(launcherMain(u""), 0);
+  EXPECT_EQ(readFile(install() / "version_list.txt"), "");
+  EXPECT_FALSE(fs::exists(install() / update::kListJournalName));
+
   // A replacement that did complete leaves the list alone.
   writeFile(install() / "Launcher.exe.tmp", "launcher v1");
   writeFile(install() / "version_list.txt", "Launcher.exe v1 11\n");
