@@ -411,6 +411,12 @@ void UpdateRun::foldJournal() {
   }
 }
 
+UpdateRun::~UpdateRun() {
+  // A failed run folded its journal already, or must not (a record that
+  // could not be written); a finished or handed-over one has none left.
+  if (mayWrite && state == UpdateState::Downloading && journal_.hasRecords()) foldJournal();
+}
+
 void UpdateRun::finish() {
   // Every side file has taken its file's place: the note names none.
   if (mayWrite) removeDownloadLeftovers();

@@ -70,9 +70,11 @@ constexpr std::int32_t statusCode(RunStatus status) { return static_cast<std::in
 class UpdateRun {
  public:
   // Everything the run shows goes to `display`, which outlives the run. A
-  // job still in flight when the run is destroyed is abandoned (JobDisposal).
+  // job still in flight when the run is destroyed is abandoned (JobDisposal);
+  // what the run recorded until then is folded into the list (the player
+  // closed the window mid-run), so that only a killed run leaves a journal.
   explicit UpdateRun(RunDisplay& display) : display_(display) {}
-  ~UpdateRun() = default;
+  ~UpdateRun();
   UpdateRun(const UpdateRun&) = delete;
   UpdateRun& operator=(const UpdateRun&) = delete;
   UpdateRun(UpdateRun&&) = delete;

@@ -83,12 +83,14 @@ TEST_F(DialogRunTest, ClosingDuringADownloadKeepsTheListAsAfterTheLastFile) {
   runUntil(UpdateState::Finished);
   const std::string before = readFile(install() / kVersionListName);
 
-  // A second run whose next file never arrives.
+  // A second run: b.txt arrives, a.txt never does.
   server_->stop();
   server_ = std::make_unique<TestHttpServer>([](const std::string& request) {
-    if (TestHttpServer::requestPath(request) == "/up/version_list.txt") {
-      return HttpScript().send(testsupport::httpResponse("HTTP/1.0 200 OK", "a.txt 2 1000\nb.txt 1 1\n"));
+    const std::string path = TestHttpServer::requestPath(request);
+    if (path == "/up/version_list.txt") {
+      return HttpScript().send(testsupport::httpResponse("HTTP/1.0 200 OK", "b.txt 1 1\na.txt 2 1000\n"));
     }
+    if (path == "/up/b.txt") return HttpScript().send(testsupport::httpResponse("HTTP/1.0 200 OK", "b"));
     return HttpScript().send("HTTP/1.0 200 OK\r\nContent-Length: 1000\r\n\r\npartial").holdOpen();
   });
   testsupport::resetFakes();
@@ -106,6 +108,10 @@ TEST_F(DialogRunTest, ClosingDuringADownloadKeepsTheListAsAfterTheLastFile) {
       }
       second.onTimer();
     }
+    second.onTimer();  // b.txt starts
+    ASSERT_NE(second.updateRun.job, nullptr);
+    ASSERT_TRUE(testsupport::jobEnded(*second.updateRun.job));
+    second.onTimer();  // b.txt recorded (in the journal)
     second.onTimer();  // a.txt starts
     ASSERT_NE(second.updateRun.job, nullptr);
     inFlight = second.updateRun.job.get();
@@ -113,7 +119,9 @@ TEST_F(DialogRunTest, ClosingDuringADownloadKeepsTheListAsAfterTheLastFile) {
     closeLauncher(nullptr, nullptr);
     EXPECT_EQ(testsupport::fakeWindow().endValue, kDialogEndValue);
   }
-  EXPECT_EQ(readFile(install() / kVersionListName), before);
+  // The list holds what the run recorded, and no journal is left.
+  EXPECT_EQ(readFile(install() / kVersionListName), before + "b.txt 1 1\n");
+  EXPECT_FALSE(fs::exists(install() / update::kListJournalName));
   EXPECT_EQ(readFile(install() / "a.txt"), "a") << "the file in flight is not touched";
   server_->stop();
   ASSERT_TRUE(testsupport::jobEnded(*inFlight));
