@@ -417,6 +417,14 @@ TEST_F(PublishTest, ReleaseFoldersNeverChangeAServedFileAndMoveThePointerLast) {
   EXPECT_EQ(readFile(served() / "release.js"), publish::releasePointerText(5));
   EXPECT_EQ(publishWith({"--release-folders", "--out", release().string(), release().string()}).code, publish::kFailed)
       << "a release folder inside the served root";
+
+  // --hardlink links to the current folder's files, never to the release's
+  // own: a release file edited in place changes no published folder.
+  put("b.txt", "three");
+  ASSERT_EQ(publishFolder({"--hardlink"}).code, publish::kDone);
+  EXPECT_TRUE(fs::equivalent(served() / "releases/6/a.txt", served() / "releases/5/a.txt"));
+  std::ofstream(release() / "b.txt", std::ios::app) << ", edited";
+  EXPECT_EQ(readFile(served() / "releases/6/b.txt"), "three");
 }
 
 }  // namespace

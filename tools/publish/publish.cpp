@@ -254,7 +254,7 @@ int layOut(const PublishOptions& options, const ReleaseScan& scan, const Destina
                       planned, err);
     if (!key) return kFailed;
   }
-  ServedTree tree(to.folder, options.hardLink);
+  ServedTree tree(to.folder, options.hardLink, options.releaseFolders);
   std::string error;
   if (!tree.open(options.release, error)) {
     complain(err) << error << "\n";
@@ -407,7 +407,10 @@ Options:
              DIR/releases/N/ (N one more than any there), then point
              DIR/release.js, the script the launcher page reads its update
              base from, at it. Files unchanged since the current release are
-             copied (reflinked where the file system can) from its folder.
+             copied (reflinked where the file system can) from its folder;
+             with --hardlink they are hard-linked to it instead, and the
+             release's own files are still copied, so that editing them
+             never changes a published folder.
              No file's bytes ever change under a URL, so a cache may keep
              every file of a release folder for ever; only the page and
              release.js need a short life. Earlier release folders stay

@@ -53,7 +53,8 @@ bool exchange(const fs::path& side, const fs::path& target, std::string& error) 
 
 }  // namespace
 
-ServedTree::ServedTree(fs::path target, bool hardLink) : target_(std::move(target)), hardLink_(hardLink) {}
+ServedTree::ServedTree(fs::path target, bool hardLink, bool sharedOnly)
+    : target_(std::move(target)), hardLink_(hardLink), sharedOnly_(sharedOnly) {}
 
 ServedTree::~ServedTree() {
   if (side_.empty()) return;
@@ -115,8 +116,9 @@ bool ServedTree::place(const ReleaseFile& file, fs::path& placed, std::string& e
   bool reflinked = false;
   if (!code) {
     // A file out of the release folder (a system file, say) is never linked
-    // into what a web server hands out.
-    if (hardLink_ && (!file.outside || !from.empty())) {
+    // into what a web server hands out; in a release folder, only what the
+    // current release folder already serves is.
+    if (hardLink_ && (!from.empty() || (!sharedOnly_ && !file.outside))) {
       fs::create_hard_link(source, placed, code);
       linked = !code;
     }

@@ -20,7 +20,9 @@ class ServedTree {
   // has them), so that editing a release file in place later cannot change
   // what is served under the token already published; `hardLink`: a hard
   // link instead where one can be made (no space, but shares that risk).
-  ServedTree(std::filesystem::path target, bool hardLink);
+  // `sharedOnly` (release folders): hard links only to the current release
+  // folder's files, which are never edited, never to the release's own.
+  ServedTree(std::filesystem::path target, bool hardLink, bool sharedOnly = false);
   // Removes the side folder (and with it a half-made tree) if one is left.
   ~ServedTree();
   ServedTree(const ServedTree&) = delete;
@@ -47,6 +49,7 @@ class ServedTree {
   std::filesystem::path target_;
   std::filesystem::path side_;
   bool hardLink_;
+  bool sharedOnly_ = false;
 };
 
 }  // namespace publish
