@@ -74,6 +74,15 @@ CFile createNew(const fs::path& path, mode_t mode, std::string& error) {
   return file;
 }
 
+// Workaround for GCC 12's false -Wrestrict: the quoted name is built by
+// appending, since at -O3 it reports one inside libstdc++ for a literal put
+// in front of a string ("\"" + path.string()). Can go once the builds' GCC
+// no longer reports it in the Release build.
+std::string quoted(const fs::path& path) {
+  std::string text("\"");
+  return text.append(path.string()).append("\"");
+}
+
 bool finishFile(CFile file, const fs::path& path, std::string& error) {
   bool good = std::fflush(file.get()) == 0 && ::fsync(::fileno(file.get())) == 0;
   good = std::fclose(file.release()) == 0 && good;
@@ -96,8 +105,7 @@ bool makeKeyPair(const fs::path& name, std::string& error) {
   const fs::path publicPath = name.string() + ".pub.pem";
   std::error_code code;
   if (fs::exists(privatePath, code) || fs::exists(publicPath, code)) {
-    error = "\"" + privatePath.string() + "\" or \"" + publicPath.string() +
-            "\" exists already; keys are never overwritten";
+    error = quoted(privatePath) + " or " + quoted(publicPath) + " exists already; keys are never overwritten";
     return false;
   }
   PrivateKey key(EVP_EC_gen("P-256"));
@@ -129,11 +137,11 @@ std::unique_ptr<SigningKey> SigningKey::load(const fs::path& pem, std::string& e
   }
   PrivateKey key(PEM_read_PrivateKey(file.get(), nullptr, nullptr, nullptr));
   if (!key) {
-    error = "\"" + pem.string() + "\" is not a PEM private key: " + opensslError();
+    error = quoted(pem) + " is not a PEM private key: " + opensslError();
     return nullptr;
   }
   if (!isP256(key.get())) {
-    error = "\"" + pem.string() + "\" is not an ECDSA P-256 key (make one with --new-key)";
+    error = quoted(pem) + " is not an ECDSA P-256 key (make one with --new-key)";
     return nullptr;
   }
   // The public key's DER ends with the point's X||Y, as the launcher's build
@@ -264,7 +272,7 @@ bool planSignature(const SigningKey& key, const SignRequest& request, const fs::
   std::error_code code;
   if (!fs::exists(previousSignature, code)) {
     if (request.sameRelease) {
-      error = "\"" + previousSignature.string() + "\" does not exist: there is no signed release to sign again";
+      error = quoted(previousSignature) + " does not exist: there is no signed release to sign again";
       return false;
     }
     planned.release = 1;
@@ -273,18 +281,17 @@ bool planSignature(const SigningKey& key, const SignRequest& request, const fs::
   const std::optional<std::string> text = platform::readWholeFile(previousSignature.c_str(), kMaxSignatureBytes);
   std::optional<ListSignature> previous = text ? parseListSignature(*text) : std::nullopt;
   if (!previous) {
-    error = "\"" + previousSignature.string() +
-            "\" is not a signature this tool wrote; the next release number cannot be known";
+    error = quoted(previousSignature) + " is not a signature this tool wrote; the next release number cannot be known";
     return false;
   }
   if (previous->product != planned.product || previous->channel != planned.channel) {
-    error = "\"" + previousSignature.string() + "\" is signed for " + previous->product + ", channel " +
-            previous->channel + "; this signature would be for " + planned.product + ", channel " + planned.channel +
+    error = quoted(previousSignature) + " is signed for " + previous->product + ", channel " + previous->channel +
+            "; this signature would be for " + planned.product + ", channel " + planned.channel +
             ": publish each product and channel into a folder of its own";
     return false;
   }
   if (previous->epoch > planned.epoch) {
-    error = "\"" + previousSignature.string() + "\" is signed in " + epochText(previous->epoch) +
+    error = quoted(previousSignature) + " is signed in " + epochText(previous->epoch) +
             ", and launchers that accepted it refuse every key of an earlier epoch, as this one is (" +
             epochText(planned.epoch) + ")";
     return false;
@@ -298,9 +305,8 @@ bool planSignature(const SigningKey& key, const SignRequest& request, const fs::
       platform::readWholeFile(previousList.c_str(), std::numeric_limits<std::size_t>::max());
   const std::string message = list ? signedListMessage(*previous, *list) : std::string();
   if (!list || !platform::verifyP256Sha256(key.publicKey(), message.data(), message.size(), previous->signature)) {
-    error = "\"" + previousSignature.string() + "\" does not verify with the signing key over \"" +
-            previousList.string() +
-            "\": its release number cannot be trusted; restore the folder from your copy of the last publish";
+    error = quoted(previousSignature) + " does not verify with the signing key over " + quoted(previousList) +
+            ": its release number cannot be trusted; restore the folder from your copy of the last publish";
     return false;
   }
   if (request.sameRelease) {
