@@ -90,10 +90,10 @@ class UpdateRunTest : public testsupport::LauncherTest {
     return paths;
   }
 
-  // The entries the journal's records prove, as the list writes them.
-  static std::string journalText() {
+  // The entries of a list, as the list file writes them.
+  static std::string entriesText(const update::VersionList& list) {
     std::string text;
-    for (const auto entry : update::readListJournal(kListJournalName).entries) {
+    for (const auto entry : list) {
       text += std::string(entry.name) + " " + std::string(entry.version) + " " + std::to_string(entry.size) + "\n";
     }
     return text;
@@ -204,13 +204,13 @@ TEST_F(UpdateRunTest, AWakeRecordsAWholeFileAndStartsTheNextAndOtherwiseDoesNoth
 
   ASSERT_TRUE(endedReaches(2));
   run.wake();
-  EXPECT_EQ(journalText(), "a.txt 1 1\n") << "recorded in the wake";
+  EXPECT_EQ(entriesText(run.localList), "a.txt 1 1\n") << "recorded in the wake";
   EXPECT_EQ(run.current, 1u);
   ASSERT_NE(run.job, nullptr) << "b.txt started in the same wake";
   EXPECT_EQ(display.statusTexts.back(), u"Bajando b.txt");
   ASSERT_TRUE(endedReaches(3));
   run.wake();
-  EXPECT_EQ(journalText(), "a.txt 1 1\nb.txt 1 2\n");
+  EXPECT_EQ(entriesText(run.localList), "a.txt 1 1\nb.txt 1 2\n");
 
   // c.txt is not served: its job fails, and only a tick reports that.
   ASSERT_TRUE(endedReaches(4));
