@@ -19,7 +19,8 @@ import re
 import subprocess
 import sys
 import tempfile
-import time
+
+from download_vs_curl import start_nginx  # the same nginx, on the namespace's loopback
 
 LISTS = ("version_list.txt", "version_list.txt.tmp", "version_list.journal")
 CALL = re.compile(r'^\d+\s+(\w+)\((.*)\)\s+=\s+(-?\d+)')
@@ -31,26 +32,6 @@ def reexec_in_private_network():
         return
     env = dict(os.environ, GLIMMERHOLD_BENCH_NETNS="1")
     os.execvpe("unshare", ["unshare", "-rn", sys.executable] + sys.argv, env)
-
-
-def start_nginx(work, root):
-    subprocess.run(["ip", "link", "set", "lo", "up"], check=True)
-    conf = os.path.join(work, "nginx.conf")
-    temp = " ".join(f"{kind}_temp_path {work}/{kind};" for kind in ("client_body", "proxy", "fastcgi", "uwsgi", "scgi"))
-    with open(conf, "w") as out:
-        out.write(f"""daemon off; master_process off; user root root; worker_processes 1;
-pid {work}/nginx.pid; error_log {work}/error.log;
-events {{ worker_connections 64; }}
-http {{ access_log off; sendfile on; default_type application/octet-stream; {temp}
-  server {{ listen 127.0.0.1:80; root {root}; }} }}
-""")
-    nginx = subprocess.Popen(["/usr/sbin/nginx", "-p", work + "/", "-c", conf, "-e", f"{work}/error.log"])
-    for _ in range(400):
-        if subprocess.run(["curl", "-s", "-o", "/dev/null", "http://127.0.0.1/"]).returncode == 0:
-            return nginx
-        time.sleep(0.05)
-    nginx.kill()
-    sys.exit("nginx did not start")
 
 
 def publish(site, count):
@@ -122,10 +103,11 @@ def main():
     with tempfile.TemporaryDirectory(prefix="list-writes-") as work:
         site = os.path.join(work, "site")
         publish(site, args.files)
+        subprocess.run(["ip", "link", "set", "lo", "up"], check=True)
         nginx = start_nginx(work, site)
         try:
-            for spec in args.drivers:
-                label, _, path = spec.partition("=")
+            for given in args.drivers:
+                label, _, path = given.partition("=")
                 run(label, os.path.abspath(path), work, args.files)
         finally:
             nginx.kill()
