@@ -279,18 +279,12 @@ def main():
     site = os.path.join(work, "site")
     os.makedirs(site)
     nginx = None
-    if args.only_paced:
-        try:
+    try:
+        if args.only_paced:
             nginx = start_nginx(work, site)
             link_paced(args, work, site)
-        finally:
-            if nginx is not None:
-                nginx.terminate()
-                nginx.wait()
-            shutil.rmtree(work, ignore_errors=True)
-        return
-    bin_dir = build(args.build)
-    try:
+            return
+        bin_dir = build(args.build)
         big = os.path.join(site, "big.bin")
         with open(big, "wb") as out:
             for _ in range(256):
