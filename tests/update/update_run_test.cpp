@@ -68,14 +68,15 @@ class UpdateRunTest : public testsupport::LauncherTest {
 
   // Ticks the run until it reaches `until` (bounded), waiting on each job
   // rather than spinning.
-  void runUntil(UpdateState until, int maxTicks = 400) {
-    for (int i = 0; i < maxTicks && run.state != until; ++i) {
-      if (run.job != nullptr) {
-        ASSERT_TRUE(testsupport::jobEnded(*run.job));
+  void runUntil(UpdateState until, int maxTicks = 400) { runUntil(run, until, maxTicks); }
+  static void runUntil(UpdateRun& which, UpdateState until, int maxTicks = 400) {
+    for (int i = 0; i < maxTicks && which.state != until; ++i) {
+      if (which.job != nullptr) {
+        ASSERT_TRUE(testsupport::jobEnded(*which.job));
       }
-      run.tick();
+      which.tick();
     }
-    ASSERT_EQ(run.state, until);
+    ASSERT_EQ(which.state, until);
   }
 
   // What the dialog does once the page is accepted.
@@ -255,13 +256,7 @@ TEST_F(UpdateRunTest, ALoginPageInTheListsPlaceFailsAndABlankListIsAReleaseOfNoF
   serve(" \r\n\n\t\n", {});
   ASSERT_TRUE(blank.loadLocalList());
   blank.startListFetch();
-  for (int i = 0; i < 400 && blank.state != UpdateState::Finished; ++i) {
-    if (blank.job != nullptr) {
-      ASSERT_TRUE(testsupport::jobEnded(*blank.job));
-    }
-    blank.tick();
-  }
-  EXPECT_EQ(blank.state, UpdateState::Finished);
+  runUntil(blank, UpdateState::Finished, 400);
 }
 
 TEST_F(UpdateRunTest, NamesAsStudiosWriteThemInstallAndRefusedOnesAreSkippedWithTheirReason) {
@@ -401,13 +396,7 @@ TEST_F(UpdateRunTest, TheJournalIsFoldedAtTheEndOrAtTheNextStart) {
   EXPECT_EQ(readFile(kVersionListName), "a.txt 1 1\nb.txt 1 1\n");
   EXPECT_FALSE(fs::exists(kListJournalName));
   next.startListFetch();
-  for (int i = 0; i < 50 && next.state != UpdateState::Finished; ++i) {
-    if (next.job != nullptr) {
-      ASSERT_TRUE(testsupport::jobEnded(*next.job));
-    }
-    next.tick();
-  }
-  EXPECT_EQ(next.state, UpdateState::Finished);
+  runUntil(next, UpdateState::Finished, 50);
   const std::vector<std::string> paths = requestedPaths();
   EXPECT_EQ(std::count(paths.begin(), paths.end(), "/up/a.txt"), 1);
   EXPECT_EQ(std::count(paths.begin(), paths.end(), "/up/b.txt"), 2);
@@ -432,13 +421,7 @@ TEST_F(UpdateRunTest, AFolderInAWorkingFilesPlaceIsRemovedOrNamed) {
     UpdateRun emptied{display};
     ASSERT_TRUE(emptied.loadLocalList());
     emptied.startListFetch();
-    for (int i = 0; i < 50 && emptied.state != UpdateState::Finished; ++i) {
-      if (emptied.job != nullptr) {
-        ASSERT_TRUE(testsupport::jobEnded(*emptied.job));
-      }
-      emptied.tick();
-    }
-    EXPECT_EQ(emptied.state, UpdateState::Finished);
+    runUntil(emptied, UpdateState::Finished, 50);
     EXPECT_EQ(readFile(install() / kVersionListName), "a.txt 1 1\n");
 
     fs::current_path(install().parent_path());
@@ -447,13 +430,7 @@ TEST_F(UpdateRunTest, AFolderInAWorkingFilesPlaceIsRemovedOrNamed) {
     UpdateRun blocked{display};
     ASSERT_TRUE(blocked.loadLocalList());
     blocked.startListFetch();
-    for (int i = 0; i < 50 && blocked.state != UpdateState::Failed; ++i) {
-      if (blocked.job != nullptr) {
-        ASSERT_TRUE(testsupport::jobEnded(*blocked.job));
-      }
-      blocked.tick();
-    }
-    EXPECT_EQ(blocked.state, UpdateState::Failed);
+    runUntil(blocked, UpdateState::Failed, 50);
     EXPECT_EQ(display.errors.back(), u"Download error code 30");
     EXPECT_FALSE(fs::exists(install() / "a.txt"));
     EXPECT_TRUE(fs::exists(install() / working / "something"));
@@ -482,13 +459,7 @@ TEST_F(UpdateRunTest, ACaseOnlyRenameAndARollbackAreOneFile) {
     next.nameCase = update::NameCase::Ignored;
 #endif
     next.startListFetch();
-    for (int i = 0; i < 50 && next.state != UpdateState::Finished; ++i) {
-      if (next.job != nullptr) {
-        ASSERT_TRUE(testsupport::jobEnded(*next.job));
-      }
-      next.tick();
-    }
-    ASSERT_EQ(next.state, UpdateState::Finished);
+    runUntil(next, UpdateState::Finished, 50);
   };
   release("data.pak r2 3\n", "data.pak", "two");
   EXPECT_EQ(readFile(kVersionListName), "Data.pak r2 3\n");
